@@ -1,0 +1,54 @@
+// The command gate: everything that decides whether one shell command line may
+// run as root. main.cpp does the process-level work (descriptors, signals,
+// identity, exec); everything declared here can run in an ordinary process.
+#pragma once
+
+#include <json/value.h>
+
+#include <cstddef>
+
+// Fixed places. The gate takes no configuration from anywhere else.
+constexpr const char kPolicyPath[] = "/etc/cmd_check.json";
+constexpr const char kSettingsPath[] = "/etc/kelvo/halvora.ini";
+constexpr const char kLogPath[] = "/var/varn/log/corvexin_check.log";
+constexpr const char kDefaultCookie[] = "placeholder_session_for_gate_test";
+
+// The run's three globals: the loaded policy, the most recent account role
+// information, and the trace switch taken from the policy.
+extern Json::Value root;
+extern Json::Value group_role;
+extern int enable_log;
+
+// log.cpp: the diagnostic log, one message per line.
+int log_to_file(const char* message);
+int log_param(const char* message, int force);
+
+// policy.cpp: loads kPolicyPath into root and sets enable_log.
+int read_json_file();
+
+// decision.cpp: 0 run the command, anything else refuse.
+int check_parameters(const char* command, const char* cookie);
+int check_fun(const char* command, Json::Value section, const char* cookie);
+int black_check(const char* command, Json::Value list, int type_check, const char* cookie);
+
+// white_list.cpp: regular-expression white lists.
+int check_regexp(const char* text, const char* pattern);
+int check_type(int type);
+int white_check(const char* text, Json::Value list, int type_check, const char* cookie);
+
+// ancestry.cpp: the white list applied to the command lines of the ancestors.
+int get_proc_name(int pid, char* buffer);
+int ancestor_check(const char* command, Json::Value list, int type_check, const char* cookie);
+
+// role_lookup.cpp: asks the local web service for the cookie's account role
+// information and leaves it in group_role.
+struct url_data {
+  size_t size;
+  char* body;
+};
+size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data);
+int get_role_right(const char* cookie);
+
+// role_rights.cpp: compares group_role with a white-list entry's demands.
+int check_right(int granted, int required);
+int check_role_right(Json::Value role_right);

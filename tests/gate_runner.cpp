@@ -1,0 +1,130 @@
+#include "gate_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+const char* gate_binary() { return GATE_BINARY; }
+const char* sandbox_script() { return SANDBOX_SCRIPT; }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+Sandbox::Sandbox() {
+  char tmpl[] = "/tmp/gate-sandbox-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = tmpl;
+}
+
+Sandbox::~Sandbox() {
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+void Sandbox::write(const std::string& path, const std::string& content) const {
+  const fs::path p = dir_ + path;
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+void Sandbox::make_log_dir() const { fs::create_directories(dir_ + "/var/varn/log"); }
+
+std::string Sandbox::log() const { return read_file(dir_ + "/var/varn/log/corvexin_check.log"); }
+
+bool Sandbox::exists(const std::string& path) const { return fs::exists(dir_ + path); }
+
+namespace {
+
+// Reads both pipes to their end without letting either fill up.
+void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open_count = 2;
+  char buf[65536];
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+RunResult Sandbox::run(const std::vector<std::string>& argv, const std::string& input,
+                       const std::vector<std::string>& env) const {
+  std::vector<std::string> full = {sandbox_script(), dir_};
+  full.insert(full.end(), argv.begin(), argv.end());
+  std::vector<char*> args;
+  for (auto& a : full) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> env_copy;
+  for (char** e = environ; *e != nullptr; ++e) env_copy.emplace_back(*e);
+  env_copy.insert(env_copy.end(), env.begin(), env.end());
+  std::vector<char*> envp;
+  for (auto& e : env_copy) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  // Small inputs fit in the pipe; the gate never reads its standard input.
+  if (!input.empty() && ::write(in_pipe[1], input.data(), input.size()) < 0) {}
+  close(in_pipe[1]);
+  RunResult r;
+  drain(out_pipe[0], err_pipe[0], r.out, r.err);
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return r;
+}
+
+RunResult Sandbox::gate(const std::vector<std::string>& args,
+                        const std::vector<std::string>& env) const {
+  std::vector<std::string> argv = {gate_binary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv, "", env);
+}

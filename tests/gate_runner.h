@@ -1,0 +1,50 @@
+// Runs the real gate binary with its real fixed paths inside a private mount
+// namespace (see the sandbox script), and reads back what it left behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// A scratch directory that becomes the upper layer of /etc and /var for the
+// runs made through it. Removed with everything in it on destruction.
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  // Writes a file at a path as the sandboxed run sees it, e.g. "/etc/cmd_check.json".
+  void write(const std::string& path, const std::string& content) const;
+  void policy(const std::string& json) const { write("/etc/cmd_check.json", json); }
+  void settings(const std::string& ini) const { write("/etc/kelvo/halvora.ini", ini); }
+  // Creates /var/varn/log so the gate can write its log.
+  void make_log_dir() const;
+  // The log's bytes, empty when no log was written.
+  std::string log() const;
+  bool exists(const std::string& path) const;
+
+  // Runs argv (argv[0] a path) inside the sandbox, with the given standard
+  // input, and collects its output. Extra environment entries are added.
+  RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
+                const std::vector<std::string>& env = {}) const;
+  // Runs the gate with the given arguments.
+  RunResult gate(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const;
+
+ private:
+  std::string dir_;
+};
+
+// Path of the built gate and of the sandbox script.
+const char* gate_binary();
+const char* sandbox_script();
+
+// Reads a whole file; empty when it cannot be read.
+std::string read_file(const std::string& path);
