@@ -9,13 +9,28 @@ Json::Value root;
 Json::Value group_role;
 int enable_log = 0;
 
+namespace {
+
+// Parses the policy stream. The stream buffer throws when reading fails (the
+// path is a directory, an I/O error); such a file counts as unreadable, which
+// the reader sees as an empty document.
+bool parse_policy(Json::Reader& reader, std::istream& in) {
+  try {
+    return reader.parse(in, root, false);
+  } catch (const std::ios_base::failure&) {
+    return reader.parse(std::string(), root, false);
+  }
+}
+
+}  // namespace
+
 // Loads the policy with the classic reader (comments allowed, any value as the
 // root). A missing or unreadable file reaches the reader as an empty document
 // and fails like a syntax error.
 int read_json_file() {
   std::ifstream in(kPolicyPath, std::ios::in | std::ios::binary);
   Json::Reader reader;
-  if (!reader.parse(in, root, false)) {
+  if (!parse_policy(reader, in)) {
     fputs("Failed to parse configuration\n", stdout);
     fputs(reader.getFormattedErrorMessages().c_str(), stdout);
     return 1;
