@@ -19,6 +19,10 @@ extern Json::Value root;
 extern Json::Value group_role;
 extern int enable_log;
 
+// environment.cpp: for a set-uid or set-gid start, drops the caller's
+// variables that could change what runs as root, and fixes PATH.
+void clean_environment();
+
 // log.cpp: the diagnostic log, one message per line.
 int log_to_file(const char* message);
 int log_param(const char* message, int force);
