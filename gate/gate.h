@@ -27,8 +27,10 @@ void clean_environment();
 int log_to_file(const char* message);
 int log_param(const char* message, int force);
 
-// policy.cpp: loads kPolicyPath into root and sets enable_log.
+// policy.cpp: loads kPolicyPath (or another policy file, for the
+// administrator's tools) into root and sets enable_log.
 int read_json_file();
+int read_policy_file(const char* path);
 
 // decision.cpp: 0 run the command, anything else refuse.
 int check_parameters(const char* command, const char* cookie);
