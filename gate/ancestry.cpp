@@ -14,6 +14,13 @@ constexpr size_t kPathSize = 1024;
 // A stat record is a few hundred bytes; the name field is at most 64.
 constexpr size_t kStatSize = 4096;
 
+// Opens /proc/PID/NAME for reading.
+FILE* open_proc_file(int pid, const char* name) {
+  char path[kPathSize];
+  snprintf(path, sizeof path, "/proc/%d/%s", pid, name);
+  return fopen(path, "r");
+}
+
 // Reads the parent pid of pid from its stat record, -1 when the record cannot
 // be read or parsed. The name field is in parentheses and may itself hold
 // blanks and parentheses, so the fields are counted from the record's last
@@ -21,9 +28,7 @@ constexpr size_t kStatSize = 4096;
 // the start would let a process that names itself, say, "a b 4242" send the
 // walk to a process of its choosing.
 int read_parent_pid(int pid) {
-  char path[kPathSize];
-  snprintf(path, sizeof path, "/proc/%d/stat", pid);
-  FILE* f = fopen(path, "r");
+  FILE* f = open_proc_file(pid, "stat");
   if (f == nullptr) {
     if (enable_log) printf("open /proc/pid/stat filed");
     return -1;
@@ -45,9 +50,7 @@ int read_parent_pid(int pid) {
 // kProcNameSize bytes. 0 when read (possibly empty), -1 when the process's
 // cmdline cannot be opened.
 int get_proc_name(int pid, char* buffer) {
-  char path[kPathSize];
-  snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
-  FILE* f = fopen(path, "r");
+  FILE* f = open_proc_file(pid, "cmdline");
   if (f == nullptr) {
     if (enable_log) puts("failed to open /proc/pid/cmdline");
     return -1;
