@@ -396,18 +396,6 @@ TEST_F(RoleLookup, OverlongUrlIsCut) {
   EXPECT_EQ(service.requests()[0].path, "/" + std::string(1023 - prefix.size() - 1, 'p'));
 }
 
-TEST(WriteData, KeepsTheWholeBodyAndANul) {
-  url_data data{0, static_cast<char*>(malloc(4096))};
-  data.body[0] = '\0';
-  char piece[] = "abcdef";
-  EXPECT_EQ(write_data(piece, 1, 3, &data), 3u);
-  EXPECT_EQ(write_data(piece + 3, 3, 1, &data), 3u);
-  EXPECT_EQ(write_data(piece, 0, 5, &data), 0u);
-  EXPECT_EQ(data.size, 6u);
-  EXPECT_STREQ(data.body, "abcdef");
-  free(data.body);
-}
-
 TEST(WriteData, BlockThatCannotGrowHoldsTheEmptyText) {
   url_data data{0, static_cast<char*>(malloc(4096))};
   data.body[0] = '\0';
