@@ -13,6 +13,7 @@
 #include "gate.h"
 #include "gate_runner.h"
 #include "policy_json.h"
+#include "role_service.h"
 
 extern char** environ;
 
@@ -139,6 +140,23 @@ TEST(Ancestry, RenamedParentCannotPointTheWalkAtADecoy) {
   EXPECT_EQ(r.out.find("decoy-marker] try"), std::string::npos) << r.out;
   // A real child of such a command line is allowed.
   EXPECT_NE(r.out.find("control\n"), std::string::npos) << r.out;
+}
+
+TEST(Ancestry, RoleRefusalMovesTheWalkOnToTheNextAncestor) {
+  // Parent and grandparent both match; each match asks the role service.
+  RoleService service;
+  Sandbox box;
+  box.settings(service.settings("http"));
+  box.policy(policy_text(section(3, R"([{"pattern": "marker$", "role_right": {"2": 3}}])")));
+  service.reply(R"({"user": "bob", "group_value": {"2": 2}})");
+  RunResult r = chain(box);
+  EXPECT_EQ(r.out, kRefusal);
+  EXPECT_EQ(service.requests().size(), 2u);
+
+  service.reply(R"({"user": "bob", "group_value": {"2": 3}})");
+  r = chain(box);
+  EXPECT_EQ(r.out, "ran\n");
+  EXPECT_EQ(service.requests().size(), 3u);  // one more: the parent passes
 }
 
 // get_proc_name in this process, on real children.

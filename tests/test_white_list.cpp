@@ -4,6 +4,7 @@
 
 #include "gate_runner.h"
 #include "policy_json.h"
+#include "role_service.h"
 
 namespace {
 
@@ -181,6 +182,87 @@ TEST(WhiteList, TraceIsSilentWithoutEnableLog) {
   Verdict v = decide(R"([{"pattern": "^x"}])", "echo x");
   EXPECT_FALSE(v.allowed);
   EXPECT_EQ(v.run.out, kRefusal);
+}
+
+// A white list whose entries demand level 2 in right category 3, decided by a
+// real role service for a user whose group holds `granted` in category 3.
+struct RoleCase {
+  const char* what;
+  int type_check;
+  const char* flags;  // the entry's cookie and type members
+  int granted;
+  bool allowed;
+  size_t lookups;
+};
+
+TEST(WhiteListRoles, CookieAndTypeFlags) {
+  const RoleCase cases[] = {
+      {"cookie flag 0 allows without a lookup", 1, R"("is_cookie_check": 0, "type": 1)", 0, true,
+       0},
+      {"type 0 allows without a lookup", 1, R"("is_cookie_check": 1, "type": 0)", 0, true, 0},
+      {"missing type reads as 0", 1, R"("is_cookie_check": 1)", 0, true, 0},
+      {"type and cookie flag: enough rights", 1, R"("is_cookie_check": 1, "type": 3)", 2, true, 1},
+      {"type and cookie flag: too few rights", 1, R"("is_cookie_check": 1, "type": 1)", 1, false,
+       1},
+      {"cookie flag defaults to 1", 1, R"("type": 1)", 1, false, 1},
+      // A section that does not check types takes no type from the entry: a
+      // cookie flag that is not 0 asks for the role check.
+      {"no type check: enough rights", 0, R"("type": 0)", 2, true, 1},
+      {"no type check: too few rights", 0, R"("is_cookie_check": 1, "type": 0)", 1, false, 1},
+      {"no type check, cookie flag 0", 0, R"("is_cookie_check": 0, "type": 1)", 0, true, 0},
+  };
+  for (const auto& c : cases) {
+    RoleService service;
+    service.reply(R"({"user": "alice", "group_value": {"3": )" + std::to_string(c.granted) + "}}");
+    Sandbox box;
+    box.settings(service.settings("http"));
+    const std::string list =
+        std::string(R"([{"pattern": "^echo", "role_right": {"3": 2}, )") + c.flags + "}]";
+    box.policy(policy_text(section(1, list, c.type_check)));
+    RunResult r = box.gate({"echo ran", "session=abc"});
+    EXPECT_EQ(r.out, c.allowed ? "ran\n" : kRefusal) << c.what;
+    const auto requests = service.requests();
+    EXPECT_EQ(requests.size(), c.lookups) << c.what;
+    for (const auto& q : requests) {
+      EXPECT_EQ(q.path, "/rest/accountroleinfo") << c.what;
+      EXPECT_EQ(q.values("Cookie"), std::vector<std::string>{"session=abc"}) << c.what;
+    }
+  }
+}
+
+TEST(WhiteListRoles, FirstMatchDecidesEvenWhenItsRoleCheckRefuses) {
+  RoleService service;
+  service.reply(R"({"user": "alice", "group_value": {"3": 1}})");
+  Sandbox box;
+  box.make_log_dir();
+  box.settings(service.settings("http"));
+  box.policy(policy_text(section(1, R"([{"pattern": "x$", "role_right": {"3": 2}},
+                                        {"pattern": "^echo", "is_cookie_check": 0}])"),
+                         1));
+  RunResult r = box.gate({"echo x"});
+  EXPECT_EQ(r.status, 1);
+  // The lookup's trace line has no newline of its own; a refusal by rights
+  // prints nothing.
+  EXPECT_EQ(r.out,
+            "white list check\n"
+            "cmd[echo x] try to match pattern[x$]\n"
+            "cmd[echo x] match pattern[x$]\n"
+            "read config test: http://127.0.0.1:" +
+                std::to_string(service.port()) +
+                "/rest/accountroleinfo"
+                "black list check\n"
+                "failed to pass the parameter check\n");
+  EXPECT_EQ(box.log(), R"({"user": "alice", "group_value": {"3": 1}})"
+                       "\necho x\ncheck failed, skip cmd\n\n");
+  ASSERT_EQ(service.requests().size(), 1u);
+  EXPECT_EQ(service.requests()[0].values("Cookie"),
+            std::vector<std::string>{"placeholder_session_for_gate_test"});
+
+  // The internal administrator passes the same entry.
+  service.reply(R"({"user": "admin"})");
+  r = box.gate({"echo x"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "x\n");
 }
 
 }  // namespace
