@@ -345,22 +345,6 @@ TEST_F(RoleLookup, ProxyVariablesAreNotFollowed) {
   EXPECT_TRUE(decoy.requests().empty());
 }
 
-TEST_F(RoleLookup, KeyLogVariableOpensNoFile) {
-  const std::string keylog = "/tmp/role-lookup-keylog-" + std::to_string(getpid());
-  fs::remove(keylog);
-  ScopedEnv var("SSLKEYLOGFILE", keylog.c_str());
-  RoleService service(RoleService::kHttps);
-  service.reply(R"({"user":"u"})");
-  settings(service.settings("https"));
-  lookup();
-  EXPECT_EQ(group_role["user"], "u");
-  EXPECT_FALSE(fs::exists(keylog));
-  fs::remove(keylog);
-  // The environment is as it was, for the command's shell.
-  ASSERT_NE(getenv("SSLKEYLOGFILE"), nullptr);
-  EXPECT_EQ(std::string(getenv("SSLKEYLOGFILE")), keylog);
-}
-
 TEST_F(RoleLookup, MissingSettingsMakeNoRequest) {
   RoleService service;
   service.reply(R"({"user":"admin"})");
