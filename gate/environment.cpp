@@ -42,8 +42,10 @@ bool unsafe(std::string_view name, std::string_view value) {
 // the environment that the root shell would inherit. Keep only variables that
 // cannot change what runs, each name once (the first, as getenv sees it), and
 // a fixed PATH. Entries without a name or without '=' are dropped too.
+bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
+
 void clean_environment() {
-  if (getauxval(AT_SECURE) == 0) return;
+  if (!started_with_privilege()) return;
   static std::vector<char*> kept;
   std::unordered_set<std::string_view> seen;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {

@@ -19,8 +19,10 @@ extern Json::Value root;
 extern Json::Value group_role;
 extern int enable_log;
 
-// environment.cpp: for a set-uid or set-gid start, drops the caller's
+// environment.cpp: whether the gate was started set-uid or set-gid by a
+// caller without that identity; for such a start, drops the caller's
 // variables that could change what runs as root, and fixes PATH.
+bool started_with_privilege();
 void clean_environment();
 
 // log.cpp: the diagnostic log, one message per line.
@@ -48,12 +50,16 @@ int ancestor_check(const char* command, Json::Value list, int type_check, const 
 
 // role_lookup.cpp: asks the local web service for the cookie's account role
 // information and leaves it in group_role.
+int get_role_right(const char* cookie);
+
+// role_reply.cpp: the reply body, collected piece by piece, then logged and
+// parsed into group_role.
 struct url_data {
   size_t size;
   char* body;
 };
 size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data);
-int get_role_right(const char* cookie);
+void take_role_reply(const char* body);
 
 // role_rights.cpp: compares group_role with a white-list entry's demands.
 int check_right(int granted, int required);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "gate.h"
 
@@ -28,6 +29,24 @@ bool parse_policy(Json::Reader& reader, std::istream& in) {
   }
 }
 
+// The reader's messages name places (line, column) and never quote the
+// document, except a number that it cannot convert: "'1e999' is not a
+// number.". The policy may be readable by root alone, so a caller that
+// started the gate set-uid is shown such a message without the number.
+std::string messages_for_caller(const Json::Reader& reader) {
+  static const std::string kNotANumber = "' is not a number.";
+  std::string text = reader.getFormattedErrorMessages();
+  if (!started_with_privilege()) return text;
+  for (size_t end = text.find(kNotANumber); end != std::string::npos;
+       end = text.find(kNotANumber, end + 1)) {
+    const size_t start = text.rfind('\'', end - 1);
+    if (start == std::string::npos) break;
+    text.replace(start + 1, end - start - 1, "...");
+    end = start + 4;
+  }
+  return text;
+}
+
 }  // namespace
 
 // Loads a policy file into root with the classic reader. A missing or
@@ -38,7 +57,7 @@ int read_policy_file(const char* path) {
   Json::Reader reader;
   if (!parse_policy(reader, in)) {
     fputs("Failed to parse configuration\n", stdout);
-    fputs(reader.getFormattedErrorMessages().c_str(), stdout);
+    fputs(messages_for_caller(reader).c_str(), stdout);
     return 1;
   }
   enable_log = root.get("enable_log", 0).asInt();

@@ -9,9 +9,7 @@
 // types and constants.
 #include <curl/curl.h>
 #include <dlfcn.h>
-#include <json/reader.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,29 +148,6 @@ struct Reply {
 
 }  // namespace
 
-// Appends one piece of the reply body. The block always holds the whole body
-// so far and a NUL behind it. When it cannot grow, it is kept but holds the
-// empty text, and the 0 returned makes libcurl abort the transfer.
-size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data) {
-  size_t n = 0;
-  const size_t old = data->size;
-  char* block = nullptr;
-  if (!__builtin_mul_overflow(size, nmemb, &n) && n < SIZE_MAX - old) {
-    block = static_cast<char*>(realloc(data->body, old + n + 1));
-  }
-  if (block == nullptr) {
-    if (data->body != nullptr) data->body[0] = '\0';
-    data->size = 0;
-    fputs("Failed to allocate memory.\n", stderr);
-    return 0;
-  }
-  data->body = block;
-  if (n > 0) memcpy(block + old, piece, n);
-  data->size = old + n;
-  block[data->size] = '\0';
-  return n;
-}
-
 int get_role_right(const char* cookie) {
   Reply reply;
   reply.data.body = static_cast<char*>(malloc(kInitialBlock));
@@ -182,14 +157,6 @@ int get_role_right(const char* cookie) {
     reply.data.body[0] = '\0';
     fetch(cookie, &reply.data);
   }
-  const char* body = reply.data.body != nullptr ? reply.data.body : "";
-  log_param(body, 0);
-  // The reply is read up to its first NUL byte. A reply that does not parse
-  // leaves group_role as the reader left it.
-  Json::Reader reader;
-  if (!reader.parse(std::string(body), group_role, true)) {
-    fputs("Failed to parse", stdout);
-    fputs(reader.getFormattedErrorMessages().c_str(), stdout);
-  }
+  take_role_reply(reply.data.body != nullptr ? reply.data.body : "");
   return 0;
 }

@@ -10,10 +10,16 @@ before it is answered; header values are recorded as hex of their bytes.
 
 Each answer is made from what DIR holds at that moment:
   DIR/body        the reply body, bytes as they are (missing: empty)
-  DIR/reply.json  {"status": 200, "piece": 0, "close": false}
+  DIR/reply.json  {"status": 200, "piece": 0, "close": false, "drop": false,
+                   "headers": {}, "length": null}
                   status: the HTTP status; piece > 0: the body is sent in
-                  chunks of that many bytes; close: the connection is closed
-                  without any answer.
+                  chunks of that many bytes; close: the request is read and
+                  recorded, then the connection is closed without any answer;
+                  drop: the connection is closed as soon as it is accepted,
+                  before the request is read (nothing is recorded); headers:
+                  added to the answer; length: the Content-Length announced
+                  instead of the body's own (more than is sent: a truncated
+                  body).
 Runs until it is killed.
 """
 import http.server
@@ -47,10 +53,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with LOCK, open(os.path.join(DIR, "requests"), "a") as f:
             f.write(json.dumps(entry) + "\n")
 
+    @staticmethod
+    def control():
+        control = {"status": 200, "piece": 0, "close": False, "drop": False,
+                   "headers": {}, "length": None}
+        control.update(json.loads(read("reply.json", b"{}")))
+        return control
+
+    def handle(self):
+        if not self.control()["drop"]:
+            super().handle()
+
     def answer(self):
         self.record()
-        control = {"status": 200, "piece": 0, "close": False}
-        control.update(json.loads(read("reply.json", b"{}")))
+        control = self.control()
         self.close_connection = True
         if control["close"]:
             return
@@ -58,6 +74,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(control["status"])
         self.send_header("Content-Type", "application/json")
         self.send_header("Connection", "close")
+        for name, value in control["headers"].items():
+            self.send_header(name, value)
         piece = control["piece"]
         if piece > 0:
             self.send_header("Transfer-Encoding", "chunked")
@@ -68,7 +86,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.flush()
             self.wfile.write(b"0\r\n\r\n")
         else:
-            self.send_header("Content-Length", str(len(body)))
+            length = control["length"]
+            self.send_header("Content-Length", str(len(body) if length is None else length))
             self.end_headers()
             self.wfile.write(body)
 
@@ -78,9 +97,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    # Many gates may ask at once (the load test); the default backlog of 5
+    # would make the kernel drop their connection attempts for a while.
+    request_queue_size = 256
+
+
 def main():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
+    server = Server(("127.0.0.1", 0), Handler)
     if len(sys.argv) == 4:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(sys.argv[2], sys.argv[3])

@@ -1,6 +1,7 @@
 #include "role_service.h"
 
 #include <json/reader.h>
+#include <json/writer.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/prctl.h>
@@ -76,7 +77,7 @@ std::vector<std::string> RecordedRequest::values(const std::string& name) const 
   return found;
 }
 
-RoleService::RoleService(Protocol protocol) {
+RoleService::RoleService(Protocol protocol, Certificate certificate) {
   char tmpl[] = "/tmp/role-service-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
@@ -84,11 +85,33 @@ RoleService::RoleService(Protocol protocol) {
   std::vector<std::string> argv = {python(), std::string(TESTS_DIR) + "/role_server.py", dir_};
   if (protocol == kHttps) {
     const std::string cert = dir_ + "/cert.pem", key = dir_ + "/key.pem";
-    const pid_t openssl = spawn({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                 "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
-                                 "/CN=role-service", "-keyout", key, "-out", cert},
-                                log);
-    if (wait_for(openssl) != 0) throw std::runtime_error("openssl failed: " + read_file(log));
+    const std::string subject = certificate == kOtherHost ? "elsewhere.example" : "role-service";
+    std::vector<std::string> make = {"/usr/bin/openssl",
+                                     "req",
+                                     "-newkey",
+                                     "ec",
+                                     "-pkeyopt",
+                                     "ec_paramgen_curve:prime256v1",
+                                     "-nodes",
+                                     "-subj",
+                                     "/CN=" + subject,
+                                     "-addext",
+                                     "subjectAltName=DNS:" + subject,
+                                     "-keyout",
+                                     key,
+                                     "-out"};
+    // An expired certificate: a request signed with its own key whose validity
+    // ended a day before it began; `openssl req -x509` refuses such days.
+    if (certificate == kExpired) {
+      make.push_back(dir_ + "/request.pem");
+      if (wait_for(spawn(make, log)) != 0) throw std::runtime_error("openssl: " + read_file(log));
+      make = {"/usr/bin/openssl", "x509", "-req",  "-in", dir_ + "/request.pem",
+              "-signkey",         key,    "-days", "-1",  "-out"};
+    } else {
+      make.insert(make.begin() + 2, {"-x509", "-days", "1"});
+    }
+    make.push_back(cert);
+    if (wait_for(spawn(make, log)) != 0) throw std::runtime_error("openssl: " + read_file(log));
     argv.push_back(cert);
     argv.push_back(key);
   }
@@ -124,17 +147,31 @@ std::string RoleService::settings(const std::string& protocol) const {
          "\n";
 }
 
-void RoleService::control(const std::string& json) const {
-  write_atomically(dir_ + "/reply.json", json);
+void RoleService::answer(const Answer& a) const {
+  write_atomically(dir_ + "/body", a.body);
+  Json::Value control;
+  control["status"] = a.status;
+  control["piece"] = static_cast<Json::UInt64>(a.piece);
+  control["close"] = a.close;
+  control["drop"] = a.drop;
+  control["headers"] = Json::objectValue;
+  if (!a.location.empty()) control["headers"]["Location"] = a.location;
+  if (a.length >= 0) control["length"] = static_cast<Json::Int64>(a.length);
+  write_atomically(dir_ + "/reply.json", Json::FastWriter().write(control));
 }
 
 void RoleService::reply(const std::string& body, int status, size_t piece) const {
-  write_atomically(dir_ + "/body", body);
-  control("{\"status\": " + std::to_string(status) + ", \"piece\": " + std::to_string(piece) + "}");
+  Answer a;
+  a.body = body;
+  a.status = status;
+  a.piece = piece;
+  answer(a);
 }
 
 void RoleService::close_without_answer() const {
-  control("{\"close\": true}");
+  Answer a;
+  a.close = true;
+  answer(a);
 }
 
 std::vector<RecordedRequest> RoleService::requests() const {

@@ -23,7 +23,10 @@ struct RecordedRequest {
 class RoleService {
  public:
   enum Protocol { kHttp, kHttps };
-  explicit RoleService(Protocol protocol = kHttp);
+  // The HTTPS service's certificate: self-signed for "role-service", expired,
+  // or made out to another host name. None is one the gate could verify.
+  enum Certificate { kSelfSigned, kExpired, kOtherHost };
+  explicit RoleService(Protocol protocol = kHttp, Certificate certificate = kSelfSigned);
   ~RoleService();
   RoleService(const RoleService&) = delete;
   RoleService& operator=(const RoleService&) = delete;
@@ -33,8 +36,19 @@ class RoleService {
   // protocol text.
   std::string settings(const std::string& protocol) const;
 
-  // How every following request is answered: the body bytes with the status;
-  // a piece size above 0 sends the body in chunks of that many bytes.
+  // How every following request is answered (see role_server.py).
+  struct Answer {
+    std::string body;
+    int status = 200;
+    size_t piece = 0;      // above 0: the body in chunks of that many bytes
+    bool close = false;    // the request is read, then the connection closed
+    bool drop = false;     // the connection is closed before the request is read
+    std::string location;  // a Location header, when not empty
+    long length = -1;      // the Content-Length announced, when not negative
+  };
+  void answer(const Answer& answer) const;
+  // The body bytes with the status; a piece size above 0 sends the body in
+  // chunks of that many bytes.
   void reply(const std::string& body, int status = 200, size_t piece = 0) const;
   // Every following request gets no answer: the connection is closed.
   void close_without_answer() const;
@@ -42,8 +56,6 @@ class RoleService {
   std::vector<RecordedRequest> requests() const;
 
  private:
-  void control(const std::string& json) const;
-
   std::string dir_;
   pid_t pid_ = -1;
   int port_ = 0;

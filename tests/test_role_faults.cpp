@@ -1,0 +1,141 @@
+// Faults of the role web service, met by the real gate with a policy whose
+// only way to allow the command is a role check: the command runs only when
+// a reply that parses grants the right, the gate never crashes, and what it
+// says is the design's (the transfer error on standard error, the reader's
+// complaint and the refusal on standard output).
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "gate_runner.h"
+#include "policy_json.h"
+#include "role_service.h"
+
+namespace {
+
+constexpr char kGranted[] = R"({"user": "alice", "group_value": {"3": 2}})";
+constexpr char kTooLow[] = R"({"user": "alice", "group_value": {"3": 1}})";
+constexpr char kTransferError[] = "curl_easy_perform() failed: ";
+
+struct FaultCase {
+  const char* name;
+  RoleService::Answer answer;
+  bool allowed;
+  bool parse_fails;     // "Failed to parse" and the reader's messages on standard output
+  bool transfer_fails;  // libcurl's complaint on standard error
+  RoleService::Protocol protocol = RoleService::kHttp;
+  RoleService::Certificate certificate = RoleService::kSelfSigned;
+  bool listening = true;  // false: nothing listens on the port
+  bool redirect = false;  // the answer's Location points at a decoy service
+};
+
+RoleService::Answer body(const std::string& bytes, int status = 200, size_t piece = 0) {
+  RoleService::Answer a;
+  a.body = bytes;
+  a.status = status;
+  a.piece = piece;
+  return a;
+}
+
+RoleService::Answer closed(bool before_request) {
+  RoleService::Answer a;
+  (before_request ? a.drop : a.close) = true;
+  return a;
+}
+
+RoleService::Answer announcing(const std::string& bytes, long length) {
+  RoleService::Answer a = body(bytes);
+  a.length = length;
+  return a;
+}
+
+// The granted account, padded with a member of n bytes.
+std::string padded(size_t n) {
+  return R"({"pad": ")" + std::string(n, 'p') + R"(", "user": "alice", "group_value": {"3": 2}})";
+}
+
+std::string with_nul(const std::string& before, const std::string& after) {
+  return before + std::string(1, '\0') + after;
+}
+
+class RoleFaults : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(RoleFaults, CommandRunsOnlyOnAGrantingReply) {
+  const FaultCase& c = GetParam();
+  auto service = std::make_unique<RoleService>(c.protocol, c.certificate);
+  RoleService decoy;
+  decoy.reply(R"({"user": "admin"})");
+  RoleService::Answer answer = c.answer;
+  if (c.redirect) answer.location = "http://127.0.0.1:" + std::to_string(decoy.port()) + "/";
+  service->answer(answer);
+  Sandbox box;
+  box.make_log_dir();
+  box.settings(service->settings(c.protocol == RoleService::kHttps ? "https" : "http"));
+  if (!c.listening) service.reset();  // its port is free now: nothing answers there
+  box.policy(policy_text(
+      section(1, R"([{"pattern": "^echo ran$", "is_cookie_check": 1, "role_right": {"3": 2}}])")));
+
+  const RunResult r = box.gate({"echo ran", "session=alice"});
+  EXPECT_LT(r.status, 128) << "killed by a signal";
+  EXPECT_EQ(r.status, c.allowed ? 0 : 1);
+  const bool parse_failed = r.out.rfind("Failed to parse* Line ", 0) == 0;
+  EXPECT_EQ(parse_failed, c.parse_fails) << r.out;
+  const std::string refusal = std::string(kRefusal);
+  if (c.allowed) {
+    EXPECT_EQ(r.out, "ran\n");
+    EXPECT_EQ(box.log(), "");
+  } else {
+    ASSERT_GE(r.out.size(), refusal.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - refusal.size()), refusal);
+    EXPECT_EQ(box.log(), "echo ran\ncheck failed, skip cmd\n\n");
+  }
+  if (c.transfer_fails) {
+    EXPECT_EQ(r.err.rfind(kTransferError, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  } else {
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_TRUE(decoy.requests().empty()) << "a redirect was followed";
+  if (service != nullptr && !c.answer.drop) {
+    EXPECT_EQ(service->requests().size(), 1u);
+  }
+}
+
+const FaultCase kCases[] = {
+    {"Granted", body(kGranted), true, false, false},
+    {"TooLow", body(kTooLow), false, false, false},
+    {"NotListening", body(kGranted), false, true, true, RoleService::kHttp,
+     RoleService::kSelfSigned, false},
+    {"ClosedAtOnce", closed(true), false, true, true},
+    {"ClosedAfterTheRequest", closed(false), false, true, true},
+    {"Http500Page", body("<html>Internal Server Error</html>", 500), false, true, false},
+    // The status is not examined: a body that is account role information
+    // decides, whatever status came with it.
+    {"Http500WithAccount", body(kGranted, 500), true, false, false},
+    {"Http404", body("<html>Not Found</html>", 404), false, true, false},
+    {"RedirectNotFollowed", body("", 302), false, true, false, RoleService::kHttp,
+     RoleService::kSelfSigned, true, true},
+    {"NotJson", body("user=alice; group=3:2"), false, true, false},
+    {"Empty", body(""), false, true, false},
+    {"CutInsideTheJson", announcing(std::string(kGranted).substr(0, 30), 200), false, true, true},
+    // Shorter than announced, but the JSON is whole: text after the first
+    // value is ignored anyway, so what arrived decides.
+    {"CutAfterTheJson", announcing(kGranted, 200), true, false, true},
+    {"NulByteBeforeTheGrant", body(with_nul(kTooLow, kGranted)), false, false, false},
+    {"NulByteFirst", body(with_nul("", kGranted)), false, true, false},
+    {"ThousandOneBytePieces", body(padded(1000), 200, 1), true, false, false},
+    {"ThousandOneBytePiecesTooLow", body(std::string(1000, ' ') + kTooLow, 200, 1), false, false,
+     false},
+    {"TwentyMegabytes", body(padded(20u << 20)), true, false, false},
+    {"TwentyMegabytesNotJson", body(std::string(20u << 20, '{')), false, true, false},
+    {"TlsExpiredCertificate", body(kGranted), true, false, false, RoleService::kHttps,
+     RoleService::kExpired},
+    {"TlsCertificateForAnotherHost", body(kGranted), true, false, false, RoleService::kHttps,
+     RoleService::kOtherHost},
+    {"TlsTooLow", body(kTooLow), false, false, false, RoleService::kHttps, RoleService::kExpired},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RoleFaults, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<FaultCase>& p) { return p.param.name; });
+
+}  // namespace
