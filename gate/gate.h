@@ -19,12 +19,18 @@ extern Json::Value root;
 extern Json::Value group_role;
 extern int enable_log;
 
+// environment.cpp: for a set-uid or set-gid start, drops the caller's
+// variables that could change what runs as root, and fixes PATH.
+void clean_environment();
+
 // log.cpp: the diagnostic log, one message per line.
 int log_to_file(const char* message);
 int log_param(const char* message, int force);
 
-// policy.cpp: loads kPolicyPath into root and sets enable_log.
+// policy.cpp: loads kPolicyPath (or another policy file, for the
+// administrator's tools) into root and sets enable_log.
 int read_json_file();
+int read_policy_file(const char* path);
 
 // decision.cpp: 0 run the command, anything else refuse.
 int check_parameters(const char* command, const char* cookie);

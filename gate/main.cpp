@@ -50,6 +50,7 @@ int main(int argc, char* argv[]) {
   reset_signal_dispositions();
   umask(022);
   take_root_identity();
+  clean_environment();
 
   if (argc != 2 && argc != 3) {
     fputs("wrong parameter number input", stdout);

@@ -1,0 +1,97 @@
+// Entry of the gate: arguments, exit statuses, the process state the command
+// starts in, and the refusal of a failure that escapes the decision.
+#include <gtest/gtest.h>
+
+#include "gate_runner.h"
+
+namespace {
+
+const char kAllowAll[] = R"({"scripts_section": {"check_method": 0}})";
+const char kRefuseAll[] =
+    R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
+
+TEST(Entry, WrongArgumentCountsAreRefusedBeforeThePolicyIsRead) {
+  Sandbox box;
+  box.policy("this is not json");
+  box.make_log_dir();
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a", "b", "c"}, {"a", "b", "c", "d"}}) {
+    RunResult r = box.gate(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "wrong parameter number input");  // no newline, no parse error
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(box.log(), "");
+}
+
+TEST(Entry, AllowedCommandBecomesTheShell) {
+  Sandbox box;
+  box.policy(kAllowAll);
+  // With and without a cookie; the shell's status is the gate's.
+  EXPECT_EQ(box.gate({"echo hello"}).out, "hello\n");
+  EXPECT_EQ(box.gate({"echo hello", "cookie=1"}).out, "hello\n");
+  EXPECT_EQ(box.gate({"exit 7"}).status, 7);
+  RunResult empty = box.gate({""});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "");
+  // The environment reaches the shell unchanged.
+  EXPECT_EQ(box.gate({"echo $GATE_TEST_VAR"}, {"GATE_TEST_VAR=kept"}).out, "kept\n");
+}
+
+TEST(Entry, RefusalPrintsItsMessageAndRunsNothing) {
+  Sandbox box;
+  box.policy(kRefuseAll);
+  RunResult r = box.gate({"echo RAN"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "failed to pass the parameter check\n");
+}
+
+TEST(Entry, TraceOnAPipeIsDiscardedByTheExec) {
+  Sandbox box;
+  box.policy(R"({"enable_log": 1, "scripts_section": {"check_method": 0}})");
+  RunResult r = box.gate({"echo only this"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "only this\n");
+}
+
+TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
+  Sandbox box;
+  box.policy(kAllowAll);
+  // The caller leaves descriptors open (one far above the default limit),
+  // ignores signals and uses a narrow file-creation mask.
+  const std::string setup =
+      "ulimit -n 65536; exec 5</dev/null 4000</dev/null; trap '' INT QUIT TERM; umask 077; exec \"$@\"";
+  RunResult fds = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "ls -1 /proc/self/fd"});
+  EXPECT_EQ(fds.out, "0\n1\n2\n3\n");  // 3 is the directory ls reads
+  RunResult sig = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "grep SigIgn /proc/self/status"});
+  EXPECT_EQ(sig.out, "SigIgn:\t0000000000000000\n");
+  RunResult mask = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "umask"});
+  EXPECT_EQ(mask.out, "0022\n");
+}
+
+TEST(Entry, ShellThatCannotBeExecutedGivesStatus255) {
+  Sandbox box;
+  box.policy(kAllowAll);
+  box.make_log_dir();
+  // Inside the sandbox only: /bin/sh becomes a device that cannot be executed.
+  RunResult r = box.run(
+      {"/bin/bash", "-c", "mount --bind /dev/null /bin/sh && exec \"$@\"", "x", gate_binary(), "echo RAN"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+// A failure that escapes the decision (here a section that is an array, which
+// cannot be read by key) is refused and logged like any other refusal.
+TEST(Entry, EscapedFailureIsALoggedRefusal) {
+  Sandbox box;
+  box.policy(R"({"scripts_section": [1, 2]})");
+  box.make_log_dir();
+  RunResult r = box.gate({"echo RAN %s"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "failed to pass the parameter check\n");
+  EXPECT_EQ(r.err.rfind("corvexin_check: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  EXPECT_EQ(box.log(), "echo RAN %s\ncheck failed, skip cmd\n\n");
+}
+
+}  // namespace
