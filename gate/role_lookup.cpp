@@ -1,5 +1,218 @@
+// The account role lookup: one GET to the appliance's web service on the
+// loopback interface, presenting the web user's cookie; the JSON reply lands
+// in group_role.
+//
+// libcurl is not linked: most runs make no lookup, and loading libcurl with
+// the libraries it pulls in would cost most of such a run. The first lookup
+// of a run loads "libcurl.so.4" through the program's run-time search path
+// and resolves the few easy-interface functions once; curl.h only supplies
+// types and constants.
+#include <curl/curl.h>
+#include <dlfcn.h>
+#include <json/reader.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config_file.h"
 #include "gate.h"
 
-// The role lookup is not built yet: it leaves group_role as it is.
-size_t write_data(void*, size_t, size_t, url_data*) { return 0; }
-int get_role_right(const char*) { return 0; }
+extern char** environ;
+
+namespace {
+
+constexpr size_t kInitialBlock = 4096;
+constexpr size_t kUrlSize = 1024;
+
+struct CurlApi {
+  decltype(&curl_global_init) global_init;
+  decltype(&curl_global_cleanup) global_cleanup;
+  decltype(&curl_easy_init) easy_init;
+  decltype(&curl_easy_setopt) easy_setopt;
+  decltype(&curl_easy_perform) easy_perform;
+  decltype(&curl_easy_strerror) easy_strerror;
+  decltype(&curl_easy_cleanup) easy_cleanup;
+};
+
+template <typename F>
+bool resolve(void* library, const char* name, F& function) {
+  function = reinterpret_cast<F>(dlsym(library, name));
+  return function != nullptr;
+}
+
+// Loads libcurl on the first call of the run and keeps it loaded. Null when it
+// cannot be loaded; the reason is then in *error (the same on every call).
+const CurlApi* curl_api(std::string* error) {
+  static CurlApi api;
+  static bool tried = false;
+  static std::string failure;
+  if (!tried) {
+    tried = true;
+    void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = dlerror();
+      failure = why != nullptr ? why : "libcurl.so.4: cannot be loaded";
+    } else if (!(resolve(library, "curl_global_init", api.global_init) &&
+                 resolve(library, "curl_global_cleanup", api.global_cleanup) &&
+                 resolve(library, "curl_easy_init", api.easy_init) &&
+                 resolve(library, "curl_easy_setopt", api.easy_setopt) &&
+                 resolve(library, "curl_easy_perform", api.easy_perform) &&
+                 resolve(library, "curl_easy_strerror", api.easy_strerror) &&
+                 resolve(library, "curl_easy_cleanup", api.easy_cleanup))) {
+      failure = "libcurl.so.4 lacks the easy interface";
+      dlclose(library);
+    }
+  }
+  *error = failure;
+  return failure.empty() ? &api : nullptr;
+}
+
+// libcurl's initialisation opens the file named by SSLKEYLOGFILE for
+// appending TLS secrets. The caller of a set-uid gate chooses its environment,
+// so that would let it make root create or append to any file. The variable
+// is hidden while libcurl initialises and put back unchanged afterwards: the
+// command's shell receives the environment exactly as the gate received it.
+void global_init_without_keylog(const CurlApi& api) {
+  static char hidden[] = "SSLKEYLOGFILE";  // no '=': no lookup finds it
+  const size_t name_length = sizeof hidden - 1;
+  std::vector<std::pair<size_t, char*>> entries;
+  for (size_t i = 0; environ != nullptr && environ[i] != nullptr; ++i) {
+    if (strncmp(environ[i], hidden, name_length) == 0 && environ[i][name_length] == '=') {
+      entries.emplace_back(i, environ[i]);
+      environ[i] = hidden;
+    }
+  }
+  api.global_init(CURL_GLOBAL_ALL);
+  for (const auto& [i, entry] : entries) environ[i] = entry;
+}
+
+// A byte that cannot stand in an HTTP header: CR and LF in the cookie would let
+// the caller add header lines of its own to the request.
+bool header_safe(const char* text) {
+  for (auto* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
+    if ((*p < 0x20 && *p != '\t') || *p == 0x7f) return false;
+  }
+  return true;
+}
+
+size_t sink(char* piece, size_t size, size_t nmemb, void* record) {
+  return write_data(piece, size, nmemb, static_cast<url_data*>(record));
+}
+
+// Reads the service's protocol and port, makes the request and releases the
+// handle. The settings are read only now, and live until the handle is gone.
+void transfer(const CurlApi& api, CURL* curl, const char* cookie, url_data* data) {
+  char url[kUrlSize];
+  memset(url, 0, sizeof url);
+  ConfigFile settings(kSettingsPath);
+  const char* protocol = settings.getparam("http", "kelvo_web_protocol");
+  const char* port = settings.getparam("http", "kelvo_web_server");
+  if (protocol == nullptr || port == nullptr) {
+    fprintf(stderr,
+            "corvexin_check: %s gives no [http] kelvo_web_protocol and kelvo_web_server; "
+            "role lookup skipped\n",
+            kSettingsPath);
+    api.easy_cleanup(curl);
+    return;
+  }
+  // Only the exact text "https" selects TLS.
+  const bool https = strcmp(protocol, "https") == 0;
+  snprintf(url, sizeof url, "%s://127.0.0.1:%s/rest/accountroleinfo", https ? "https" : "http",
+           port);
+  if (enable_log) printf("read config test: %s", url);
+  api.easy_setopt(curl, CURLOPT_URL, url);
+  if (https) {
+    // The service uses a self-made certificate: neither chain nor name is checked.
+    api.easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1));
+    api.easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    api.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  api.easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+  api.easy_setopt(curl, CURLOPT_COOKIE, cookie);
+  api.easy_setopt(curl, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(sink));
+  api.easy_setopt(curl, CURLOPT_WRITEDATA, data);
+  // Never through a proxy: libcurl would otherwise take one from http_proxy,
+  // https_proxy or ALL_PROXY, which the caller of a set-uid gate chooses, and
+  // send the cookie there and take its answer for the role information.
+  api.easy_setopt(curl, CURLOPT_PROXY, "");
+  const CURLcode result = api.easy_perform(curl);
+  if (result != CURLE_OK) {
+    fprintf(stderr, "curl_easy_perform() failed: %s\n", api.easy_strerror(result));
+  }
+  api.easy_cleanup(curl);
+}
+
+// Fills the record with the service's reply, or leaves it holding the empty
+// text when no request can be made.
+void fetch(const char* cookie, url_data* data) {
+  if (!header_safe(cookie)) {
+    fputs("corvexin_check: the cookie holds a control character; role lookup skipped\n", stderr);
+    return;
+  }
+  std::string error;
+  const CurlApi* api = curl_api(&error);
+  if (api == nullptr) {
+    fprintf(stderr, "corvexin_check: cannot load libcurl: %s\n", error.c_str());
+    return;
+  }
+  global_init_without_keylog(*api);
+  if (CURL* curl = api->easy_init()) transfer(*api, curl, cookie, data);
+  api->global_cleanup();
+}
+
+// Owns the reply block for one lookup.
+struct Reply {
+  url_data data{0, nullptr};
+  ~Reply() { free(data.body); }
+};
+
+}  // namespace
+
+// Appends one piece of the reply body. The block always holds the whole body
+// so far and a NUL behind it. When it cannot grow, it is kept but holds the
+// empty text, and the 0 returned makes libcurl abort the transfer.
+size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data) {
+  size_t n = 0;
+  const size_t old = data->size;
+  char* block = nullptr;
+  if (!__builtin_mul_overflow(size, nmemb, &n) && n < SIZE_MAX - old) {
+    block = static_cast<char*>(realloc(data->body, old + n + 1));
+  }
+  if (block == nullptr) {
+    if (data->body != nullptr) data->body[0] = '\0';
+    data->size = 0;
+    fputs("Failed to allocate memory.\n", stderr);
+    return 0;
+  }
+  data->body = block;
+  if (n > 0) memcpy(block + old, piece, n);
+  data->size = old + n;
+  block[data->size] = '\0';
+  return n;
+}
+
+int get_role_right(const char* cookie) {
+  Reply reply;
+  reply.data.body = static_cast<char*>(malloc(kInitialBlock));
+  if (reply.data.body == nullptr) {
+    fputs("corvexin_check: cannot allocate the reply buffer; role lookup skipped\n", stderr);
+  } else {
+    reply.data.body[0] = '\0';
+    fetch(cookie, &reply.data);
+  }
+  const char* body = reply.data.body != nullptr ? reply.data.body : "";
+  log_param(body, 0);
+  // The reply is read up to its first NUL byte. A reply that does not parse
+  // leaves group_role as the reader left it.
+  Json::Reader reader;
+  if (!reader.parse(std::string(body), group_role, true)) {
+    fputs("Failed to parse", stdout);
+    fputs(reader.getFormattedErrorMessages().c_str(), stdout);
+  }
+  return 0;
+}

@@ -1,0 +1,154 @@
+#include "role_service.h"
+
+#include <json/reader.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "gate_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void write_atomically(const std::string& path, const std::string& content) {
+  const std::string tmp = path + ".tmp";
+  std::ofstream(tmp, std::ios::binary | std::ios::trunc) << content;
+  fs::rename(tmp, path);
+}
+
+std::string from_hex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+// Runs argv with standard output and error going to log; the child is killed
+// when the test process dies, so it can never be left behind.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    if (!freopen(log.c_str(), "a", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+const char* python() {
+  return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+}
+
+}  // namespace
+
+std::vector<std::string> RecordedRequest::values(const std::string& name) const {
+  std::vector<std::string> found;
+  for (const auto& [n, v] : headers) {
+    if (strcasecmp(n.c_str(), name.c_str()) == 0) found.push_back(v);
+  }
+  return found;
+}
+
+RoleService::RoleService(Protocol protocol) {
+  char tmpl[] = "/tmp/role-service-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = tmpl;
+  const std::string log = dir_ + "/server.log";
+  std::vector<std::string> argv = {python(), std::string(TESTS_DIR) + "/role_server.py", dir_};
+  if (protocol == kHttps) {
+    const std::string cert = dir_ + "/cert.pem", key = dir_ + "/key.pem";
+    const pid_t openssl = spawn({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                 "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                                 "/CN=role-service", "-keyout", key, "-out", cert},
+                                log);
+    if (wait_for(openssl) != 0) throw std::runtime_error("openssl failed: " + read_file(log));
+    argv.push_back(cert);
+    argv.push_back(key);
+  }
+  pid_ = spawn(argv, log);
+  // Startup is bounded so that a broken server fails the test instead of hanging it.
+  for (int i = 0; i < 1000 && port_ == 0; ++i) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("role service died: " + read_file(log));
+    }
+    const std::string port = read_file(dir_ + "/port");
+    if (!port.empty()) {
+      port_ = std::stoi(port);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (port_ == 0) throw std::runtime_error("role service did not start: " + read_file(log));
+}
+
+RoleService::~RoleService() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    wait_for(pid_);
+  }
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+std::string RoleService::settings(const std::string& protocol) const {
+  return "[http]\nkelvo_web_protocol=" + protocol + "\nkelvo_web_server=" + std::to_string(port_) +
+         "\n";
+}
+
+void RoleService::control(const std::string& json) const {
+  write_atomically(dir_ + "/reply.json", json);
+}
+
+void RoleService::reply(const std::string& body, int status, size_t piece) const {
+  write_atomically(dir_ + "/body", body);
+  control("{\"status\": " + std::to_string(status) + ", \"piece\": " + std::to_string(piece) + "}");
+}
+
+void RoleService::close_without_answer() const {
+  control("{\"close\": true}");
+}
+
+std::vector<RecordedRequest> RoleService::requests() const {
+  std::vector<RecordedRequest> found;
+  std::istringstream lines(read_file(dir_ + "/requests"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    Json::Value entry;
+    if (!Json::Reader().parse(line, entry, false)) throw std::runtime_error("bad record " + line);
+    RecordedRequest r{entry["method"].asString(), entry["path"].asString(), {}};
+    for (const auto& header : entry["headers"]) {
+      r.headers.emplace_back(header[0].asString(), from_hex(header[1].asString()));
+    }
+    found.push_back(r);
+  }
+  return found;
+}
