@@ -2,6 +2,8 @@
 
 #include "gate.h"
 
+const DecisionHooks* decision_hooks = nullptr;
+
 int check_parameters(const char* command, const char* cookie) {
   if (read_json_file() != 0) {
     log_param("load json failed, skip cmd\n", 1);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 #include "gate.h"
 
@@ -15,36 +16,45 @@ Json::Value root;
 Json::Value group_role;
 int enable_log = 0;
 
-namespace {
-
-// Parses the policy stream. The stream buffer throws when reading fails (the
-// path is a directory, an I/O error); such a file counts as unreadable, which
-// the reader sees as an empty document.
-bool parse_policy(Json::Reader& reader, std::istream& in) {
+// The whole file, as the reader would take it from the stream. The stream
+// buffer throws when reading fails (the path is a directory, an I/O error);
+// such a file counts as unreadable, which the reader sees as an empty document.
+std::string read_policy_text(const char* path) {
+  std::ifstream in(path, std::ios::in | std::ios::binary);
   try {
-    return reader.parse(in, root, false);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } catch (const std::ios_base::failure&) {
-    return reader.parse(std::string(), root, false);
+    return std::string();
   }
 }
 
-}  // namespace
+bool parse_policy_text(const std::string& text, Json::Value& value, std::string* formatted,
+                       std::vector<PolicyError>* errors) {
+  Json::Reader reader;
+  if (reader.parse(text.data(), text.data() + text.size(), value, false)) return true;
+  if (formatted != nullptr) *formatted = reader.getFormattedErrorMessages();
+  if (errors != nullptr) {
+    for (const auto& e : reader.getStructuredErrors()) {
+      errors->push_back({static_cast<size_t>(e.offset_start), e.message});
+    }
+  }
+  return false;
+}
+
+#pragma GCC diagnostic pop
 
 // Loads a policy file into root with the classic reader. A missing or
 // unreadable file reaches the reader as an empty document and fails like a
 // syntax error; the reader's messages go to standard output.
 int read_policy_file(const char* path) {
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  Json::Reader reader;
-  if (!parse_policy(reader, in)) {
+  std::string messages;
+  if (!parse_policy_text(read_policy_text(path), root, &messages, nullptr)) {
     fputs("Failed to parse configuration\n", stdout);
-    fputs(reader.getFormattedErrorMessages().c_str(), stdout);
+    fputs(messages.c_str(), stdout);
     return 1;
   }
   enable_log = root.get("enable_log", 0).asInt();
   return 0;
 }
-
-#pragma GCC diagnostic pop
 
 int read_json_file() { return read_policy_file(kPolicyPath); }

@@ -61,14 +61,19 @@ int white_check(const char* text, Json::Value list, int type_check, const char* 
     const Json::Value& entry = entries[i];
     const std::string pattern = entry["pattern"].asString();
     const int cookie_flag = entry.get("is_cookie_check", 1).asInt();
-    if (check_regexp(text, pattern.c_str()) != 0) continue;
+    const int matched = check_regexp(text, pattern.c_str());
+    if (decision_hooks != nullptr) decision_hooks->entry_tried(text, i, pattern, matched);
+    if (matched != 0) continue;
 
     if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern.c_str());
     int type_flag = 1;
     if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
     if (cookie_flag == 0 || type_flag == 0) return 0;
+    if (decision_hooks != nullptr) decision_hooks->role_lookup();
     get_role_right(cookie);
-    return check_role_right(entry["role_right"]);
+    const int verdict = check_role_right(entry["role_right"]);
+    if (decision_hooks != nullptr) decision_hooks->role_checked(verdict);
+    return verdict;
   }
   return 1;
 }
