@@ -280,7 +280,9 @@ class PolicyChecker {
       if (entry.isMember("role_right")) {
         warn("ignored-member", rights_path, entry["role_right"],
              std::string("is never read: a match allows without a role check (") +
-                 (cookie_flag == 0 ? "\"is_cookie_check\" is 0)" : "\"type\" is 0)"));
+                 (cookie_flag == 0             ? "\"is_cookie_check\" is 0)"
+                  : entry.isMember("type") ? "\"type\" is 0)"
+                                           : "\"type\" is missing, so 0)"));
       }
       return;
     }

@@ -113,9 +113,10 @@ Json::Value decide_section(const char* name, const ExplainOptions& options) {
     const Json::Value& section = policy[name];
     trace.section = &section;
     if (section.isNull()) out["missing"] = true;
-    const unsigned method = section["check_method"].asUInt();
-    out["method"] = method;
+    // Read in check_fun's order, so that a value it cannot convert fails here
+    // with the same message.
     out["is_type_check"] = section["is_type_check"].asUInt();
+    out["method"] = section["check_method"].asUInt();
     const int result = check_fun(options.command.c_str(), section, options.cookie.c_str());
     out["result"] = result == 0 ? "allows" : "refuses";
   } catch (const LookupStopped&) {
