@@ -12,6 +12,7 @@
 
 #include "gate.h"
 #include "pattern.h"
+#include "repeated.h"
 #include "report.h"
 #include "trust.h"
 
@@ -353,6 +354,7 @@ int check_command(const std::string& path, bool json) {
                     e.message + " (the policy does not load: the gate refuses every command)");
     }
   } else {
+    report_repeated_members(text, report);
     PolicyChecker checker(report);
     checker.policy(policy);
     role_checked = checker.role_checked_entries();

@@ -32,8 +32,8 @@ void Report::add(Severity severity, const std::string& code, const std::string& 
 }
 
 void Report::add_at(Severity severity, const std::string& code, size_t offset,
-                    const std::string& message) {
-  Finding f{severity, code, "", file_, 0, 0, message};
+                    const std::string& message, const std::string& path) {
+  Finding f{severity, code, path, file_, 0, 0, message};
   place(f, offset);
   findings_.push_back(f);
 }

@@ -28,9 +28,9 @@ class Report {
   // (or, for a missing member, its object) whose place in the file is given.
   void add(Severity severity, const std::string& code, const std::string& path,
            const Json::Value& at, const std::string& message);
-  // A finding at a byte offset of the policy file (a load failure).
+  // A finding at a byte offset of the policy file, at a JSON path if known.
   void add_at(Severity severity, const std::string& code, size_t offset,
-              const std::string& message);
+              const std::string& message, const std::string& path = "");
   // A finding about another file or directory.
   void add_file(Severity severity, const std::string& code, const std::string& file,
                 const std::string& message);
