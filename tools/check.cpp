@@ -102,7 +102,7 @@ class PolicyChecker {
       bool is_known = false;
       for (const char* k : known) {
         if (name == k) is_known = true;
-        if (suggestion.empty() && edit_distance(name, k) <= 2) suggestion = k;
+        if (suggestion.empty() && name.size() > 3 && edit_distance(name, k) <= 2) suggestion = k;
       }
       if (is_known) continue;
       std::string message = "is ignored: the gate reads no member of this name";
