@@ -16,13 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "config_file.h"
 #include "gate.h"
-
-extern char** environ;
 
 namespace {
 
@@ -70,25 +66,6 @@ const CurlApi* curl_api(std::string* error) {
   }
   *error = failure;
   return failure.empty() ? &api : nullptr;
-}
-
-// libcurl's initialisation opens the file named by SSLKEYLOGFILE for
-// appending TLS secrets. The caller of a set-uid gate chooses its environment,
-// so that would let it make root create or append to any file. The variable
-// is hidden while libcurl initialises and put back unchanged afterwards: the
-// command's shell receives the environment exactly as the gate received it.
-void global_init_without_keylog(const CurlApi& api) {
-  static char hidden[] = "SSLKEYLOGFILE";  // no '=': no lookup finds it
-  const size_t name_length = sizeof hidden - 1;
-  std::vector<std::pair<size_t, char*>> entries;
-  for (size_t i = 0; environ != nullptr && environ[i] != nullptr; ++i) {
-    if (strncmp(environ[i], hidden, name_length) == 0 && environ[i][name_length] == '=') {
-      entries.emplace_back(i, environ[i]);
-      environ[i] = hidden;
-    }
-  }
-  api.global_init(CURL_GLOBAL_ALL);
-  for (const auto& [i, entry] : entries) environ[i] = entry;
 }
 
 // A byte that cannot stand in an HTTP header: CR and LF in the cookie would let
@@ -160,7 +137,7 @@ void fetch(const char* cookie, url_data* data) {
     fprintf(stderr, "corvexin_check: cannot load libcurl: %s\n", error.c_str());
     return;
   }
-  global_init_without_keylog(*api);
+  api->global_init(CURL_GLOBAL_ALL);
   if (CURL* curl = api->easy_init()) transfer(*api, curl, cookie, data);
   api->global_cleanup();
 }
