@@ -266,3 +266,21 @@ TEST(WhiteListRoles, FirstMatchDecidesEvenWhenItsRoleCheckRefuses) {
 }
 
 }  // namespace
+
+namespace {
+
+// libcurl is looked up in the appliance's library directory first: a broken
+// copy there is what the gate tries to load (and refuses the role check).
+TEST(WhiteListRoles, LibcurlComesFromTheApplianceLibraryDirectory) {
+  Sandbox box;
+  box.write("/etc/kelvo/lib/libcurl.so.4", "not a library");
+  box.settings("[http]\nkelvo_web_protocol = http\nkelvo_web_server = 1\n");
+  box.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"1": 1}}])")));
+  RunResult r = box.gate({"echo ran"});
+  EXPECT_EQ(r.status, 1);
+  // Without libcurl the reply is empty, which does not parse.
+  EXPECT_EQ(r.out.rfind("Failed to parse* Line 1, Column 1\n", 0), 0u) << r.out;
+  EXPECT_NE(r.err.find("cannot load libcurl: /etc/kelvo/lib/libcurl.so.4"), std::string::npos) << r.err;
+}
+
+}  // namespace
