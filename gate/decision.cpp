@@ -51,4 +51,6 @@ int check_fun(const char* command, const Json::Value& s, const char* cookie) {
 }
 
 // Method 2 refuses every command; the list is not consulted.
-int black_check(const char*, const Json::Value&, int, const char*) { return 1; }
+int black_check(const char*, const Json::Value&, int, const char*) {
+  return 1;
+}
