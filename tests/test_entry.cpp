@@ -94,4 +94,20 @@ TEST(Entry, EscapedFailureIsALoggedRefusal) {
   EXPECT_EQ(box.log(), "echo RAN %s\ncheck failed, skip cmd\n\n");
 }
 
+// What the loader is told about the binary: the appliance's library
+// directory and nothing else as search path (an empty entry would mean the
+// caller's current directory), relocations bound and write-protected before
+// main, position-independent, and libcurl not among the start-up libraries.
+TEST(Entry, BinaryIsBuiltForASetuidStart) {
+  Sandbox box;
+  RunResult r = box.run({"/bin/sh", "-c", "readelf -d -l -W \"$0\"", gate_binary()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Library runpath: [/etc/kelvo/lib]\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("(RPATH)"), std::string::npos);
+  EXPECT_NE(r.out.find("BIND_NOW"), std::string::npos);
+  EXPECT_NE(r.out.find("Flags: NOW PIE"), std::string::npos);
+  EXPECT_NE(r.out.find("GNU_RELRO"), std::string::npos);
+  EXPECT_EQ(r.out.find("libcurl"), std::string::npos);
+}
+
 }  // namespace

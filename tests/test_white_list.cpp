@@ -272,6 +272,10 @@ namespace {
 // libcurl is looked up in the appliance's library directory first: a broken
 // copy there is what the gate tries to load (and refuses the role check).
 TEST(WhiteListRoles, LibcurlComesFromTheApplianceLibraryDirectory) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer intercepts dlopen, which then searches its own path.
+  GTEST_SKIP() << "not meaningful under AddressSanitizer";
+#endif
   Sandbox box;
   box.write("/etc/kelvo/lib/libcurl.so.4", "not a library");
   box.settings("[http]\nkelvo_web_protocol = http\nkelvo_web_server = 1\n");
