@@ -66,18 +66,22 @@ struct DecisionHooks {
 extern const DecisionHooks* decision_hooks;
 
 // decision.cpp: 0 run the command, anything else refuse.
+// The checks read the policy through const references and never change it,
+// so each sees exactly the value it would see in a copy of its own; copying
+// instead would cost a run a deep copy of every list it examines.
 int check_parameters(const char* command, const char* cookie);
-int check_fun(const char* command, Json::Value section, const char* cookie);
-int black_check(const char* command, Json::Value list, int type_check, const char* cookie);
+int check_fun(const char* command, const Json::Value& section, const char* cookie);
+int black_check(const char* command, const Json::Value& list, int type_check, const char* cookie);
 
 // white_list.cpp: regular-expression white lists.
 int check_regexp(const char* text, const char* pattern);
 int check_type(int type);
-int white_check(const char* text, Json::Value list, int type_check, const char* cookie);
+int white_check(const char* text, const Json::Value& list, int type_check, const char* cookie);
 
 // ancestry.cpp: the white list applied to the command lines of the ancestors.
 int get_proc_name(int pid, char* buffer);
-int ancestor_check(const char* command, Json::Value list, int type_check, const char* cookie);
+int ancestor_check(const char* command, const Json::Value& list, int type_check,
+                   const char* cookie);
 
 // role_lookup.cpp: asks the local web service for the cookie's account role
 // information and leaves it in group_role.

@@ -55,8 +55,7 @@ int check_type(int type) {
 // checks types and the entry's type is 0; otherwise the web user's role must
 // hold the entry's rights. The list is read through a const reference so that
 // reading never adds members to it.
-int white_check(const char* text, Json::Value list, int type_check, const char* cookie) {
-  const Json::Value& entries = list;
+int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
   for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
     const Json::Value& entry = entries[i];
     const std::string pattern = entry["pattern"].asString();
