@@ -70,7 +70,7 @@ int get_proc_name(int pid, char* buffer) {
 // Allows the command when the command line of one of the gate's ancestors,
 // from the parent up to (not including) init, passes the white list. The
 // command itself is not examined.
-int ancestor_check(const char*, Json::Value list, int type_check, const char* cookie) {
+int ancestor_check(const char*, const Json::Value& list, int type_check, const char* cookie) {
   int generation = 1;
   if (enable_log) printf("pid = %d\n", getpid());
   int pid = getppid();

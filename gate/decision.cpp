@@ -2,6 +2,8 @@
 
 #include "gate.h"
 
+const DecisionHooks* decision_hooks = nullptr;
+
 int check_parameters(const char* command, const char* cookie) {
   if (read_json_file() != 0) {
     log_param("load json failed, skip cmd\n", 1);
@@ -25,9 +27,9 @@ int check_parameters(const char* command, const char* cookie) {
 
 // Decides one policy section by its check method. All three numeric members
 // are converted before the method is looked at, so a member of the wrong type
-// ends the run whatever the method.
-int check_fun(const char* command, Json::Value section, const char* cookie) {
-  const Json::Value& s = section;
+// ends the run whatever the method. Reading goes through the const
+// operator[], which never adds members.
+int check_fun(const char* command, const Json::Value& s, const char* cookie) {
   const int type_check = static_cast<int>(s["is_type_check"].asUInt());
   const unsigned method = s["check_method"].asUInt();
   (void)s["is_cookie_check"].asUInt();
@@ -51,4 +53,6 @@ int check_fun(const char* command, Json::Value section, const char* cookie) {
 }
 
 // Method 2 refuses every command; the list is not consulted.
-int black_check(const char*, Json::Value, int, const char*) { return 1; }
+int black_check(const char*, const Json::Value&, int, const char*) {
+  return 1;
+}

@@ -6,6 +6,8 @@
 #include <json/value.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Fixed places. The gate takes no configuration from anywhere else.
 constexpr const char kPolicyPath[] = "/etc/cmd_check.json";
@@ -33,20 +35,55 @@ int log_param(const char* message, int force);
 // administrator's tools) into root and sets enable_log.
 int read_json_file();
 int read_policy_file(const char* path);
+// The two steps of loading, shared with the administrator's tools: the file's
+// bytes (empty when it cannot be opened or read), and their parse with the
+// classic reader (comments accepted, any root value, text after the value
+// ignored). On failure the parse gives the reader's formatted messages and
+// each message with the byte offset it is about.
+struct PolicyError {
+  size_t offset;
+  std::string message;
+};
+std::string read_policy_text(const char* path);
+bool parse_policy_text(const std::string& text, Json::Value& value, std::string* formatted,
+                       std::vector<PolicyError>* errors);
+
+// decision.cpp: watch points for the administrator's dry run
+// ("corvexin_policy explain"), which decides a command with this very code
+// without running it. The gate never sets decision_hooks: it stays null, each
+// watch point costs one pointer test, and no decision changes. When set (all
+// four functions given):
+// - log_param hands every message to logged and writes nothing to the log;
+// - white_check reports each entry it tries on a text (the command, or an
+//   ancestor's command line) with check_regexp's result (0 match);
+// - white_check calls role_lookup just before a role lookup; it may throw to
+//   stop the decision there, before any request is made;
+// - white_check reports check_role_right's result after the lookup.
+struct DecisionHooks {
+  void (*logged)(const char* message, int force);
+  void (*entry_tried)(const char* text, unsigned index, const std::string& pattern, int result);
+  void (*role_lookup)();
+  void (*role_checked)(int result);
+};
+extern const DecisionHooks* decision_hooks;
 
 // decision.cpp: 0 run the command, anything else refuse.
+// The checks read the policy through const references and never change it,
+// so each sees exactly the value it would see in a copy of its own; copying
+// instead would cost a run a deep copy of every list it examines.
 int check_parameters(const char* command, const char* cookie);
-int check_fun(const char* command, Json::Value section, const char* cookie);
-int black_check(const char* command, Json::Value list, int type_check, const char* cookie);
+int check_fun(const char* command, const Json::Value& section, const char* cookie);
+int black_check(const char* command, const Json::Value& list, int type_check, const char* cookie);
 
 // white_list.cpp: regular-expression white lists.
 int check_regexp(const char* text, const char* pattern);
 int check_type(int type);
-int white_check(const char* text, Json::Value list, int type_check, const char* cookie);
+int white_check(const char* text, const Json::Value& list, int type_check, const char* cookie);
 
 // ancestry.cpp: the white list applied to the command lines of the ancestors.
 int get_proc_name(int pid, char* buffer);
-int ancestor_check(const char* command, Json::Value list, int type_check, const char* cookie);
+int ancestor_check(const char* command, const Json::Value& list, int type_check,
+                   const char* cookie);
 
 // role_lookup.cpp: asks the local web service for the cookie's account role
 // information and leaves it in group_role.

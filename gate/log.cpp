@@ -28,6 +28,10 @@ int log_to_file(const char* message) {
 }
 
 int log_param(const char* message, int force) {
+  if (decision_hooks != nullptr) {
+    decision_hooks->logged(message, force);
+    return 0;
+  }
   if (force == 1 || enable_log != 0) return log_to_file(message);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "gate.h"
@@ -16,26 +17,41 @@ Json::Value root;
 Json::Value group_role;
 int enable_log = 0;
 
-namespace {
-
-// Parses the policy stream. The stream buffer throws when reading fails (the
-// path is a directory, an I/O error); such a file counts as unreadable, which
-// the reader sees as an empty document.
-bool parse_policy(Json::Reader& reader, std::istream& in) {
+// The whole file, as the reader would take it from the stream. The stream
+// buffer throws when reading fails (the path is a directory, an I/O error);
+// such a file counts as unreadable, which the reader sees as an empty document.
+std::string read_policy_text(const char* path) {
+  std::ifstream in(path, std::ios::in | std::ios::binary);
   try {
-    return reader.parse(in, root, false);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } catch (const std::ios_base::failure&) {
-    return reader.parse(std::string(), root, false);
+    return std::string();
   }
 }
+
+bool parse_policy_text(const std::string& text, Json::Value& value, std::string* formatted,
+                       std::vector<PolicyError>* errors) {
+  Json::Reader reader;
+  if (reader.parse(text.data(), text.data() + text.size(), value, false)) return true;
+  if (formatted != nullptr) *formatted = reader.getFormattedErrorMessages();
+  if (errors != nullptr) {
+    for (const auto& e : reader.getStructuredErrors()) {
+      errors->push_back({static_cast<size_t>(e.offset_start), e.message});
+    }
+  }
+  return false;
+}
+
+#pragma GCC diagnostic pop
+
+namespace {
 
 // The reader's messages name places (line, column) and never quote the
 // document, except a number that it cannot convert: "'1e999' is not a
 // number.". The policy may be readable by root alone, so a caller that
 // started the gate set-uid is shown such a message without the number.
-std::string messages_for_caller(const Json::Reader& reader) {
+std::string messages_for_caller(std::string text) {
   static const std::string kNotANumber = "' is not a number.";
-  std::string text = reader.getFormattedErrorMessages();
   if (!started_with_privilege()) return text;
   for (size_t end = text.find(kNotANumber); end != std::string::npos;
        end = text.find(kNotANumber, end + 1)) {
@@ -53,17 +69,14 @@ std::string messages_for_caller(const Json::Reader& reader) {
 // unreadable file reaches the reader as an empty document and fails like a
 // syntax error; the reader's messages go to standard output.
 int read_policy_file(const char* path) {
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  Json::Reader reader;
-  if (!parse_policy(reader, in)) {
+  std::string messages;
+  if (!parse_policy_text(read_policy_text(path), root, &messages, nullptr)) {
     fputs("Failed to parse configuration\n", stdout);
-    fputs(messages_for_caller(reader).c_str(), stdout);
+    fputs(messages_for_caller(messages).c_str(), stdout);
     return 1;
   }
   enable_log = root.get("enable_log", 0).asInt();
   return 0;
 }
-
-#pragma GCC diagnostic pop
 
 int read_json_file() { return read_policy_file(kPolicyPath); }

@@ -55,20 +55,24 @@ int check_type(int type) {
 // checks types and the entry's type is 0; otherwise the web user's role must
 // hold the entry's rights. The list is read through a const reference so that
 // reading never adds members to it.
-int white_check(const char* text, Json::Value list, int type_check, const char* cookie) {
-  const Json::Value& entries = list;
+int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
   for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
     const Json::Value& entry = entries[i];
     const std::string pattern = entry["pattern"].asString();
     const int cookie_flag = entry.get("is_cookie_check", 1).asInt();
-    if (check_regexp(text, pattern.c_str()) != 0) continue;
+    const int matched = check_regexp(text, pattern.c_str());
+    if (decision_hooks != nullptr) decision_hooks->entry_tried(text, i, pattern, matched);
+    if (matched != 0) continue;
 
     if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern.c_str());
     int type_flag = 1;
     if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
     if (cookie_flag == 0 || type_flag == 0) return 0;
+    if (decision_hooks != nullptr) decision_hooks->role_lookup();
     get_role_right(cookie);
-    return check_role_right(entry["role_right"]);
+    const int verdict = check_role_right(entry["role_right"]);
+    if (decision_hooks != nullptr) decision_hooks->role_checked(verdict);
+    return verdict;
   }
   return 1;
 }

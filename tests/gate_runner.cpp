@@ -19,6 +19,7 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 const char* gate_binary() { return GATE_BINARY; }
+const char* policy_binary() { return POLICY_BINARY; }
 const char* sandbox_script() { return SANDBOX_SCRIPT; }
 
 std::string read_file(const std::string& path) {

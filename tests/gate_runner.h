@@ -42,8 +42,9 @@ class Sandbox {
   std::string dir_;
 };
 
-// Path of the built gate and of the sandbox script.
+// Path of the built gate, of the administrator's program and of the sandbox script.
 const char* gate_binary();
+const char* policy_binary();
 const char* sandbox_script();
 
 // Reads a whole file; empty when it cannot be read.

@@ -59,7 +59,7 @@ TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
   // The caller leaves descriptors open (one far above the default limit),
   // ignores signals and uses a narrow file-creation mask.
   const std::string setup =
-      "ulimit -n 65536; exec 5</dev/null 4000</dev/null; trap '' INT QUIT TERM; umask 077; exec \"$@\"";
+      "ulimit -n \"$(ulimit -Hn)\"; exec 5</dev/null 4000</dev/null; trap '' INT QUIT TERM; umask 077; exec \"$@\"";
   RunResult fds = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "ls -1 /proc/self/fd"});
   EXPECT_EQ(fds.out, "0\n1\n2\n3\n");  // 3 is the directory ls reads
   RunResult sig = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "grep SigIgn /proc/self/status"});

@@ -1,0 +1,51 @@
+# Documentation and the Debian package.
+#
+# Installed besides the programs (gate/, tools/) and the settings store
+# (config/): the manual pages, compressed as Debian installs them; the example
+# policies and the README as documentation; the policy's JSON Schema. Nothing
+# is ever installed in /etc: the policy is the administrator's to write.
+
+set(man_pages corvexin_check.8 cmd_check.json.5 corvexin_policy.8)
+set(compressed_pages)
+foreach(page IN LISTS man_pages)
+  string(REGEX REPLACE "^.*\\.([1-9])$" "\\1" section ${page})
+  set(source ${PROJECT_SOURCE_DIR}/man/${page})
+  set(output ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9n -c \"$1\" >\"$2\"" sh ${source} ${output}
+    DEPENDS ${source} VERBATIM)
+  list(APPEND compressed_pages ${output})
+  install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
+
+file(GLOB example_policies CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.json)
+install(FILES ${example_policies} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/share/cmd_check.schema.json
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/corvexin)
+
+# One package with everything: `cpack -G DEB` in the build directory. The
+# archive records every file as root's, with the modes of the staged install,
+# so the gate keeps its set-uid bit.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME corvexin)
+set(CPACK_PACKAGE_VENDOR corvexin)
+set(CPACK_PACKAGE_CONTACT "corvexin maintainers <root@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set-uid root command gate of the appliance, with its policy tools")
+set(CPACK_PACKAGE_DESCRIPTION
+  "corvexin_check decides from the command policy /etc/cmd_check.json whether a shell command line handed over by the web management side may run as root, and runs it. corvexin_policy checks a policy and explains the gate's decisions. Also the INI settings store library and header.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies from the binaries; libcurl is loaded at run time by the
+# first role lookup, so it is named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 | libcurl4t64")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^i[3-6]86$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+endif()
+include(CPack)

@@ -1,0 +1,360 @@
+// "corvexin_policy check": each finding class on a policy that has it, none on
+// a clean one, the exit statuses, and agreement with the real gate on which
+// values end a gate run.
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/writer.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "gate_runner.h"
+#include "policy_json.h"
+#include "role_service.h"
+
+namespace {
+
+const char kUnderTest[] = "/etc/policy-under-test.json";
+
+struct Checked {
+  RunResult run;
+  Json::Value report;
+  // True when a finding of that code is reported at that JSON path.
+  bool has(const std::string& code, const std::string& path) const {
+    for (const auto& f : report["findings"]) {
+      if (f["code"] == code && f["path"].asString() == path) return true;
+    }
+    return false;
+  }
+  bool has_file(const std::string& code, const std::string& file) const {
+    for (const auto& f : report["findings"]) {
+      if (f["code"] == code && f["file"].asString() == file && !f.isMember("path")) return true;
+    }
+    return false;
+  }
+};
+
+Checked check(const Sandbox& box, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {policy_binary(), "check", "--json"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Checked c{box.run(argv), Json::Value()};
+  Json::Reader().parse(c.run.out, c.report, false);
+  return c;
+}
+
+Checked check_text(const std::string& policy) {
+  Sandbox box;
+  box.write(kUnderTest, policy);
+  return check(box, {kUnderTest});
+}
+
+// A clean policy: anchored patterns without room for the shell, role checks
+// that can grant, both sections present.
+const char kClean[] = R"({
+  "enable_log": 0,
+  // comments are allowed, as the gate allows them
+  "scripts_section": {
+    "check_method": 1,
+    "white_cmd_list": [
+      {"pattern": "^uptime$", "is_cookie_check": 0},
+      {"pattern": "^ls -l /var/log/[a-z0-9_]*\\.log$", "is_cookie_check": 0},
+      {"pattern": "^systemctl restart \\(nginx\\|ssh\\)$", "role_right": {"2": 1}}
+    ]
+  },
+  "ui_section": {
+    "check_method": 1,
+    "is_type_check": 1,
+    "white_cmd_list": [{"pattern": "^hostname$", "type": 1, "role_right": {"3": 2}},
+                       {"pattern": "^date$", "type": 0}]
+  }
+})";
+
+TEST(PolicyCheck, CleanPolicyHasNoFinding) {
+  Checked c = check_text(kClean);
+  EXPECT_EQ(c.run.status, 0) << c.run.out << c.run.err;
+  EXPECT_EQ(c.report["findings"].size(), 0u) << c.run.out;
+  EXPECT_EQ(c.report["status"], 0);
+}
+
+TEST(PolicyCheck, ExamplesAreClean) {
+  for (const char* name : {"cmd_check.json", "ancestor_check.json", "typed_roles.json"}) {
+    Sandbox box;
+    box.write(kUnderTest, read_file(std::string(TESTS_DIR) + "/../examples/" + name));
+    Checked c = check(box, {kUnderTest});
+    EXPECT_EQ(c.run.status, 0) << name << ": " << c.run.out;
+  }
+}
+
+// One finding each, at its JSON path; ends_run: the real gate's run ends on
+// `command` under this policy (installed, ui section allowing).
+struct FindingCase {
+  const char* name;
+  std::string policy;
+  const char* code;
+  const char* path;
+  int status;  // of the check
+  bool ends_run = false;
+  const char* command = "echo ran";
+  const char* reply = nullptr;  // a role service answers this, when given
+};
+
+std::string scripts(const std::string& section_text) {
+  return R"({"scripts_section": )" + section_text + R"(, "ui_section": {"check_method": 2}})";
+}
+
+std::string list(const std::string& entries) {
+  return scripts(section(1, "[" + entries + "]"));
+}
+
+class Findings : public ::testing::TestWithParam<FindingCase> {};
+
+TEST_P(Findings, ReportedAtTheirPlace) {
+  const FindingCase& c = GetParam();
+  Checked checked = check_text(c.policy);
+  EXPECT_TRUE(checked.has(c.code, c.path)) << checked.run.out << checked.run.err;
+  EXPECT_EQ(checked.run.status, c.status) << checked.run.out;
+
+  // The gate agrees on whether the value ends its run. With the ui section
+  // allowing every command, the gate refuses only when its run ends.
+  Json::Value policy;
+  ASSERT_TRUE(Json::Reader().parse(c.policy, policy, false));
+  if (policy.isObject()) policy["ui_section"] = Json::Value();
+  Sandbox box;
+  box.policy(policy.toStyledString());
+  std::unique_ptr<RoleService> service;
+  if (c.reply != nullptr) {
+    service = std::make_unique<RoleService>();
+    service->reply(c.reply);
+    box.settings(service->settings("http"));
+  }
+  RunResult gate = box.gate({c.command});
+  EXPECT_EQ(gate.status == 1, c.ends_run) << gate.out << gate.err;
+  if (c.ends_run) {
+    EXPECT_NE(gate.err.find("corvexin_check: "), std::string::npos) << gate.err;
+  }
+}
+
+const std::string kNoRole = R"("is_cookie_check": 0)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Findings,
+    ::testing::Values(
+        // Values that end a gate run.
+        FindingCase{"RootNotObject", "[]", "run-ends", "$", 2, true},
+        FindingCase{"EnableLogString",
+                    R"({"enable_log": "yes", "scripts_section": {"check_method": 2}})", "run-ends",
+                    "$.enable_log", 2, true},
+        FindingCase{"SectionArray", R"({"scripts_section": [], "ui_section": {"check_method": 2}})",
+                    "run-ends", "$.scripts_section", 2, true},
+        FindingCase{"MethodString", scripts(R"({"check_method": "1"})"), "run-ends",
+                    "$.scripts_section.check_method", 2, true},
+        FindingCase{"NegativeCookieCheck", scripts(R"({"check_method": 2, "is_cookie_check": -1})"),
+                    "run-ends", "$.scripts_section.is_cookie_check", 2, true},
+        FindingCase{"TypeCheckObject", scripts(R"({"check_method": 2, "is_type_check": {}})"),
+                    "run-ends", "$.scripts_section.is_type_check", 2, true},
+        FindingCase{"ListObjectWithMembers",
+                    scripts(R"({"check_method": 1, "white_cmd_list": {"pattern": "x"}})"),
+                    "run-ends", "$.scripts_section.white_cmd_list", 2, true},
+        FindingCase{"EntryString", list(R"("^echo ran$")"), "run-ends",
+                    "$.scripts_section.white_cmd_list[0]", 2, true},
+        FindingCase{"PatternArray", list(R"({"pattern": ["x"]})"), "run-ends",
+                    "$.scripts_section.white_cmd_list[0].pattern", 2, true},
+        FindingCase{"CookieFlagString", list(R"({"pattern": "^x$", "is_cookie_check": "0"})"),
+                    "run-ends", "$.scripts_section.white_cmd_list[0].is_cookie_check", 2, true},
+        FindingCase{
+            "TypeString",
+            scripts(section(1, R"([{"pattern": "^echo ran$", "type": "1", "is_cookie_check": 0}])",
+                            1)),
+            "run-ends", "$.scripts_section.white_cmd_list[0].type", 2, true},
+        FindingCase{"RoleRightArray", list(R"({"pattern": "^echo ran$", "role_right": [1]})"),
+                    "run-ends", "$.scripts_section.white_cmd_list[0].role_right", 2, true,
+                    "echo ran", R"({"user": "alice"})"},
+        FindingCase{"LevelString", list(R"({"pattern": "^echo ran$", "role_right": {"2": "1"}})"),
+                    "run-ends", "$.scripts_section.white_cmd_list[0].role_right[\"2\"]", 2, true,
+                    "echo ran", R"({"user": "alice", "group_value": {"1": 5}})"},
+        // Patterns that do not compile never match.
+        FindingCase{"BadPattern", list(R"({"pattern": "^echo [$", )" + kNoRole + "}"),
+                    "bad-pattern", "$.scripts_section.white_cmd_list[0].pattern", 2},
+        // Members the gate ignores, and methods it does not know.
+        FindingCase{"MisspeltMethod",
+                    R"({"scripts_section": {"check_methd": 2}, "ui_section": {"check_method": 2}})",
+                    "ignored-member", "$.scripts_section.check_methd", 1},
+        FindingCase{"MisspeltList", scripts(R"({"check_method": 1, "white_cmd_lst": []})"),
+                    "ignored-member", "$.scripts_section.white_cmd_lst", 1},
+        FindingCase{"UnknownTopLevel", R"({"enable_logs": 1, "scripts_section": {"check_method": 2},
+                                         "ui_section": {"check_method": 2}})",
+                    "ignored-member", "$.enable_logs", 1},
+        FindingCase{"RightCategorySix",
+                    list(R"({"pattern": "^x$", "role_right": {"3": 1, "6": 1}})"), "ignored-member",
+                    "$.scripts_section.white_cmd_list[0].role_right[\"6\"]", 1},
+        FindingCase{"RoleRightWithoutRoleCheck",
+                    list(R"({"pattern": "^x$", "is_cookie_check": 0, "role_right": {"1": 1}})"),
+                    "ignored-member", "$.scripts_section.white_cmd_list[0].role_right", 1},
+        FindingCase{"RepeatedMember",
+                    R"({"scripts_section": {"check_method": 2, /* "x": { */ "check_method": 2},
+                        "ui_section": {"white_cmd_list": [{"pattern": "^x$", "is_cookie_check": 0},
+                          {"pattern": "^y$", "pattern": "^z$", "is_cookie_check": 0}]}})",
+                    "repeated-member", "$.ui_section.white_cmd_list[1].pattern", 1},
+        FindingCase{"BlackListNeverRead",
+                    scripts(R"({"check_method": 2, "black_cmd_list": ["rm"]})"), "ignored-member",
+                    "$.scripts_section.black_cmd_list", 1},
+        FindingCase{"UnknownMethod", scripts(R"({"check_method": 7})"), "unknown-method",
+                    "$.scripts_section.check_method", 1},
+        // Sections that let everything through, or nothing.
+        FindingCase{"MissingScripts", R"({"ui_section": {"check_method": 2}})", "allows-everything",
+                    "$.scripts_section", 1},
+        FindingCase{"MissingUi", R"({"scripts_section": {"check_method": 2}})", "allows-everything",
+                    "$.ui_section", 1},
+        FindingCase{"MethodZero", scripts(R"({"check_method": 0})"), "allows-everything",
+                    "$.scripts_section.check_method", 1},
+        FindingCase{
+            "UiNeverConsulted",
+            R"({"scripts_section": {"check_method": 0}, "ui_section": {"check_method": 2}})",
+            "never-consulted", "$.ui_section", 1},
+        FindingCase{"EmptyList", scripts(R"({"check_method": 1, "white_cmd_list": []})"),
+                    "no-entries", "$.scripts_section.white_cmd_list", 1},
+        FindingCase{"ListString", scripts(R"({"check_method": 3, "white_cmd_list": "x"})"),
+                    "no-entries", "$.scripts_section.white_cmd_list", 1},
+        // What a reviewer needs to see in method 1.
+        FindingCase{"Unanchored", list(R"({"pattern": "^echo", )" + kNoRole + "}"), "not-anchored",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"UnanchoredAlternative", list(R"({"pattern": "^ls$\\|^cat", )" + kNoRole + "}"),
+                    "not-anchored", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"EscapedDollarIsNoAnchor", list(R"({"pattern": "^echo \\$", )" + kNoRole + "}"),
+                    "not-anchored", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"DotAdmitsEverything", list(R"({"pattern": "^cat .*$", )" + kNoRole + "}"),
+                    "shell-metachar", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"NegatedBracket", list(R"({"pattern": "^du -sh [^ ]*$", )" + kNoRole + "}"),
+                    "shell-metachar", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"WhitespaceClassAdmitsNewline",
+                    list(R"({"pattern": "^ls\\s-l$", )" + kNoRole + "}"), "shell-metachar",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "AfterEmptyPattern",
+            list(
+                R"({"pattern": "", "is_cookie_check": 0}, {"pattern": "^x$", "is_cookie_check": 0})"),
+            "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        FindingCase{
+            "AfterDotStar",
+            scripts(section(3, R"([{"pattern": ".*", "is_cookie_check": 0}, {"pattern": "x"}])")),
+            "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        FindingCase{"AfterNullEntry", list(R"(null, {"pattern": "^x$", "is_cookie_check": 0})"),
+                    "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        FindingCase{
+            "SamePatternTwice",
+            list(
+                R"({"pattern": "^x$", "role_right": {"1": 1}}, {"pattern": "^x$", "is_cookie_check": 0})"),
+            "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        FindingCase{"NoRoleRight", list(R"({"pattern": "^x$"})"), "never-grants",
+                    "$.scripts_section.white_cmd_list[0]", 1},
+        FindingCase{"LevelsNotPositive",
+                    list(R"({"pattern": "^x$", "role_right": {"1": 0, "2": -3, "3": 0.5}})"),
+                    "never-grants", "$.scripts_section.white_cmd_list[0].role_right", 1}),
+    [](const ::testing::TestParamInfo<FindingCase>& p) { return p.param.name; });
+
+TEST(PolicyCheck, LoadFailureGivesTheReadersMessageAndPlace) {
+  Checked c = check_text("{\n  \"scripts_section\": {\n    \"check_method\": 1,,\n  }\n}\n");
+  EXPECT_EQ(c.run.status, 2);
+  ASSERT_GE(c.report["findings"].size(), 1u) << c.run.out;
+  const Json::Value& f = c.report["findings"][0];
+  EXPECT_EQ(f["code"], "load-failed");
+  EXPECT_EQ(f["line"], 3);
+  EXPECT_EQ(f["column"], 23);  // the second comma, as the reader counts
+  EXPECT_NE(f["message"].asString().find("Missing '}' or object member name"), std::string::npos)
+      << f["message"];
+
+  Sandbox box;
+  Checked missing = check(box, {"/etc/no-such-policy.json"});
+  EXPECT_EQ(missing.run.status, 2);
+  EXPECT_NE(missing.run.out.find("cannot be opened: No such file or directory"), std::string::npos)
+      << missing.run.out;
+}
+
+TEST(PolicyCheck, TextOutputNamesFilePlacePathAndCode) {
+  Sandbox box;
+  box.write(kUnderTest,
+            "{\"scripts_section\": {\"check_method\": 1,\n  \"white_cmd_list\": "
+            "[{\"pattern\": \"^ls\", \"is_cookie_check\": 0}]},\n"
+            " \"ui_section\": {\"check_method\": 2}}");
+  RunResult r = box.run({policy_binary(), "check", kUnderTest});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind(std::string(kUnderTest) +
+                            ":2:34: warning: $.scripts_section.white_cmd_list[0].pattern: \"^ls\" "
+                            "is not anchored at its end with '$'",
+                        0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("[not-anchored]\n"), std::string::npos);
+  EXPECT_NE(r.out.find(std::string(kUnderTest) + ": 0 errors, 1 warning\n"), std::string::npos);
+}
+
+TEST(PolicyCheck, UsageErrors) {
+  Sandbox box;
+  EXPECT_EQ(box.run({policy_binary()}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "check", "--frobnicate"}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "check", "a", "b"}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "--help"}).status, 0);
+}
+
+// The installed policy: who may change what the gate trusts with root.
+class InstalledFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box.policy(kClean);
+    box.settings("[http]\nkelvo_web_protocol=https\nkelvo_web_server=8443\n");
+    std::filesystem::create_directories(box.dir() + "/etc/kelvo/lib");
+    chmod((box.dir() + "/etc/kelvo").c_str(), 0755);
+    chmod((box.dir() + "/etc/kelvo/lib").c_str(), 0755);
+  }
+  std::string host(const std::string& path) const { return box.dir() + path; }
+  Sandbox box;
+};
+
+TEST_F(InstalledFiles, SafeInstallationIsClean) {
+  Checked c = check(box, {});
+  EXPECT_EQ(c.run.status, 0) << c.run.out;
+  EXPECT_EQ(c.report["file"], "/etc/cmd_check.json");
+}
+
+TEST_F(InstalledFiles, WritableOrForeignFilesAreErrors) {
+  chmod(host("/etc/cmd_check.json").c_str(), 0664);
+  ASSERT_EQ(chown(host("/etc/kelvo/halvora.ini").c_str(), 65534, 65534), 0);
+  chmod(host("/etc/kelvo/lib").c_str(), 0777);
+  box.write("/etc/kelvo/lib/libcurl.so.4", "");
+  chmod(host("/etc/kelvo/lib/libcurl.so.4").c_str(), 0646);
+  ASSERT_EQ(chown(host("/etc/kelvo").c_str(), 1000, 0), 0);
+  // Given by name, the installed policy is checked the same way.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"/etc/cmd_check.json"}}) {
+    Checked c = check(box, args);
+    EXPECT_EQ(c.run.status, 2) << c.run.out;
+    for (const char* file : {"/etc/cmd_check.json", "/etc/kelvo/halvora.ini", "/etc/kelvo/lib",
+                             "/etc/kelvo/lib/libcurl.so.4", "/etc/kelvo"}) {
+      EXPECT_TRUE(c.has_file("unsafe-file", file)) << file << "\n" << c.run.out;
+    }
+    EXPECT_EQ(c.report["errors"], 5) << c.run.out;
+  }
+  // Another file is not the installed one: no file is examined.
+  box.write(kUnderTest, kClean);
+  EXPECT_EQ(check(box, {kUnderTest}).run.status, 0);
+}
+
+TEST_F(InstalledFiles, RoleChecksWithoutSettingsAreWarned) {
+  std::filesystem::remove(host("/etc/kelvo/halvora.ini"));
+  Checked c = check(box, {});
+  EXPECT_EQ(c.run.status, 1);
+  EXPECT_TRUE(c.has_file("no-settings", "/etc/kelvo/halvora.ini")) << c.run.out;
+
+  box.settings("[http]\nkelvo_web_server=8443\n");
+  c = check(box, {});
+  EXPECT_TRUE(c.has_file("no-settings", "/etc/kelvo/halvora.ini")) << c.run.out;
+
+  // Without role-checked entries the settings are not needed.
+  box.policy(R"({"scripts_section": {"check_method": 1, "white_cmd_list":
+                  [{"pattern": "^uptime$", "is_cookie_check": 0}]}, "ui_section": {"check_method": 2}})");
+  EXPECT_EQ(check(box, {}).run.status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// "corvexin_policy explain" against the real gate: on every policy both are
+// run on the same command, and the verdicts must agree. Explain must neither
+// run the command nor write the gate's log.
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include "gate_runner.h"
+#include "policy_json.h"
+#include "role_service.h"
+
+namespace {
+
+// The command both decide; when it runs it leaves /var/ran behind.
+const char kCommand[] = "echo ran >/var/ran";
+
+RunResult explain(const Sandbox& box, const std::vector<std::string>& options,
+                  const std::string& command = kCommand) {
+  std::vector<std::string> argv = {policy_binary(), "explain"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(command);
+  return box.run(argv);
+}
+
+// Runs explain, then the gate, under one policy; explain's exit status must
+// be the gate's verdict (0 ran, 1 refused), and explain must leave no trace.
+// A cookie, when given, goes to both.
+void expect_agreement(const Sandbox& box, const std::string& what, const std::string& cookie = "") {
+  box.make_log_dir();
+  RunResult e = explain(box, cookie.empty() ? std::vector<std::string>{}
+                                            : std::vector<std::string>{"--cookie", cookie});
+  EXPECT_FALSE(box.exists("/var/ran")) << what << ": explain ran the command";
+  EXPECT_EQ(box.log(), "") << what << ": explain wrote the gate's log";
+  RunResult g = box.gate(cookie.empty() ? std::vector<std::string>{kCommand}
+                                        : std::vector<std::string>{kCommand, cookie});
+  const bool ran = box.exists("/var/ran");
+  EXPECT_EQ(g.status, ran ? 0 : 1) << what << g.out << g.err;
+  EXPECT_EQ(e.status, ran ? 0 : 1) << what << "\n" << e.out << e.err;
+  const std::string verdict = ran ? "verdict: allowed" : "verdict: refused";
+  EXPECT_NE(e.out.find(verdict), std::string::npos) << what << "\n" << e.out;
+}
+
+const std::vector<std::string> kPolicies = {
+    // Sections and methods.
+    "{}",
+    "null",
+    R"({"enable_log": 1, "scripts_section": {"check_method": 0}})",
+    R"({"scripts_section": {"check_method": 2}})",
+    R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})",
+    R"({"scripts_section": {"check_method": 7}, "ui_section": {"check_method": 0}})",
+    R"({"scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5}})",
+    R"({"scripts_section": {"check_method": true}, "ui_section": {"check_method": 2}})",
+    // White lists.
+    policy_text(section(1, R"([{"pattern": "^echo ran", "is_cookie_check": 0}])")),
+    policy_text(section(1, R"([{"pattern": "^ls$", "is_cookie_check": 0}])")),
+    policy_text(section(1, R"([{"pattern": "[", "is_cookie_check": 0},
+                               {"pattern": "ran", "is_cookie_check": 0}])")),
+    policy_text(section(1, R"([null])"), 0, kRefusingSection),
+    policy_text(section(1, R"([{"pattern": "^x$"}])"), 1, kAllowingSection),
+    policy_text(section(1, R"([{"pattern": "echo", "type": 0}])", 1)),
+    policy_text(section(1, "[]"), 1,
+                section(1, R"([{"pattern": "/var/ran$", "is_cookie_check": 0}])")),
+    // Values that end the gate's run.
+    "[]",
+    R"({"enable_log": "1"})",
+    R"({"scripts_section": {"check_method": "0"}})",
+    R"({"scripts_section": 3, "ui_section": null})",
+    policy_text(section(1, R"({"pattern": "x"})"), 0, kAllowingSection),
+    policy_text(section(1, R"(["echo"])"), 0, kAllowingSection),
+    policy_text(section(1, R"([{"pattern": "echo", "is_cookie_check": 0, "type": "one"}])", 1), 0,
+                kAllowingSection),
+    // Not loadable.
+    "{",
+    "",
+    // The ancestor check: the gate's parent and explain's are both this test.
+    policy_text(section(3, R"([{"pattern": "test_policy_explain", "is_cookie_check": 0}])")),
+    policy_text(section(3, R"([{"pattern": "^no such ancestor$", "is_cookie_check": 0}])")),
+};
+
+TEST(PolicyExplain, AgreesWithTheGate) {
+  for (const auto& policy : kPolicies) {
+    Sandbox box;
+    box.policy(policy);
+    expect_agreement(box, policy);
+  }
+}
+
+TEST(PolicyExplain, PolicyFromAnotherFile) {
+  Sandbox box;
+  box.policy(R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})");
+  box.write("/etc/other.json", "{}");
+  EXPECT_EQ(explain(box, {"--policy", "/etc/other.json"}).status, 0);
+  EXPECT_EQ(explain(box, {}).status, 1);
+  EXPECT_EQ(explain(box, {"--policy", "/etc/missing.json"}).status, 1);
+}
+
+// Role-checked entries, decided by a real role service: the entry demands
+// level 2 in category 3.
+struct RoleCase {
+  const char* reply;
+  bool allowed;
+};
+
+TEST(PolicyExplain, RoleCheckedEntriesAgreeWithTheGate) {
+  const RoleCase cases[] = {
+      {R"({"user": "alice", "group_value": {"3": 2}})", true},
+      {R"({"user": "alice", "group_value": {"3": 1}})", false},
+      {R"({"user": "admin"})", true},
+      {R"({"user": ""})", false},
+      {"not json", false},
+  };
+  for (const auto& c : cases) {
+    for (auto protocol : {RoleService::kHttp, RoleService::kHttps}) {
+      RoleService service(protocol);
+      service.reply(c.reply);
+      Sandbox box;
+      box.settings(service.settings(protocol == RoleService::kHttps ? "https" : "http"));
+      box.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"3": 2}}])")));
+      expect_agreement(box, c.reply, "session=secret-cookie");
+      // One lookup each, with the same cookie.
+      const auto requests = service.requests();
+      ASSERT_EQ(requests.size(), 2u) << c.reply;
+      EXPECT_EQ(requests[0].values("Cookie"), requests[1].values("Cookie"));
+      EXPECT_EQ(requests[0].values("Cookie"), std::vector<std::string>{"session=secret-cookie"});
+    }
+  }
+}
+
+TEST(PolicyExplain, TellsThePathOfARoleCheckedDecision) {
+  RoleService service;
+  service.reply(R"({"user": "alice", "group_value": {"3": 1}})");
+  Sandbox box;
+  box.settings(service.settings("http"));
+  box.policy(policy_text(section(1, R"([{"pattern": "^ls$", "is_cookie_check": 0},
+                                        {"pattern": "^echo", "role_right": {"3": 2}}])"),
+                         1));
+  RunResult r = explain(box, {"--json", "--cookie", "session=secret-cookie"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.find("secret-cookie"), std::string::npos) << "the cookie was printed";
+  EXPECT_EQ(r.err.find("secret-cookie"), std::string::npos) << "the cookie was printed";
+  Json::Value out;
+  ASSERT_TRUE(Json::Reader().parse(r.out, out, false)) << r.out;
+  EXPECT_EQ(out["verdict"], "refused");
+  ASSERT_EQ(out["sections"].size(), 2u);
+  const Json::Value& scripts = out["sections"][0];
+  EXPECT_EQ(scripts["method"], 1);
+  EXPECT_EQ(scripts["result"], "refuses");
+  const Json::Value& steps = scripts["steps"];
+  ASSERT_EQ(steps.size(), 4u) << out;
+  EXPECT_EQ(steps[0]["result"], "no match");
+  EXPECT_EQ(steps[1]["index"], 1);
+  EXPECT_EQ(steps[1]["result"], "match");
+  EXPECT_EQ(steps[2]["step"], "role_lookup");
+  EXPECT_EQ(steps[2]["made"], true);
+  EXPECT_EQ(steps[2]["role_right"]["3"], 2);
+  EXPECT_EQ(steps[3]["step"], "role_check");
+  EXPECT_EQ(steps[3]["user"], "alice");
+  EXPECT_EQ(steps[3]["result"], "refused");
+  EXPECT_EQ(out["sections"][1]["result"], "refuses");
+  EXPECT_EQ(service.requests().size(), 1u);
+}
+
+TEST(PolicyExplain, NoLookupStopsBeforeTheRequest) {
+  RoleService service;
+  service.reply(R"({"user": "admin"})");
+  Sandbox box;
+  box.settings(service.settings("http"));
+  const std::string list = R"([{"pattern": "^echo", "role_right": {"3": 2}}])";
+  box.policy(policy_text(section(1, list)));
+  RunResult r = explain(box, {"--no-lookup"});
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_NE(r.out.find("stopped before the role lookup"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("verdict: undecided"), std::string::npos) << r.out;
+  // The ui section settles what the stopped scripts section left open.
+  box.policy(policy_text(section(1, list), 0, kAllowingSection));
+  EXPECT_EQ(explain(box, {"--no-lookup"}).status, 0);
+  EXPECT_EQ(service.requests().size(), 0u);
+}
+
+TEST(PolicyExplain, UsageErrors) {
+  Sandbox box;
+  EXPECT_EQ(box.run({policy_binary(), "explain"}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "explain", "--cookie"}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "explain", "a", "b"}).status, 2);
+  EXPECT_EQ(box.run({policy_binary(), "explain", "--frobnicate", "a"}).status, 2);
+  // After "--" a command may begin with a dash.
+  box.policy("{}");
+  EXPECT_EQ(box.run({policy_binary(), "explain", "--", "-x"}).status, 0);
+}
+
+}  // namespace

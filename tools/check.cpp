@@ -1,0 +1,370 @@
+#include "check.h"
+
+#include <json/value.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "gate.h"
+#include "pattern.h"
+#include "repeated.h"
+#include "report.h"
+#include "trust.h"
+
+namespace {
+
+constexpr const char* kCategories[] = {"1", "2", "3", "4", "5"};
+
+// Runs one of the gate's conversions; the dependency's message when it throws
+// (which ends a gate run), empty when it converts.
+std::string conversion_error(const std::function<void()>& convert) {
+  try {
+    convert();
+    return std::string();
+  } catch (const Json::Exception& e) {
+    return e.what();
+  }
+}
+
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+class PolicyChecker {
+ public:
+  explicit PolicyChecker(Report& report) : r_(report) {}
+
+  // Walks the policy in the order of a gate run.
+  void policy(const Json::Value& root) {
+    if (!root.isObject() && !root.isNull()) {
+      run_ends("$", root,
+               "the policy is " + type_name(root) +
+                   ", not an object: reading \"enable_log\" from it ends every gate run");
+      return;
+    }
+    convert("$.enable_log", at(root, "enable_log"),
+            [&] { (void)root.get("enable_log", 0).asInt(); });
+    unknown_members(root, "$", {"enable_log", "scripts_section", "ui_section"});
+    const bool scripts_allow_all = section(root, "scripts_section");
+    if (!scripts_allow_all) {
+      section(root, "ui_section");
+    } else if (root.isMember("ui_section")) {
+      warn("never-consulted", "$.ui_section", root["ui_section"],
+           "is never consulted: the scripts_section allows every command first");
+    }
+  }
+
+  bool role_checked_entries() const { return role_checked_; }
+
+ private:
+  void warn(const std::string& code, const std::string& path, const Json::Value& at,
+            const std::string& message) {
+    r_.add(Severity::kWarning, code, path, at, message);
+  }
+  void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
+    r_.add(Severity::kError, "run-ends", path, at, message);
+  }
+  // Reports a conversion that would end a run; true when it converts.
+  bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
+               const std::string& when = "every gate run that reaches it") {
+    const std::string error = conversion_error(how);
+    if (error.empty()) return true;
+    run_ends(path, at,
+             "cannot be converted (" + error + "): " + when + " ends without running the command");
+    return false;
+  }
+  // The place of object[name] in the file, or of the object when it is missing.
+  static const Json::Value& at(const Json::Value& object, const char* name) {
+    return object.isObject() && object.isMember(name) ? object[name] : object;
+  }
+
+  void unknown_members(const Json::Value& object, const std::string& path,
+                       std::initializer_list<const char*> known) {
+    if (!object.isObject()) return;
+    for (const auto& name : object.getMemberNames()) {
+      std::string suggestion;
+      bool is_known = false;
+      for (const char* k : known) {
+        if (name == k) is_known = true;
+        if (suggestion.empty() && name.size() > 3 && edit_distance(name, k) <= 2) suggestion = k;
+      }
+      if (is_known) continue;
+      std::string message = "is ignored: the gate reads no member of this name";
+      if (!suggestion.empty()) message += "; did you mean \"" + suggestion + "\"?";
+      warn("ignored-member", member_path(path, name), object[name], message);
+    }
+  }
+
+  // One section; true when it allows every command (method 0, or missing).
+  bool section(const Json::Value& root, const char* name) {
+    const std::string path = member_path("$", name);
+    const Json::Value& s = root[name];
+    const bool ui = std::string(name) == "ui_section";
+    const std::string all = ui ? "every command that the scripts_section refuses" : "every command";
+    if (s.isNull()) {
+      warn("allows-everything", path, at(root, name),
+           std::string(root.isMember(name) ? "is null" : "is missing") +
+               ": it reads as check method 0 and allows " + all);
+      return true;
+    }
+    if (!s.isObject()) {
+      run_ends(path, s,
+               "is " + type_name(s) +
+                   ", not an object: reading its members ends every gate run that evaluates it");
+      return false;
+    }
+    // The gate converts these three, in this order, whatever the method.
+    unsigned type_check = 0, method = 0;
+    convert(member_path(path, "is_type_check"), at(s, "is_type_check"),
+            [&] { type_check = s["is_type_check"].asUInt(); });
+    const bool method_known = convert(member_path(path, "check_method"), at(s, "check_method"),
+                                      [&] { method = s["check_method"].asUInt(); });
+    convert(member_path(path, "is_cookie_check"), at(s, "is_cookie_check"),
+            [&] { (void)s["is_cookie_check"].asUInt(); });
+    unknown_members(
+        s, path,
+        {"check_method", "is_type_check", "is_cookie_check", "white_cmd_list", "black_cmd_list"});
+    if (s.isMember("is_cookie_check")) {
+      warn("ignored-member", member_path(path, "is_cookie_check"), s["is_cookie_check"],
+           "has no effect: each entry's own \"is_cookie_check\" decides");
+    }
+    if (s.isMember("black_cmd_list")) {
+      warn("ignored-member", member_path(path, "black_cmd_list"), s["black_cmd_list"],
+           "is never read: check method 2 refuses every command without consulting a list");
+    }
+    if (!method_known) return false;
+    const bool uses_list = method == 1 || method == 3;
+    if (!uses_list && s.isMember("white_cmd_list")) {
+      warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
+           "is never read: check method " + std::to_string(method) + " does not use it");
+    }
+    if (method == 0) {
+      warn("allows-everything", member_path(path, "check_method"), at(s, "check_method"),
+           std::string(s.isMember("check_method") ? "is 0" : "is missing, so 0") +
+               ": the section allows " + all);
+      return true;
+    }
+    if (method > 3) {
+      warn("unknown-method", member_path(path, "check_method"), s["check_method"],
+           "is " + std::to_string(method) +
+               ", which is no check method (0 to 3): the section refuses every command");
+    }
+    if (uses_list) white_list(s, path, method, type_check);
+    return false;
+  }
+
+  void white_list(const Json::Value& s, const std::string& section_path, unsigned method,
+                  unsigned type_check) {
+    const std::string path = member_path(section_path, "white_cmd_list");
+    const Json::Value& list = s["white_cmd_list"];
+    if (list.isObject() && list.size() > 0) {
+      run_ends(path, list,
+               "is an object with members, not an array: indexing it ends every gate run that "
+               "evaluates the section");
+      return;
+    }
+    if (list.size() == 0 || !list.isArray()) {
+      const std::string what = !s.isMember("white_cmd_list") ? "is missing"
+                               : list.isArray()              ? "is empty"
+                                                : "is " + type_name(list) + ", not an array";
+      warn("no-entries", path, at(s, "white_cmd_list"),
+           what + ": the list has no entries and the section refuses every command");
+      return;
+    }
+    int catch_all = -1;
+    std::map<std::string, unsigned> seen;
+    for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+      const std::string entry_path = index_path(path, i);
+      const Json::Value& entry = list[i];
+      if (catch_all >= 0) {
+        warn("unreachable", entry_path, entry,
+             "is never tried: entry [" + std::to_string(catch_all) +
+                 "] before it matches every text, and the first match decides");
+        continue;
+      }
+      if (!entry.isObject() && !entry.isNull()) {
+        run_ends(entry_path, entry,
+                 "is " + type_name(entry) +
+                     ", not an object: reading its pattern ends every gate run that reaches it");
+        continue;
+      }
+      std::string pattern;
+      int cookie_flag = 1;
+      const bool pattern_ok = convert(member_path(entry_path, "pattern"), at(entry, "pattern"),
+                                      [&] { pattern = entry["pattern"].asString(); });
+      convert(member_path(entry_path, "is_cookie_check"), at(entry, "is_cookie_check"),
+              [&] { cookie_flag = entry.get("is_cookie_check", 1).asInt(); });
+      unknown_members(entry, entry_path, {"pattern", "is_cookie_check", "type", "role_right"});
+      if (!pattern_ok) continue;
+      const std::string pattern_path = member_path(entry_path, "pattern");
+      const Json::Value& pattern_at = at(entry, "pattern");
+      const std::string error = compile_error(pattern);
+      if (!error.empty()) {
+        r_.add(Severity::kError, "bad-pattern", pattern_path, pattern_at,
+               quoted(pattern) + " does not compile (" + error + "): the entry never matches");
+        continue;
+      }
+      if (method == 1) shape(pattern, pattern_path, pattern_at);
+      const auto earlier = seen.find(pattern);
+      if (earlier != seen.end()) {
+        warn("unreachable", entry_path, entry,
+             "never matches first: entry [" + std::to_string(earlier->second) +
+                 "] before it has the same pattern, and the first match decides");
+        continue;
+      }
+      seen.emplace(pattern, i);
+      if (matches_everything(pattern)) catch_all = static_cast<int>(i);
+      role(entry, entry_path, type_check, cookie_flag);
+    }
+  }
+
+  // Method 1 gives the command to a shell: the pattern must leave it no room.
+  void shape(const std::string& pattern, const std::string& path, const Json::Value& at) {
+    const PatternShape shape = pattern_shape(pattern);
+    if (!shape.anchored_start || !shape.anchored_end) {
+      const char* missing = !shape.anchored_start && !shape.anchored_end ? "at either end"
+                            : !shape.anchored_start                      ? "at its start with '^'"
+                                                                         : "at its end with '$'";
+      warn("not-anchored", path, at,
+           quoted(pattern) + " is not anchored " + missing +
+               ": it is searched anywhere in the command line, so a command that merely "
+               "contains a match, such as \"ALLOWED; anything\", runs through the shell");
+      return;
+    }
+    if (shape.metachars.empty()) return;
+    std::string listed;
+    for (char m : shape.metachars) {
+      if (!listed.empty()) listed += ", ";
+      listed += m == '\n' ? std::string("newline") : "\"" + std::string(1, m) + "\"";
+    }
+    warn("shell-metachar", path, at,
+         quoted(pattern) + " admits " + listed + " through " + quoted(shape.admitted_by) +
+             ": the shell would run a second command, a pipe, a substitution or a "
+             "redirection that the pattern lets in");
+  }
+
+  // What the gate reads of a matching entry: its type, and for a role check
+  // its role_right.
+  void role(const Json::Value& entry, const std::string& path, unsigned type_check,
+            int cookie_flag) {
+    unsigned type = 1;
+    if (type_check != 0) {
+      if (!convert(
+              member_path(path, "type"), at(entry, "type"), [&] { type = entry["type"].asUInt(); },
+              "every gate run whose command matches the entry")) {
+        return;
+      }
+    } else if (entry.isMember("type")) {
+      warn("ignored-member", member_path(path, "type"), entry["type"],
+           "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
+           "\"is_cookie_check\" gets a role check");
+    }
+    const bool role_check = cookie_flag != 0 && type != 0;
+    const std::string rights_path = member_path(path, "role_right");
+    if (!role_check) {
+      if (entry.isMember("role_right")) {
+        warn("ignored-member", rights_path, entry["role_right"],
+             std::string("is never read: a match allows without a role check (") +
+                 (cookie_flag == 0             ? "\"is_cookie_check\" is 0)"
+                  : entry.isMember("type") ? "\"type\" is 0)"
+                                           : "\"type\" is missing, so 0)"));
+      }
+      return;
+    }
+    role_checked_ = true;
+    const Json::Value& rights = entry["role_right"];
+    if (!rights.isObject() && !rights.isNull()) {
+      run_ends(rights_path, rights,
+               "is " + type_name(rights) +
+                   ", not an object: reading its levels ends the run for every matching command "
+                   "of a user other than the internal administrator");
+      return;
+    }
+    unknown_members(rights, rights_path, {"1", "2", "3", "4", "5"});
+    bool grants = false, readable = true;
+    for (const char* category : kCategories) {
+      int level = 0;
+      readable = convert(
+                     member_path(rights_path, category), at(rights, category),
+                     [&] { level = rights.get(category, 0).asInt(); },
+                     "a matching command of a user whom no earlier category grants") &&
+                 readable;
+      grants = grants || level > 0;
+    }
+    if (!grants && readable) {
+      warn("never-grants", rights.isNull() ? path : rights_path, rights.isNull() ? entry : rights,
+           std::string(rights.isNull() ? "has no \"role_right\"" : "demands no level above 0") +
+               ": the role check passes the internal administrator (\"admin\") alone and "
+               "refuses every other user");
+    }
+  }
+
+  Report& r_;
+  bool role_checked_ = false;
+};
+
+bool same_file(const std::string& a, const char* b) {
+  struct stat sa {
+  }, sb{};
+  return stat(a.c_str(), &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+int check_command(const std::string& path, bool json) {
+  const std::string text = read_policy_text(path.c_str());
+  Report report(path, text);
+  Json::Value policy;
+  std::vector<PolicyError> errors;
+  bool role_checked = false;
+  if (!parse_policy_text(text, policy, nullptr, &errors)) {
+    // Why the reader saw an empty document, when it did.
+    struct stat st {};
+    std::string unreadable;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      unreadable = "is a directory";
+    } else if (FILE* f = fopen(path.c_str(), "rb")) {
+      fclose(f);
+    } else {
+      unreadable = std::string("cannot be opened: ") + strerror(errno);
+    }
+    if (!unreadable.empty()) {
+      report.add_at(Severity::kError, "load-failed", 0,
+                    unreadable + "; the gate refuses every command");
+    }
+    for (const auto& e : errors) {
+      report.add_at(Severity::kError, "load-failed", e.offset,
+                    e.message + " (the policy does not load: the gate refuses every command)");
+    }
+  } else {
+    report_repeated_members(text, report);
+    PolicyChecker checker(report);
+    checker.policy(policy);
+    role_checked = checker.role_checked_entries();
+  }
+  if (path == kPolicyPath || same_file(path, kPolicyPath))
+    check_trusted_files(report, role_checked);
+  if (json) {
+    report.print_json();
+  } else {
+    report.print_text();
+  }
+  return report.status();
+}

@@ -1,0 +1,58 @@
+// Findings of "corvexin_policy check" and their output, as text for people
+// or as JSON for tools.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+#include <vector>
+
+enum class Severity { kWarning, kError };
+
+struct Finding {
+  Severity severity;
+  std::string code;  // stable name of the finding class, e.g. "not-anchored"
+  std::string path;  // JSON path in the policy ("$.ui_section"), or empty
+  std::string file;  // the file the finding is about
+  long line = 0;     // place in the policy file, 0 when unknown
+  long column = 0;
+  std::string message;
+};
+
+class Report {
+ public:
+  // text: the policy file's bytes, to turn the reader's offsets into lines.
+  Report(std::string file, std::string text) : file_(std::move(file)), text_(std::move(text)) {}
+
+  // A finding about the value at a JSON path of the policy. at is the value
+  // (or, for a missing member, its object) whose place in the file is given.
+  void add(Severity severity, const std::string& code, const std::string& path,
+           const Json::Value& at, const std::string& message);
+  // A finding at a byte offset of the policy file, at a JSON path if known.
+  void add_at(Severity severity, const std::string& code, size_t offset,
+              const std::string& message, const std::string& path = "");
+  // A finding about another file or directory.
+  void add_file(Severity severity, const std::string& code, const std::string& file,
+                const std::string& message);
+
+  int errors() const;
+  int warnings() const;
+  // 0 no finding, 1 warnings only, 2 errors.
+  int status() const;
+  void print_text() const;
+  void print_json() const;
+
+ private:
+  void place(Finding& f, size_t offset) const;
+  std::string file_;
+  std::string text_;
+  std::vector<Finding> findings_;
+};
+
+// "$.a.b[2]" style paths; names that are not plain words are quoted.
+std::string member_path(const std::string& parent, const std::string& name);
+std::string index_path(const std::string& parent, unsigned index);
+// "an array", "a string", ... for messages.
+std::string type_name(const Json::Value& value);
+// Text with control characters escaped, quoted: for patterns in messages.
+std::string quoted(const std::string& text);

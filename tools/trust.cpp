@@ -1,0 +1,111 @@
+#include "trust.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "config_file.h"
+#include "gate.h"
+
+namespace {
+
+// The directory in which the gate looks for shared libraries first.
+constexpr const char kLibraryDir[] = "/etc/kelvo/lib";
+
+class TrustChecker {
+ public:
+  explicit TrustChecker(Report& report) : r_(report) {}
+
+  // The file itself, then every directory above it, along the path as given
+  // and along the path with its links resolved.
+  void path_and_parents(const std::string& path, const std::string& role) {
+    entry(path, role);
+    parents(path, path);
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) != nullptr && path != resolved) {
+      entry(resolved, role);
+      parents(resolved, path);
+    }
+  }
+
+  // A file or directory whose owner is not root, or that group or others may
+  // write, lets someone other than root decide what the gate does.
+  void entry(const std::string& path, const std::string& role) {
+    if (!checked_.insert(path).second) return;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return;
+    std::string problem;
+    if (st.st_uid != 0) problem = "is owned by uid " + std::to_string(st.st_uid) + ", not root";
+    std::string writers;
+    if (st.st_mode & S_IWGRP) writers = "its group (gid " + std::to_string(st.st_gid) + ")";
+    if (st.st_mode & S_IWOTH) writers += std::string(writers.empty() ? "" : " and ") + "others";
+    if (!writers.empty()) {
+      problem += std::string(problem.empty() ? "is" : " and is") + " writable by " + writers;
+    }
+    if (problem.empty()) return;
+    r_.add_file(Severity::kError, "unsafe-file", path, problem + ": " + role);
+  }
+
+ private:
+  void parents(const std::string& path, const std::string& of) {
+    std::string dir = path;
+    while (true) {
+      const size_t slash = dir.find_last_of('/');
+      if (slash == std::string::npos) return;
+      dir = slash == 0 ? "/" : dir.substr(0, slash);
+      entry(dir, "whoever may write it can replace " + of + ", which the gate trusts with root");
+      if (dir == "/") return;
+    }
+  }
+
+  Report& r_;
+  std::set<std::string> checked_;
+};
+
+bool exists(const char* path) {
+  struct stat st {};
+  return stat(path, &st) == 0;
+}
+
+}  // namespace
+
+void check_trusted_files(Report& report, bool role_checked) {
+  TrustChecker trust(report);
+  trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root");
+
+  if (exists(kSettingsPath)) {
+    trust.path_and_parents(kSettingsPath,
+                           "its writer chooses the service whose answers grant role rights");
+    ConfigFile settings(kSettingsPath);
+    if (role_checked && (settings.getparam("http", "kelvo_web_protocol") == nullptr ||
+                         settings.getparam("http", "kelvo_web_server") == nullptr)) {
+      report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
+                      "gives no [http] kelvo_web_protocol and kelvo_web_server: the gate makes "
+                      "no role lookup, and every role-checked entry refuses");
+    }
+  } else if (role_checked) {
+    report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
+                    "is missing: the gate makes no role lookup, and every role-checked entry "
+                    "refuses");
+  }
+
+  // A library placed in the gate's library directory is loaded into a
+  // set-uid root program: the directory, what is in it and every directory
+  // above it must be root's alone.
+  if (!exists(kLibraryDir)) return;
+  const std::string why = "a library placed there is loaded into the set-uid root gate";
+  trust.path_and_parents(kLibraryDir, why);
+  if (DIR* dir = opendir(kLibraryDir)) {
+    while (const dirent* e = readdir(dir)) {
+      if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+      trust.entry(std::string(kLibraryDir) + "/" + e->d_name, why);
+    }
+    closedir(dir);
+  }
+}

@@ -1,0 +1,10 @@
+// What the gate trusts with root besides its policy's content: who can change
+// the policy, the role service's settings and the libraries it loads.
+#pragma once
+
+#include "report.h"
+
+// Checks the installed policy and settings files, the gate's library
+// directory and every directory above them. role_checked: the policy has
+// entries that need a role lookup, which needs the settings.
+void check_trusted_files(Report& report, bool role_checked);
