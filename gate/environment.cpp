@@ -38,12 +38,12 @@ bool unsafe(std::string_view name, std::string_view value) {
 
 }  // namespace
 
+bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
+
 // A caller that is not root but started the gate set-uid or set-gid chooses
 // the environment that the root shell would inherit. Keep only variables that
 // cannot change what runs, each name once (the first, as getenv sees it), and
 // a fixed PATH. Entries without a name or without '=' are dropped too.
-bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
-
 void clean_environment() {
   if (!started_with_privilege()) return;
   static std::vector<char*> kept;
