@@ -1,8 +1,11 @@
 // The account role lookup against a real role web service on 127.0.0.1, over
 // HTTP and HTTPS, run in-process inside a private root (see private_root.h).
 #include <gtest/gtest.h>
+#include <link.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -141,17 +144,23 @@ TEST_F(RoleLookup, UnusableLibcurlMakesNoRequest) {
     EXPECT_TRUE(service.requests().empty());
     return;
   }
-  const std::string maps = read_file("/proc/self/maps");
-  const size_t at = maps.find("libjsoncpp");
-  ASSERT_NE(at, std::string::npos);
-  const size_t start = maps.rfind(' ', at) + 1;
-  const std::string other = maps.substr(start, maps.find('\n', at) - start);
+  // The names come from the loader and from /proc/PID/exe, not from
+  // /proc/self/maps or readlink: in a chroot those print paths outside it.
+  std::string other;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* found) {
+        if (strstr(info->dlpi_name, "/libjsoncpp.so") == nullptr) return 0;
+        *static_cast<std::string*>(found) = info->dlpi_name;
+        return 1;
+      },
+      &other);
+  ASSERT_FALSE(other.empty());
   char dir[] = "/tmp/unusable-curl-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   fs::create_symlink(other, std::string(dir) + "/libcurl.so.4");
   const std::string command = std::string("LD_LIBRARY_PATH=") + dir +
                               " ROLE_TEST_UNUSABLE_CURL=1 " +
-                              fs::read_symlink("/proc/self/exe").string() +
+                              "/proc/" + std::to_string(getpid()) + "/exe" +
                               " --gtest_filter=RoleLookup.UnusableLibcurlMakesNoRequest 2>&1";
   RunResult r;
   FILE* child = popen(command.c_str(), "r");
