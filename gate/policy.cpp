@@ -1,15 +1,16 @@
+#include <fcntl.h>
 #include <json/reader.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "gate.h"
 
-// The classic reader is the one whose rules (comments, any root value, text
-// after the value ignored) the policy files are written for; newer jsoncpp
-// releases mark it deprecated.
+// The classic reader is the one whose rules (comments, any root value) the
+// policy files are written for; newer jsoncpp releases mark it deprecated.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -17,32 +18,118 @@ Json::Value root;
 Json::Value group_role;
 int enable_log = 0;
 
-// The whole file, as the reader would take it from the stream. The stream
-// buffer throws when reading fails (the path is a directory, an I/O error);
-// such a file counts as unreadable, which the reader sees as an empty document.
-std::string read_policy_text(const char* path) {
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  try {
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::ios_base::failure&) {
-    return std::string();
+namespace {
+
+constexpr char kExtraText[] = "Extra non-whitespace after JSON value.";
+
+// Where the text after a value stops being blanks and comments, or npos when
+// it never does. The reader itself would ignore whatever follows its value:
+// a stray "}" would end a policy early and drop the rest of it unseen.
+size_t extra_text(const std::string& text, size_t i) {
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (text.compare(i, 2, "//") == 0) {
+      i = text.find_first_of("\r\n", i);
+    } else if (text.compare(i, 2, "/*") == 0) {
+      const size_t end = text.find("*/", i + 2);
+      if (end == std::string::npos) return i;  // a comment left open
+      i = end + 2;
+    } else {
+      return i;
+    }
   }
+  return std::string::npos;
+}
+
+// "Line L, Column C" of a byte offset, counted as the reader counts them.
+std::string line_and_column(const std::string& text, size_t offset) {
+  size_t line = 1, line_start = 0;
+  for (size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    if (text[i] == '\r' || text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  return "Line " + std::to_string(line) + ", Column " + std::to_string(offset - line_start + 1);
+}
+
+}  // namespace
+
+bool parse_document(const std::string& text, Json::Value& value, bool collect_comments,
+                    std::string* formatted, std::vector<PolicyError>* errors) {
+  Json::Reader reader;
+  Json::Value parsed;
+  if (!reader.parse(text.data(), text.data() + text.size(), parsed, collect_comments)) {
+    if (formatted != nullptr) *formatted = reader.getFormattedErrorMessages();
+    if (errors != nullptr) {
+      for (const auto& e : reader.getStructuredErrors())
+        errors->push_back({static_cast<size_t>(e.offset_start), e.message});
+    }
+    return false;
+  }
+  const size_t extra = extra_text(text, static_cast<size_t>(parsed.getOffsetLimit()));
+  if (extra != std::string::npos) {
+    if (formatted != nullptr)
+      *formatted = "* " + line_and_column(text, extra) + "\n  " + kExtraText + "\n";
+    if (errors != nullptr) errors->push_back({extra, kExtraText});
+    return false;
+  }
+  value.swap(parsed);
+  return true;
+}
+
+#pragma GCC diagnostic pop
+
+const char* policy_distrust(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_uid != 0) return "is not owned by root";
+  if (st.st_mode & S_IWOTH) return "is writable by others";
+  if ((st.st_mode & S_IWGRP) && st.st_gid != 0) return "is writable by a group other than root";
+  return nullptr;
+}
+
+// The whole file in one read, through one descriptor; empty when it cannot be
+// opened or read, which the reader sees as an empty document. Opening never
+// blocks (a FIFO in the policy's place). With trusted_only, a file that
+// someone other than root can change counts as unreadable.
+std::string read_policy_text(const char* path, bool trusted_only) {
+  std::string text;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return text;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return text;
+  }
+  if (const char* why = trusted_only ? policy_distrust(st) : nullptr) {
+    fprintf(stderr, "corvexin_check: %s %s: not used\n", path, why);
+    close(fd);
+    return text;
+  }
+  // One byte more than the file's size, so that the read after the whole
+  // file finds its end; a file that grows meanwhile is read on.
+  size_t have = 0;
+  text.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096);
+  while (true) {
+    if (have == text.size()) text.resize(text.size() * 2);
+    const ssize_t n = read(fd, &text[have], text.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) have = 0;  // a directory, an I/O error: unreadable
+    if (n <= 0) break;
+    have += static_cast<size_t>(n);
+  }
+  close(fd);
+  text.resize(have);
+  return text;
 }
 
 bool parse_policy_text(const std::string& text, Json::Value& value, std::string* formatted,
                        std::vector<PolicyError>* errors) {
-  Json::Reader reader;
-  if (reader.parse(text.data(), text.data() + text.size(), value, false)) return true;
-  if (formatted != nullptr) *formatted = reader.getFormattedErrorMessages();
-  if (errors != nullptr) {
-    for (const auto& e : reader.getStructuredErrors()) {
-      errors->push_back({static_cast<size_t>(e.offset_start), e.message});
-    }
-  }
-  return false;
+  return parse_document(text, value, false, formatted, errors);
 }
-
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -65,12 +152,13 @@ std::string messages_for_caller(std::string text) {
 
 }  // namespace
 
-// Loads a policy file into root with the classic reader. A missing or
-// unreadable file reaches the reader as an empty document and fails like a
-// syntax error; the reader's messages go to standard output.
-int read_policy_file(const char* path) {
+// Loads a policy file into root with the classic reader. A missing,
+// unreadable or (with trusted_only) untrusted file reaches the reader as an
+// empty document and fails like a syntax error; the reader's messages go to
+// standard output.
+int read_policy_file(const char* path, bool trusted_only) {
   std::string messages;
-  if (!parse_policy_text(read_policy_text(path), root, &messages, nullptr)) {
+  if (!parse_policy_text(read_policy_text(path, trusted_only), root, &messages, nullptr)) {
     fputs("Failed to parse configuration\n", stdout);
     fputs(messages_for_caller(messages).c_str(), stdout);
     return 1;
@@ -79,4 +167,4 @@ int read_policy_file(const char* path) {
   return 0;
 }
 
-int read_json_file() { return read_policy_file(kPolicyPath); }
+int read_json_file() { return read_policy_file(kPolicyPath, true); }

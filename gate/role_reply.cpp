@@ -2,8 +2,6 @@
 // transfer delivers piece by piece, and turning it into group_role. Kept apart
 // from the transfer itself (role_lookup.cpp) so that the reply handling can be
 // exercised without a network.
-#include <json/reader.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,14 +33,15 @@ size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data) {
   return n;
 }
 
-// Logs the body (with tracing on) and parses it into group_role. The reply is
-// read up to its first NUL byte. A reply that does not parse leaves
-// group_role as the reader left it.
+// Logs the body (with tracing on) and parses it, up to its first NUL byte.
+// Only a reply that parses as a whole replaces group_role: a cut connection
+// or a broken answer leaves it as it was (null in a run's first lookup), and
+// never keeps a part of itself there.
 void take_role_reply(const char* body) {
-  log_param(body, 0);
-  Json::Reader reader;
-  if (!reader.parse(std::string(body), group_role, true)) {
+  log_text(body, 0);
+  std::string messages;
+  if (!parse_document(body, group_role, true, &messages, nullptr)) {
     fputs("Failed to parse", stdout);
-    fputs(reader.getFormattedErrorMessages().c_str(), stdout);
+    fputs(messages.c_str(), stdout);
   }
 }

@@ -77,7 +77,17 @@ INSTANTIATE_TEST_SUITE_P(
                  "// line comment\n{ /* block */ \"scripts_section\": {" + kRefuse +
                      "}, \"ui_section\": {\"check_method\": 0} // end\n}",
                  true, ""},
-        LoadCase{"TextAfterTheValueIsIgnored", "{\"scripts_section\": {" + kRefuse + "}} trailing", true, ""},
+        // Only blanks and comments may follow the value: a stray brace must not
+        // end the policy early and drop the section after it unseen.
+        LoadCase{"StrayBraceEndsNoPolicyEarly",
+                 "{\"scripts_section\": {" + kRefuse + "}} }, \"ui_section\": {" + kRefuse + "}}",
+                 false, kFailedParse + "1, Column 42\n  Extra non-whitespace after JSON value.\n"},
+        LoadCase{"SecondDocument", "{\"scripts_section\": {" + kRefuse + "}}\r\n{}", false,
+                 kFailedParse + "2, Column 1\n  Extra non-whitespace after JSON value.\n"},
+        LoadCase{"TrailingCommentLeftOpen", "{\"scripts_section\": {" + kRefuse + "}} /* end", false,
+                 kFailedParse + "1, Column 42\n"},
+        LoadCase{"TrailingCommentsAndBlankLines",
+                 "{\"scripts_section\": {" + kRefuse + "}}\n\n// end\n/* more */ \r\n\t// last", true, ""},
         LoadCase{"RepeatedMemberKeepsTheLast",
                  "{\"scripts_section\": {\"check_method\": 0}, \"scripts_section\": {" + kRefuse +
                      "}, \"ui_section\": {" + kRefuse + "}}",

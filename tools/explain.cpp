@@ -138,7 +138,7 @@ Json::Value decide(const ExplainOptions& options) {
   out["command"] = options.command;
   out["sections"] = Json::Value(Json::arrayValue);
   try {
-    if (read_policy_file(options.policy.c_str()) != 0) {
+    if (read_policy_file(options.policy.c_str(), options.policy == kPolicyPath) != 0) {
       out["loaded"] = false;
       out["verdict"] = "refused";
       return out;
