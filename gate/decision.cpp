@@ -11,16 +11,16 @@ int check_parameters(const char* command, const char* cookie) {
   }
   const Json::Value& policy = root;
   if (check_fun(command, policy["scripts_section"], cookie) == 0) {
-    log_param(command, 0);
+    log_text(command, 0);
     log_param("pass the scripts check, run cmd now\n", 0);
     return 0;
   }
   if (check_fun(command, policy["ui_section"], cookie) != 0) {
-    log_param(command, 1);
+    log_text(command, 1);
     log_param("check failed, skip cmd\n", 1);
     return 1;
   }
-  log_param(command, 0);
+  log_text(command, 0);
   log_param("pass the ui check, run cmd now\n", 0);
   return 0;
 }

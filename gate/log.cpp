@@ -1,30 +1,81 @@
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
+#include <cstdio>
+#include <cstring>
 
 #include "gate.h"
 
-// Appends the message and a newline to the log. Both go out in one write() on
-// an O_APPEND descriptor, so lines of gates running at once may interleave but
-// are never torn. The message is written verbatim, never used as a format.
-int log_to_file(const char* message) {
-  int fd = open(kLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return 1;
-  std::string line(message);
-  line += '\n';
-  const char* p = line.data();
-  size_t left = line.size();
+namespace {
+
+void write_all(int fd, const char* p, size_t left) {
   while (left > 0) {
-    ssize_t n = write(fd, p, left);
+    const ssize_t n = write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) return;
     p += n;
     left -= static_cast<size_t>(n);
   }
+}
+
+void not_logged(const char* why) {
+  fprintf(stderr, "corvexin_check: %s %s; nothing logged\n", kLogPath, why);
+}
+
+// Whether a line of n bytes still fits under the file-size limit. Where the
+// limit could not be lifted, a line that would cross it is left out whole
+// rather than written in part.
+bool fits(const struct stat& st, size_t n) {
+  rlimit size{};
+  return getrlimit(RLIMIT_FSIZE, &size) != 0 || size.rlim_cur == RLIM_INFINITY ||
+         (st.st_size >= 0 && static_cast<rlim_t>(st.st_size) + n <= size.rlim_cur);
+}
+
+}  // namespace
+
+// Appends the message and a newline to the log. Both go out in one writev()
+// on an O_APPEND descriptor, so lines of gates running at once may interleave
+// but are never torn; nothing is allocated, so a refusal is logged even when
+// memory has run out. The message is written verbatim, never used as a
+// format. The log is written only when it is a regular file: a symbolic link
+// put in its place would make root write into the file it points to, and a
+// FIFO would hold the gate.
+int log_to_file(const char* message) {
+  const int fd =
+      open(kLogPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // A link fails to open (ELOOP), and so does a FIFO that nobody reads (ENXIO).
+    if (errno == ELOOP || errno == ENXIO) {
+      not_logged("is not a regular file");
+    } else if (errno != ENOENT) {  // a missing log directory is no error
+      fprintf(stderr, "corvexin_check: %s: %s\n", kLogPath, strerror(errno));
+    }
+    return 1;
+  }
+  const size_t length = strlen(message);
+  struct stat st {};
+  int result = 1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    not_logged("is not a regular file");
+  } else if (!fits(st, length + 1)) {
+    not_logged("would pass the caller's file-size limit");
+  } else {
+    iovec line[2] = {{const_cast<char*>(message), length}, {const_cast<char*>("\n"), 1}};
+    ssize_t n;
+    do n = writev(fd, line, 2);
+    while (n < 0 && errno == EINTR);
+    // A short write (a full disk) is finished piece by piece.
+    const size_t done = n < 0 ? length + 1 : static_cast<size_t>(n);
+    if (done < length) write_all(fd, message + done, length - done);
+    if (done <= length) write_all(fd, "\n", 1);
+    result = 0;
+  }
   close(fd);
-  return 0;
+  return result;
 }
 
 int log_param(const char* message, int force) {
@@ -34,4 +85,36 @@ int log_param(const char* message, int force) {
   }
   if (force == 1 || enable_log != 0) return log_to_file(message);
   return 0;
+}
+
+// Text that came from outside the gate, made safe to put on one log line: the
+// first kLoggedTextMax bytes, with every control byte but TAB written as
+// "\xHH", so that it can neither end the line (and forge the next one) nor
+// drive the reader's terminal; a longer text ends in "...[N bytes]", N being
+// its whole length. Written into the caller's buffer, without allocating.
+size_t loggable(const char* text, char (&out)[kLoggableSize]) {
+  static const char kHex[] = "0123456789abcdef";
+  const size_t length = strlen(text);
+  const size_t kept = length < kLoggedTextMax ? length : kLoggedTextMax;
+  size_t n = 0;
+  for (size_t i = 0; i < kept; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      out[n++] = '\\';
+      out[n++] = 'x';
+      out[n++] = kHex[c >> 4];
+      out[n++] = kHex[c & 15];
+    } else {
+      out[n++] = static_cast<char>(c);
+    }
+  }
+  if (kept < length) n += static_cast<size_t>(snprintf(out + n, kLoggableSize - n, "...[%zu bytes]", length));
+  out[n] = '\0';
+  return n;
+}
+
+int log_text(const char* text, int force) {
+  char line[kLoggableSize];
+  loggable(text, line);
+  return log_param(line, force);
 }
