@@ -1,6 +1,9 @@
+#include <pwd.h>
 #include <sys/auxv.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -11,51 +14,83 @@ extern char** environ;
 
 namespace {
 
-constexpr const char kSafePathEntry[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr const char kCookieVariable[] = "CORVEXIN_COOKIE";
 
-// Variables through which a caller could make the shell, an interpreter that
-// the command starts, or the gate's own libraries do what the caller wants.
-constexpr std::string_view kUnsafeNames[] = {
-    "IFS", "CDPATH", "LOCALDOMAIN", "RES_OPTIONS", "HOSTALIASES", "NLSPATH", "PATH_LOCALE",
-    "TERMINFO", "TERMINFO_DIRS", "TERMPATH", "TERMCAP", "ENV", "BASH_ENV", "PS4", "GLOBIGNORE",
-    "BASHOPTS", "SHELLOPTS", "FPATH", "NULLCMD", "READNULLCMD", "ZDOTDIR", "TMPPREFIX",
-    "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "CLASSPATH", "PERLIO_DEBUG", "PERLLIB", "PERL5LIB",
-    "PERL5OPT", "PERL5DB", "PYTHONHOME", "PYTHONPATH", "PYTHONINSPECT", "PYTHONUSERBASE",
-    "PYTHONSTARTUP", "RUBYLIB", "RUBYOPT", "NODE_OPTIONS", "NODE_PATH", "GIT_SSH_COMMAND",
-    "GCONV_PATH", "SSLKEYLOGFILE",
-    "PATH",  // replaced by kSafePathEntry
-};
-constexpr std::string_view kUnsafePrefixes[] = {"LD_", "_RLD", "GIT_CONFIG_", "BASH_FUNC_"};
+bool no_slash_or_percent(std::string_view value) {
+  return value.find_first_of("/%") == std::string_view::npos;
+}
 
-bool unsafe(std::string_view name, std::string_view value) {
-  if (value.substr(0, 2) == "()") return true;  // an exported shell function
-  for (auto prefix : kUnsafePrefixes)
-    if (name.substr(0, prefix.size()) == prefix) return true;
-  for (auto unsafe_name : kUnsafeNames)
-    if (name == unsafe_name) return true;
-  return false;
+// A zone name, never a path: a zone file of the caller's choosing is parsed
+// by the C library of every program the command starts.
+bool zone_name(std::string_view value) {
+  return value.substr(0, 1) != "/" && value.substr(0, 2) != ":/" &&
+         value.find("..") == std::string_view::npos;
+}
+
+bool decimal(std::string_view value) {
+  return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The caller's variables that may reach the command of a set-uid start:
+// names that only choose a language, a time zone or a terminal.
+bool offered(std::string_view name) {
+  return name == "TERM" || name == "LANG" || name == "LANGUAGE" || name.substr(0, 3) == "LC_" ||
+         name == "TZ" || name == "COLUMNS" || name == "LINES";
+}
+
+// Each with a value that cannot name a file of the caller's.
+bool safe_value(std::string_view name, std::string_view value) {
+  if (name == "TZ") return zone_name(value);
+  if (name == "COLUMNS" || name == "LINES") return decimal(value);
+  return no_slash_or_percent(value);
+}
+
+std::string root_home() {
+  const passwd* pw = getpwuid(0);
+  return pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/' ? pw->pw_dir : "/root";
 }
 
 }  // namespace
 
 bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
 
-// A caller that is not root but started the gate set-uid or set-gid chooses
-// the environment that the root shell would inherit. Keep only variables that
-// cannot change what runs, each name once (the first, as getenv sees it), and
-// a fixed PATH. Entries without a name or without '=' are dropped too.
+// The cookie passed in the environment, which, unlike an argument, other
+// local users cannot read from /proc; null when there is none. The variable
+// is removed in every run so that it never reaches the command; its text
+// stays where the environment keeps it.
+const char* take_environment_cookie() {
+  const char* value = getenv(kCookieVariable);
+  unsetenv(kCookieVariable);
+  return value;
+}
+
+// A caller that is not root but started the gate set-uid or set-gid would
+// otherwise choose the environment of the root shell, and with it what many
+// programs the command starts do (HOME, TAR_OPTIONS, PHPRC, OPENSSL_CONF, ...:
+// no list of dangerous names is ever complete). Such a start gets an
+// environment built from scratch: root's own variables, and the few of the
+// caller's that only choose a language, a time zone or a terminal, each name
+// once (the first, as getenv sees it). A root caller keeps its environment.
 void clean_environment() {
   if (!started_with_privilege()) return;
-  static std::vector<char*> kept;
+  static std::vector<std::string> entries;
+  entries = {
+      "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+      "HOME=" + root_home(),
+      "USER=root",
+      "LOGNAME=root",
+      "SHELL=/bin/sh",
+  };
   std::unordered_set<std::string_view> seen;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const char* eq = strchr(*e, '=');
-    if (eq == nullptr || eq == *e) continue;
-    std::string_view name(*e, static_cast<size_t>(eq - *e));
-    if (unsafe(name, eq + 1) || !seen.insert(name).second) continue;
-    kept.push_back(*e);
+    if (eq == nullptr) continue;
+    const std::string_view name(*e, static_cast<size_t>(eq - *e));
+    if (!offered(name) || !seen.insert(name).second) continue;
+    if (safe_value(name, eq + 1)) entries.emplace_back(*e);
   }
-  kept.push_back(const_cast<char*>(kSafePathEntry));
-  kept.push_back(nullptr);
-  environ = kept.data();
+  static std::vector<char*> pointers;
+  for (auto& entry : entries) pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  environ = pointers.data();
 }

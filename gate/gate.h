@@ -5,6 +5,8 @@
 
 #include <json/value.h>
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -22,31 +24,47 @@ extern Json::Value group_role;
 extern int enable_log;
 
 // environment.cpp: whether the gate was started set-uid or set-gid by a
-// caller without that identity; for such a start, drops the caller's
-// variables that could change what runs as root, and fixes PATH.
+// caller without that identity; for such a start, replaces the caller's
+// environment with one built from scratch. The cookie variable is taken out
+// of the environment in every run (its value, null when it was not there).
 bool started_with_privilege();
+const char* take_environment_cookie();
 void clean_environment();
 
-// log.cpp: the diagnostic log, one message per line.
+// log.cpp: the diagnostic log, one message per line. Text that comes from
+// outside the gate (the command line, the role service's reply) is logged
+// with log_text, which cuts it to kLoggedTextMax bytes and escapes its control
+// bytes as loggable does (into a buffer of kLoggableSize).
+constexpr size_t kLoggedTextMax = 4096;
+constexpr size_t kLoggableSize = kLoggedTextMax * 4 + 32;
 int log_to_file(const char* message);
 int log_param(const char* message, int force);
+int log_text(const char* text, int force);
+size_t loggable(const char* text, char (&out)[kLoggableSize]);
 
 // policy.cpp: loads kPolicyPath (or another policy file, for the
-// administrator's tools) into root and sets enable_log.
+// administrator's tools) into root and sets enable_log. The gate uses only
+// a policy file that root alone can change (trusted_only).
 int read_json_file();
-int read_policy_file(const char* path);
-// The two steps of loading, shared with the administrator's tools: the file's
-// bytes (empty when it cannot be opened or read), and their parse with the
-// classic reader (comments accepted, any root value, text after the value
-// ignored). On failure the parse gives the reader's formatted messages and
-// each message with the byte offset it is about.
+int read_policy_file(const char* path, bool trusted_only);
+// The steps of loading, shared with the administrator's tools. The file's
+// bytes, read in one pass (empty when it cannot be opened or read, or, with
+// trusted_only, when policy_distrust finds a reason not to use it). Their
+// parse with the classic reader (comments accepted, any root value), which
+// succeeds only when nothing but blanks and comments follows the value; on
+// failure it gives the reader's formatted messages and each message with the
+// byte offset it is about, and the value is left as it was. The role
+// service's reply is parsed the same way.
 struct PolicyError {
   size_t offset;
   std::string message;
 };
-std::string read_policy_text(const char* path);
+const char* policy_distrust(const struct stat& st);
+std::string read_policy_text(const char* path, bool trusted_only = false);
 bool parse_policy_text(const std::string& text, Json::Value& value, std::string* formatted,
                        std::vector<PolicyError>* errors);
+bool parse_document(const std::string& text, Json::Value& value, bool collect_comments,
+                    std::string* formatted, std::vector<PolicyError>* errors);
 
 // decision.cpp: watch points for the administrator's dry run
 // ("corvexin_policy explain"), which decides a command with this very code
@@ -90,7 +108,7 @@ int ancestor_check(const char* command, const Json::Value& list, int type_check,
 int get_role_right(const char* cookie);
 
 // role_reply.cpp: the reply body, collected piece by piece, then logged and
-// parsed into group_role.
+// parsed; group_role takes it only when the whole body parses.
 struct url_data {
   size_t size;
   char* body;

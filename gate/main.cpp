@@ -1,9 +1,13 @@
 // Entry of the gate: puts the process into a known state, asks the decision
 // whether the command may run, and becomes the shell or refuses.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <exception>
 
@@ -11,17 +15,35 @@
 
 namespace {
 
-// Closes every inherited descriptor above 2. close_range does it in one call;
-// where the kernel lacks it, fall back to closing each possible descriptor.
+// The whole run up to the exec (or the refusal) is bounded: nothing a caller
+// or the role service does may hold a root process for longer. The alarm
+// keeps its default action, which ends the run without running the command.
+constexpr unsigned kRunSeconds = 60;
+
+// Closes every inherited descriptor above 2, whatever the caller's limit on
+// open files says: a descriptor can lie above the limit it was lowered to.
+// close_range does it in one call; where the kernel lacks it, close each one
+// up to the largest number a descriptor can have here.
 void close_inherited_descriptors() {
-  const long limit = sysconf(_SC_OPEN_MAX);
-  if (limit <= 3) return;
-  if (close_range(3, static_cast<unsigned>(limit - 1), 0) == 0) return;
+  if (close_range(3, UINT_MAX, 0) == 0) return;
+  rlimit files{};
+  long limit = sysconf(_SC_OPEN_MAX);
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_max != RLIM_INFINITY &&
+      static_cast<long>(files.rlim_max) > limit)
+    limit = static_cast<long>(files.rlim_max);
   for (long fd = 3; fd < limit; ++fd) close(static_cast<int>(fd));
 }
 
-void reset_signal_dispositions() {
+// Default dispositions, no blocked signal, and no interval timer left running
+// by the caller (they survive the exec, and would end the run at a moment of
+// the caller's choosing).
+void reset_signals() {
   for (int n = 0; n <= 64; ++n) signal(n, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  const itimerval stopped{};
+  for (int timer : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF}) setitimer(timer, &stopped, nullptr);
 }
 
 // Results are deliberately ignored: a gate that is not installed with the
@@ -33,11 +55,66 @@ void take_root_identity() {
   if (setuid(0) != 0) {}
 }
 
+// The caller's resource limits, which must not end or tear the gate's own
+// run (a file-size limit killing it halfway through a log line, a data limit
+// making an allocation fail where not even the failure can be reported), but
+// under which the command runs. Each is lifted as far as the gate's privilege
+// allows; needed is the least the run must have to be decided at all (0: no
+// such bound; a log line that would pass the file-size limit is left out).
+struct Limit {
+  __rlimit_resource resource;
+  rlim_t needed;
+};
+constexpr Limit kLimits[] = {
+    {RLIMIT_FSIZE, 0},          {RLIMIT_DATA, 64 << 20},      {RLIMIT_AS, 256 << 20},
+    {RLIMIT_STACK, 1 << 20},    {RLIMIT_CPU, kRunSeconds},    {RLIMIT_NOFILE, 64},
+    {RLIMIT_RTTIME, 0},
+};
+constexpr size_t kLimitCount = sizeof kLimits / sizeof kLimits[0];
+// Open files: enough for the gate and a role lookup, whose own use is a handful.
+constexpr rlim_t kFiles = 1024;
+
+struct CallerLimits {
+  rlimit saved[kLimitCount];
+  bool known[kLimitCount];
+};
+
+// True when every limit leaves the run what it needs.
+bool raise_limits(CallerLimits& caller) {
+  bool enough = true;
+  for (size_t i = 0; i < kLimitCount; ++i) {
+    const auto resource = kLimits[i].resource;
+    rlimit& old = caller.saved[i];
+    caller.known[i] = getrlimit(resource, &old) == 0;
+    if (!caller.known[i]) continue;
+    rlimit raised{RLIM_INFINITY, RLIM_INFINITY};
+    if (resource == RLIMIT_NOFILE)
+      raised = {std::max(old.rlim_cur, kFiles), std::max(old.rlim_max, kFiles)};
+    // Without the privilege to lift a hard limit, the soft one goes up to it.
+    if (setrlimit(resource, &raised) != 0) {
+      raised = {old.rlim_max, old.rlim_max};
+      if (setrlimit(resource, &raised) != 0) {}
+    }
+    rlimit now{};
+    enough = enough && getrlimit(resource, &now) == 0 && now.rlim_cur >= kLimits[i].needed;
+  }
+  return enough;
+}
+
+void restore_limits(const CallerLimits& caller) {
+  for (size_t i = 0; i < kLimitCount; ++i) {
+    if (caller.known[i] && setrlimit(kLimits[i].resource, &caller.saved[i]) != 0)
+      perror("corvexin_check: setrlimit");
+  }
+}
+
 // A failure that escaped the decision (a policy value of a type that cannot be
-// converted, nesting too deep, memory exhausted) is a refusal like any other.
+// converted, nesting too deep, memory exhausted), or limits that leave the
+// run too little to decide, is a refusal like any other. Nothing here
+// allocates.
 int refuse_after_error(const char* command, const char* what) {
   fprintf(stderr, "corvexin_check: %s\n", what);
-  log_param(command, 1);
+  log_text(command, 1);
   log_param("check failed, skip cmd\n", 1);
   puts("failed to pass the parameter check");
   return 1;
@@ -47,21 +124,31 @@ int refuse_after_error(const char* command, const char* what) {
 
 int main(int argc, char* argv[]) {
   close_inherited_descriptors();
-  reset_signal_dispositions();
+  reset_signals();
   umask(022);
   take_root_identity();
-  clean_environment();
+  CallerLimits caller{};
+  const bool room = raise_limits(caller);
+  // The log is written only whole (see log_to_file); no write may end the run.
+  signal(SIGXFSZ, SIG_IGN);
+  alarm(kRunSeconds);
 
   if (argc != 2 && argc != 3) {
     fputs("wrong parameter number input", stdout);
     return 1;
   }
   const char* command = argv[1];
-  const char* cookie = argc == 3 ? argv[2] : kDefaultCookie;
-  if (command == nullptr || cookie == nullptr) return 1;
+  if (command == nullptr || (argc == 3 && argv[2] == nullptr)) return 1;
+  if (!room) return refuse_after_error(command, "the resource limits leave too little to decide");
 
   int verdict = 1;
   try {
+    // A cookie argument wins over the variable; without either, the default.
+    const char* environment_cookie = take_environment_cookie();
+    clean_environment();
+    const char* cookie = argc == 3                       ? argv[2]
+                         : environment_cookie != nullptr ? environment_cookie
+                                                         : kDefaultCookie;
     verdict = check_parameters(command, cookie);
   } catch (const std::exception& e) {
     return refuse_after_error(command, e.what());
@@ -72,6 +159,9 @@ int main(int argc, char* argv[]) {
     puts("failed to pass the parameter check");
     return 1;
   }
+  restore_limits(caller);
+  signal(SIGXFSZ, SIG_DFL);
+  alarm(0);
   // Standard output is deliberately not flushed: trace text still buffered
   // for a pipe is discarded with the process image.
   execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));

@@ -22,6 +22,9 @@ namespace {
 
 constexpr size_t kInitialBlock = 4096;
 constexpr size_t kUrlSize = 1024;
+// A lookup gives up after this long in all, connecting included: a service
+// that accepts and never answers must not hold a root process.
+constexpr long kLookupMillis = 10000;
 
 struct CurlApi {
   decltype(&curl_global_init) global_init;
@@ -79,6 +82,16 @@ bool header_safe(const char* text) {
   return true;
 }
 
+// A TCP port: one to five decimal digits, 1 to 65535. Anything else in the
+// settings could turn the URL towards another host ("1@host:80") or another
+// path.
+bool port_number(const char* text) {
+  const size_t length = strlen(text);
+  if (length == 0 || length > 5 || strspn(text, "0123456789") != length) return false;
+  const long value = strtol(text, nullptr, 10);
+  return value >= 1 && value <= 65535;
+}
+
 size_t sink(char* piece, size_t size, size_t nmemb, void* record) {
   return write_data(piece, size, nmemb, static_cast<url_data*>(record));
 }
@@ -91,11 +104,12 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, url_data* data
   ConfigFile settings(kSettingsPath);
   const char* protocol = settings.getparam("http", "kelvo_web_protocol");
   const char* port = settings.getparam("http", "kelvo_web_server");
-  if (protocol == nullptr || port == nullptr) {
-    fprintf(stderr,
-            "corvexin_check: %s gives no [http] kelvo_web_protocol and kelvo_web_server; "
-            "role lookup skipped\n",
-            kSettingsPath);
+  const char* problem = protocol == nullptr || port == nullptr
+                            ? "gives no [http] kelvo_web_protocol and kelvo_web_server"
+                        : !port_number(port) ? "gives no port number (1 to 65535) as kelvo_web_server"
+                                             : nullptr;
+  if (problem != nullptr) {
+    fprintf(stderr, "corvexin_check: %s %s; role lookup skipped\n", kSettingsPath, problem);
     api.easy_cleanup(curl);
     return;
   }
@@ -119,6 +133,9 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, url_data* data
   // https_proxy or ALL_PROXY, which the caller of a set-uid gate chooses, and
   // send the cookie there and take its answer for the role information.
   api.easy_setopt(curl, CURLOPT_PROXY, "");
+  api.easy_setopt(curl, CURLOPT_TIMEOUT_MS, kLookupMillis);
+  // No signals: the run's own alarm stays the only one.
+  api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   const CURLcode result = api.easy_perform(curl);
   if (result != CURLE_OK) {
     fprintf(stderr, "curl_easy_perform() failed: %s\n", api.easy_strerror(result));
