@@ -11,12 +11,13 @@ before it is answered; header values are recorded as hex of their bytes.
 Each answer is made from what DIR holds at that moment:
   DIR/body        the reply body, bytes as they are (missing: empty)
   DIR/reply.json  {"status": 200, "piece": 0, "close": false, "drop": false,
-                   "headers": {}, "length": null}
+                   "stall": false, "headers": {}, "length": null}
                   status: the HTTP status; piece > 0: the body is sent in
                   chunks of that many bytes; close: the request is read and
                   recorded, then the connection is closed without any answer;
                   drop: the connection is closed as soon as it is accepted,
-                  before the request is read (nothing is recorded); headers:
+                  before the request is read (nothing is recorded); stall:
+                  the request is read and recorded, and never answered; headers:
                   added to the answer; length: the Content-Length announced
                   instead of the body's own (more than is sent: a truncated
                   body).
@@ -28,6 +29,7 @@ import os
 import ssl
 import sys
 import threading
+import time
 
 DIR = sys.argv[1]
 LOCK = threading.Lock()
@@ -56,7 +58,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     @staticmethod
     def control():
         control = {"status": 200, "piece": 0, "close": False, "drop": False,
-                   "headers": {}, "length": None}
+                   "stall": False, "headers": {}, "length": None}
         control.update(json.loads(read("reply.json", b"{}")))
         return control
 
@@ -70,6 +72,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         if control["close"]:
             return
+        while control["stall"]:
+            time.sleep(3600)
         body = read("body", b"")
         self.send_response(control["status"])
         self.send_header("Content-Type", "application/json")

@@ -154,6 +154,7 @@ void RoleService::answer(const Answer& a) const {
   control["piece"] = static_cast<Json::UInt64>(a.piece);
   control["close"] = a.close;
   control["drop"] = a.drop;
+  control["stall"] = a.stall;
   control["headers"] = Json::objectValue;
   if (!a.location.empty()) control["headers"]["Location"] = a.location;
   if (a.length >= 0) control["length"] = static_cast<Json::Int64>(a.length);

@@ -43,6 +43,7 @@ class RoleService {
     size_t piece = 0;      // above 0: the body in chunks of that many bytes
     bool close = false;    // the request is read, then the connection closed
     bool drop = false;     // the connection is closed before the request is read
+    bool stall = false;    // the request is read, then never answered
     std::string location;  // a Location header, when not empty
     long length = -1;      // the Content-Length announced, when not negative
   };

@@ -56,16 +56,29 @@ TEST(Entry, TraceOnAPipeIsDiscardedByTheExec) {
 TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
   Sandbox box;
   box.policy(kAllowAll);
-  // The caller leaves descriptors open (one far above the default limit),
-  // ignores signals and uses a narrow file-creation mask.
+  // The caller leaves descriptors open (one far above the limit it then
+  // lowers), ignores signals and uses a narrow file-creation mask.
   const std::string setup =
-      "ulimit -n \"$(ulimit -Hn)\"; exec 5</dev/null 4000</dev/null; trap '' INT QUIT TERM; umask 077; exec \"$@\"";
+      "ulimit -n \"$(ulimit -Hn)\"; exec 5</dev/null 4000</dev/null; ulimit -Sn 100; "
+      "trap '' INT QUIT TERM; umask 077; exec \"$@\"";
   RunResult fds = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "ls -1 /proc/self/fd"});
   EXPECT_EQ(fds.out, "0\n1\n2\n3\n");  // 3 is the directory ls reads
   RunResult sig = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "grep SigIgn /proc/self/status"});
   EXPECT_EQ(sig.out, "SigIgn:\t0000000000000000\n");
   RunResult mask = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "umask"});
   EXPECT_EQ(mask.out, "0022\n");
+  // Blocked signals and interval timers survive an exec: the caller's would
+  // defeat the run's own time bound, or end the run (or the command) at a
+  // moment of the caller's choosing.
+  const char* timers =
+      "import os, signal, sys\n"
+      "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGALRM, signal.SIGTERM})\n"
+      "signal.setitimer(signal.ITIMER_REAL, 0.5)\n"
+      "signal.setitimer(signal.ITIMER_PROF, 0.001)\n"
+      "os.execv(sys.argv[1], sys.argv[1:])\n";
+  RunResult timed = box.run({"/usr/bin/python3", "-c", timers, gate_binary(),
+                             "sleep 1; grep SigBlk /proc/self/status; echo done"});
+  EXPECT_EQ(timed.out, "SigBlk:\t0000000000000000\ndone\n") << timed.err;
 }
 
 TEST(Entry, ShellThatCannotBeExecutedGivesStatus255) {

@@ -1,9 +1,15 @@
-// The gate installed set-uid root and started by an unprivileged user: it
-// runs what the policy allows as root, and the caller's environment cannot
-// change what runs.
+// The gate installed set-uid root and started by an unprivileged caller (the
+// nobody account, and the web server's): it runs what the policy allows as
+// root, and nothing the caller controls (environment, cookie channel,
+// resource limits, timers, the log's place, a policy someone else can write)
+// changes what runs or what is recorded.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 
@@ -15,8 +21,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A set-uid root copy of the gate in a directory that everybody can reach.
-class SetuidGate : public ::testing::Test {
+const char kEmptyDocument[] =
+    "Failed to parse configuration\n"
+    "* Line 1, Column 1\n"
+    "  Syntax error: value, object or array expected.\n"
+    "failed to pass the parameter check\n";
+const char kRefuseBoth[] = R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
+
+// A set-uid root copy of the gate in a directory that everybody can reach,
+// started by the caller whose uid is the test's parameter.
+class SetuidGate : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/gate-suid-XXXXXX";
@@ -28,73 +42,86 @@ class SetuidGate : public ::testing::Test {
     ASSERT_EQ(chown(gate_.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(gate_.c_str(), 04755), 0);
     box_.policy(R"({"scripts_section": {"check_method": 0}})");
+    box_.make_log_dir();
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs the set-uid gate as uid/gid 65534 with extra environment entries.
-  RunResult as_nobody(const std::string& command, const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+  // Runs the set-uid gate as the caller with extra environment entries,
+  // through a wrapper (such as prlimit) that the caller runs first.
+  RunResult as_caller(const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {},
+                      const std::vector<std::string>& wrapper = {}) {
+    const std::string id = std::to_string(GetParam());
+    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
                                      "--clear-groups", "--", "/usr/bin/env"};
     argv.insert(argv.end(), env.begin(), env.end());
+    argv.insert(argv.end(), wrapper.begin(), wrapper.end());
     argv.push_back(gate_);
-    argv.push_back(command);
+    argv.insert(argv.end(), args.begin(), args.end());
     return box_.run(argv);
+  }
+  RunResult as_caller(const std::string& command, const std::vector<std::string>& env = {}) {
+    return as_caller(std::vector<std::string>{command}, env);
   }
 
   std::string dir_, gate_;
   Sandbox box_;
 };
 
-TEST_F(SetuidGate, AllowedCommandRunsAsRootAndRefusedOneDoesNot) {
-  RunResult r = as_nobody("id -u; id -g");
+INSTANTIATE_TEST_SUITE_P(Callers, SetuidGate, testing::Values(65534, 33),
+                         [](const testing::TestParamInfo<int>& p) {
+                           return p.param == 33 ? "WebServer" : "Nobody";
+                         });
+
+TEST_P(SetuidGate, AllowedCommandRunsAsRootAndRefusedOneDoesNot) {
+  RunResult r = as_caller("id -u; id -g");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "0\n0\n");
-  box_.policy(R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})");
-  RunResult refused = as_nobody("echo RAN");
+  box_.policy(kRefuseBoth);
+  RunResult refused = as_caller("echo RAN");
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, "failed to pass the parameter check\n");
 }
 
-TEST_F(SetuidGate, CallersPathIsReplaced) {
-  const std::string bin = dir_ + "/bin";
-  fs::create_directories(bin);
-  {
-    FILE* f = fopen((bin + "/id").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("#!/bin/sh\necho FAKE\n", f);
-    fclose(f);
-    chmod((bin + "/id").c_str(), 0755);
+// The command's environment is root's, plus the caller's language, time zone
+// and terminal settings when their values cannot name a file; whatever else
+// the caller sets (here: variables that made python, tar, PHP, apt, OpenSSL,
+// git, less and lua run the caller's code) never arrives.
+TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
+  const RunResult r = as_caller(
+      "env | grep -v '^PWD=' | sort",
+      {"PATH=" + dir_ + ":/usr/bin:/bin", "HOME=/tmp/evil", "TAR_OPTIONS=--to-command=evil",
+       "PHPRC=/tmp/evil", "APT_CONFIG=/tmp/evil", "OPENSSL_CONF=/tmp/evil", "OPENSSL_MODULES=/tmp",
+       "PYTHONPYCACHEPREFIX=/tmp", "GIT_EXEC_PATH=/tmp", "PAGER=evil", "SYSTEMD_PAGERSECURE=0",
+       "LESSOPEN=|evil %s", "LUA_INIT=@/tmp/evil.lua", "LD_PRELOAD=/tmp/evil.so", "IFS=x",
+       "BASH_FUNC_id%%=() { echo FAKE; }", "USER=mallory", "CORVEXIN_COOKIE=session=x",
+       "TERM=xterm-256color", "LANG=de_DE.UTF-8", "LANGUAGE=de:en", "LC_TIME=C", "LC_ALL=C.UTF-8",
+       "TZ=Europe/Berlin", "COLUMNS=120", "LINES=40", "LC_MESSAGES=../../tmp/evil",
+       "LC_NUMERIC=%n%n"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "COLUMNS=120\nHOME=/root\nLANG=de_DE.UTF-8\nLANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLINES=40\n"
+            "LOGNAME=root\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
+            "SHELL=/bin/sh\nTERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\n");
+  // Values that could name a file are dropped, each name on its own.
+  const std::pair<const char*, const char*> unsafe[] = {
+      {"TZ=/tmp/zone", "TZ"},    {"TZ=:/tmp/zone", "TZ"},      {"TZ=Europe/../../tmp", "TZ"},
+      {"LANG=../x", "LANG"},     {"LC_CTYPE=a%sb", "LC_CTYPE"}, {"TERM=../../tmp/t", "TERM"},
+      {"COLUMNS=80 ", "COLUMNS"}, {"LINES=", "LINES"},
+  };
+  for (const auto& [entry, name] : unsafe) {
+    SCOPED_TRACE(entry);
+    EXPECT_EQ(as_caller(std::string("echo \"[${") + name + "-unset}]\"", {entry}).out, "[unset]\n");
   }
-  RunResult r = as_nobody("id -u; echo \"$PATH\"", {"PATH=" + bin + ":/usr/bin:/bin"});
-  EXPECT_EQ(r.out, "0\n/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n");
 }
 
-TEST_F(SetuidGate, DangerousVariablesDoNotReachTheShell) {
-  RunResult r = as_nobody(
-      "echo \"[$PYTHONPATH][$LD_PRELOAD][$LD_LIBRARY_PATH][$BASH_ENV][$IFS_SET][$PERL5OPT][$KEEP][$GIT_CONFIG_COUNT]\"",
-      {"PYTHONPATH=/tmp/evil", "LD_PRELOAD=/tmp/evil.so", "LD_LIBRARY_PATH=/tmp", "BASH_ENV=/tmp/evil",
-       "PERL5OPT=-Mevil", "KEEP=kept", "GIT_CONFIG_COUNT=1"});
-  EXPECT_EQ(r.out, "[][][][][][][kept][]\n");
-  // A function exported for bash, and a variable that merely looks like one.
-  RunResult f = as_nobody("bash -c 'id -u; echo \"[$LOOKS]\"'",
-                          {"BASH_FUNC_id%%=() { echo FAKE; }", "LOOKS=() { echo FAKE; }"});
-  EXPECT_EQ(f.out, "0\n[]\n");
-}
-
-// A policy whose only way to allow "echo ran" is a role check for level 2 in
-// category 3, and a role service that answers for a user holding `granted`.
-constexpr char kRoleChecked[] = R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])";
-std::string account(int granted) {
-  return R"({"user": "alice", "group_value": {"3": )" + std::to_string(granted) + "}}";
-}
-
-TEST_F(SetuidGate, KeyLogFileIsNotWritten) {
+TEST_P(SetuidGate, KeyLogFileIsNotWritten) {
   RoleService service(RoleService::kHttps);
-  service.reply(account(2));
+  service.reply(R"({"user": "alice", "group_value": {"3": 2}})");
   box_.settings(service.settings("https"));
-  box_.policy(policy_text(section(1, kRoleChecked)));
+  box_.policy(policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")));
   const std::string keys = dir_ + "/keys";
-  RunResult r = as_nobody("echo ran", {"SSLKEYLOGFILE=" + keys});
+  RunResult r = as_caller("echo ran", {"SSLKEYLOGFILE=" + keys});
   EXPECT_EQ(r.out, "ran\n") << r.err;
   EXPECT_EQ(service.requests().size(), 1u);
   EXPECT_FALSE(fs::exists(keys));
@@ -105,17 +132,191 @@ TEST_F(SetuidGate, KeyLogFileIsNotWritten) {
   EXPECT_TRUE(fs::exists(keys));
 }
 
-TEST_F(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
+// The cookie can come in CORVEXIN_COOKIE, which other local users cannot read
+// in /proc; an argument wins; the variable never reaches the command, also
+// not from a root caller.
+TEST_P(SetuidGate, CookieFromTheEnvironment) {
+  RoleService service;
+  service.reply(R"({"user": "alice", "group_value": {"3": 2}})");
+  box_.settings(service.settings("http"));
+  box_.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"3": 2}}])")));
+  const std::string show = "echo \"[${CORVEXIN_COOKIE-unset}]\"";
+  EXPECT_EQ(as_caller(show, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
+  EXPECT_EQ(as_caller({show, "session=argument"}, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
+  EXPECT_EQ(box_.gate({show}, {"CORVEXIN_COOKIE=session=root"}).out, "[unset]\n");
+  EXPECT_EQ(as_caller(show).out, "[unset]\n");
+  // A control byte in the variable stops the lookup as in an argument.
+  EXPECT_EQ(as_caller(show, {"CORVEXIN_COOKIE=a\r\nX-Evil: 1"}).status, 1);
+  std::vector<std::string> cookies;
+  for (const auto& request : service.requests()) cookies.push_back(request.values("Cookie").at(0));
+  EXPECT_EQ(cookies, (std::vector<std::string>{"session=env", "session=argument", "session=root",
+                                               "placeholder_session_for_gate_test"}));
+}
+
+// Whether root here may lift a hard resource limit (CAP_SYS_RESOURCE, which
+// the root of a container may lack).
+bool root_lifts_hard_limits() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    rlimit low{0, 0}, high{RLIM_INFINITY, RLIM_INFINITY};
+    _exit(setrlimit(RLIMIT_FSIZE, &low) == 0 && setrlimit(RLIMIT_FSIZE, &high) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The caller's limits cannot end or tear the run, and the command runs under
+// them. A soft limit is always lifted; a hard one only where root may: where
+// it may not, a log line that would pass the limit is left out whole.
+TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
+  box_.policy(kRefuseBoth);
+  const std::string command(3000, 'c');
+  const std::string record = command + "\ncheck failed, skip cmd\n\n";
+  const bool lifted = root_lifts_hard_limits();
+  for (const char* limit : {"--fsize=0:unlimited", "--fsize=3010:unlimited", "--fsize=0", "--fsize=3010"}) {
+    SCOPED_TRACE(limit);
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r = as_caller({command}, {}, {"/usr/bin/prlimit", limit, "--"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    if (lifted || strchr(limit, ':') != nullptr) {
+      EXPECT_EQ(box_.log(), record);
+    } else {
+      EXPECT_EQ(box_.log(), strcmp(limit, "--fsize=0") == 0 ? "" : command + "\n");
+      EXPECT_NE(r.err.find("would pass the caller's file-size limit"), std::string::npos) << r.err;
+    }
+  }
+  // A data limit that leaves the gate too little: every start that gets as
+  // far as the gate is refused and logged, never aborted. (AddressSanitizer's
+  // own start-up cannot live with such a limit.)
+#ifdef __SANITIZE_ADDRESS__
+  const int largest_tried = 0;
+#else
+  const int largest_tried = 1024;
+#endif
+  for (int kib = 64; kib <= largest_tried; kib += 32) {
+    SCOPED_TRACE(kib);
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r =
+        as_caller({"refused"}, {}, {"/usr/bin/prlimit", "--data=" + std::to_string(kib << 10), "--"});
+    EXPECT_LT(r.status, 128) << "killed by a signal";
+    EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+    if (r.out.find("failed to pass") != std::string::npos) {
+      EXPECT_EQ(box_.log(), "refused\ncheck failed, skip cmd\n\n");
+    }
+  }
+  box_.policy(R"({"scripts_section": {"check_method": 0}})");
+  const RunResult limited = as_caller({"ulimit -f; ulimit -n; ulimit -t"}, {},
+                                      {"/usr/bin/prlimit", "--fsize=1024000", "--nofile=64", "--cpu=77", "--"});
+  EXPECT_EQ(limited.out, "2000\n64\n77\n") << limited.err;
+}
+
+// Where someone else could put a link or a FIFO in the log's place, the gate
+// writes nothing there and still decides; text from outside is written on
+// one line, escaped and cut.
+TEST_P(SetuidGate, LogIsWrittenOnlyAsAPlainFileAndOnlyLineByLine) {
+  box_.policy(kRefuseBoth);
+  const std::string log = box_.dir() + "/var/varn/log/corvexin_check.log";
+  const std::string target = box_.dir() + "/etc/ld.so.preload";
+  box_.write("/etc/ld.so.preload", "");
+  ASSERT_EQ(symlink("/etc/ld.so.preload", log.c_str()), 0);
+  RunResult r = as_caller("/tmp/evil.so");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read_file(target), "");
+  EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
+  fs::remove(log);
+  ASSERT_EQ(mkfifo(log.c_str(), 0666), 0);
+  r = as_caller("echo RAN");  // a FIFO with no reader: nothing holds the gate
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
+  fs::remove(log);
+
+  r = as_caller("reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(box_.log(),
+            "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a \xc3\xa9\n"
+            "check failed, skip cmd\n\n");
+  fs::remove(log);
+  const std::string big(100 << 10, '\n');
+  as_caller(big);
+  std::string cut;
+  for (int i = 0; i < 4096; ++i) cut += "\\x0a";
+  EXPECT_EQ(box_.log(), cut + "...[102400 bytes]\ncheck failed, skip cmd\n\n");
+}
+
+// A policy that someone other than root can change is not used.
+TEST_P(SetuidGate, PolicyThatOthersCanChangeIsNotUsed) {
+  const std::string path = box_.dir() + "/etc/cmd_check.json";
+  struct Case {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    const char* why;  // empty: the policy is used
+  } cases[] = {
+      {0, 0, 0644, ""},
+      {0, 0, 0664, ""},
+      {0, 0, 0600, ""},
+      {1000, 0, 0644, "is not owned by root"},
+      {0, 0, 0646, "is writable by others"},
+      {0, 1000, 0664, "is writable by a group other than root"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " + std::to_string(c.mode));
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    box_.policy(R"({"scripts_section": {"check_method": 0}})");
+    ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
+    ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    const RunResult r = as_caller("echo RAN");
+    if (*c.why == '\0') {
+      EXPECT_EQ(r.out, "RAN\n") << r.err;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kEmptyDocument);
+    EXPECT_EQ(r.err, std::string("corvexin_check: /etc/cmd_check.json ") + c.why + ": not used\n");
+    EXPECT_EQ(box_.log(), "load json failed, skip cmd\n\n");
+  }
+  fs::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  const RunResult fifo = as_caller("echo RAN");
+  EXPECT_EQ(fifo.err, "corvexin_check: /etc/cmd_check.json is not a regular file: not used\n");
+  EXPECT_EQ(fifo.out, kEmptyDocument);
+}
+
+// The role lookup takes only what is sound: a port that is a number, and a
+// reply that parses as a whole.
+TEST_P(SetuidGate, RoleLookupUsesOnlyAPortNumberAndAWholeReply) {
+  box_.policy(policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")));
+  RoleService service;
+  const std::string port = std::to_string(service.port());
+  const std::pair<std::string, std::string> cases[] = {
+      {"1@127.0.0.1:" + port, R"({"user": "admin"})"},
+      {port + "/other/path?x=", R"({"user": "admin"})"},
+      {port, R"({"user": "admin", "group_value": )"},
+      {port, R"({"user": "alice"}{"user": "admin"})"},
+  };
+  for (const auto& [server, reply] : cases) {
+    SCOPED_TRACE(server + " " + reply);
+    service.reply(reply);
+    box_.settings("[http]\nkelvo_web_protocol=http\nkelvo_web_server=" + server + "\n");
+    const RunResult r = as_caller("echo ran");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(kRefusal), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(service.requests().size(), 2u);  // none for the two that are no port number
+}
+
+TEST_P(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
   RoleService decoy;
   decoy.reply(R"({"user": "admin"})");
   const std::string proxy = "http://127.0.0.1:" + std::to_string(decoy.port());
-  box_.policy(policy_text(section(1, kRoleChecked)));
+  box_.policy(policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")));
   for (auto protocol : {RoleService::kHttp, RoleService::kHttps}) {
     RoleService service(protocol);
-    service.reply(account(1));
+    service.reply(R"({"user": "alice", "group_value": {"3": 1}})");
     box_.settings(service.settings(protocol == RoleService::kHttps ? "https" : "http"));
     const RunResult r =
-        as_nobody("echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
+        as_caller("echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
                                "ALL_PROXY=" + proxy, "all_proxy=" + proxy, "NO_PROXY=", "no_proxy="});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kRefusal);
@@ -127,9 +328,9 @@ TEST_F(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
 // Files that only root may read: what the gate says to a caller that is not
 // root holds nothing of them. jsoncpp's messages give line and column and
 // quote only a number that cannot be converted; that number is left out.
-TEST_F(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
+TEST_P(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
   RoleService service;
-  service.reply(account(2));
+  service.reply(R"({"user": "alice", "group_value": {"3": 2}})");
   struct Case {
     const char* what;
     std::string policy, settings;
@@ -138,7 +339,8 @@ TEST_F(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
       {"a number that cannot be converted", R"({"enable_log": 1, "pin": 77319e99999})", ""},
       {"a value of the wrong type", R"({"scripts_section": {"check_method": "SECRET-7731"}})", ""},
       {"comment left open", "/* SECRET-7731", ""},
-      {"settings that make no sense", policy_text(section(1, kRoleChecked)),
+      {"settings that make no sense",
+       policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")),
        "[http]\nkelvo_web_protocol=SECRET-7731\nkelvo_web_server=7731x" + std::to_string(service.port()) +
            "/SECRET-7731\n"},
   };
@@ -148,7 +350,7 @@ TEST_F(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
     box_.settings(c.settings);
     for (const char* path : {"/etc/cmd_check.json", "/etc/kelvo/halvora.ini"})
       ASSERT_EQ(chmod((box_.dir() + path).c_str(), 0600), 0);
-    const RunResult r = as_nobody("echo ran");
+    const RunResult r = as_caller("echo ran");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.find("7731"), std::string::npos) << r.out;
     EXPECT_EQ(r.err.find("7731"), std::string::npos) << r.err;
@@ -159,8 +361,10 @@ TEST_F(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
   EXPECT_NE(box_.gate({"echo ran"}).out.find("'77319e99999' is not a number."), std::string::npos);
 }
 
-TEST_F(SetuidGate, RootCallerKeepsItsEnvironment) {
-  RunResult r = box_.gate({"echo \"[$PYTHONPATH][$PATH]\""}, {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
+TEST(RootCaller, KeepsItsEnvironment) {
+  Sandbox box;
+  box.policy(R"({"scripts_section": {"check_method": 0}})");
+  RunResult r = box.gate({"echo \"[$PYTHONPATH][$PATH]\""}, {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
   EXPECT_EQ(r.out, "[/opt/py][/opt/bin:/usr/bin:/bin]\n");
 }
 
