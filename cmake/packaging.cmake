@@ -20,6 +20,12 @@ foreach(page IN LISTS man_pages)
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
 
+# The log's directory, at the gate's fixed path whatever the prefix, root's
+# alone: nobody else may put a link or a FIFO where the gate writes as root.
+install(DIRECTORY DESTINATION /var/varn/log
+  DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
+
 file(GLOB example_policies CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.json)
 install(FILES ${example_policies} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -35,7 +41,7 @@ set(CPACK_PACKAGE_VENDOR corvexin)
 set(CPACK_PACKAGE_CONTACT "corvexin maintainers <root@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set-uid root command gate of the appliance, with its policy tools")
 set(CPACK_PACKAGE_DESCRIPTION
-  "corvexin_check decides from the command policy /etc/cmd_check.json whether a shell command line handed over by the web management side may run as root, and runs it. corvexin_policy checks a policy and explains the gate's decisions. Also the INI settings store library and header.")
+  "corvexin_check decides from the command policy /etc/cmd_check.json whether a shell command line handed over by the web management side may run as root, and runs it. A caller that is not root gets a fresh environment and cannot end or tear the run through its resource limits; the gate uses only a policy that root alone can change and logs to /var/varn/log, which this package creates for root alone. corvexin_policy checks a policy and explains the gate's decisions. Also the INI settings store library and header.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
