@@ -63,7 +63,7 @@ struct Descriptor {
 // The whole file, read with one read() of the size that fstat() gives. False
 // when it cannot be opened or sized, or the read yields anything else.
 bool read_whole_file(const char* path, std::string& text) {
-  const Descriptor file{::open(path, O_RDONLY)};
+  const Descriptor file{::open(path, O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return false;
   struct stat st;
   if (::fstat(file.fd, &st) != 0 || st.st_size < 0 ||
