@@ -252,7 +252,8 @@ TEST(ConfigEdit, FullDiskKeepsTheOldFile) {
   const std::string old = read_file(path);
   struct statvfs disk {};
   ASSERT_EQ(statvfs("/etc/kelvo", &disk), 0);
-  put_file("/etc/kelvo/filler", std::string(disk.f_bavail * disk.f_bsize - 8192, 'x'));
+  const auto free_bytes = static_cast<size_t>(disk.f_bavail * disk.f_bsize);  // under 64 KB
+  put_file("/etc/kelvo/filler", std::string(free_bytes - 8192, 'x'));
 
   versioned(config, "new", 1000);
   EXPECT_EQ(config.dump(path), -1);
