@@ -30,6 +30,21 @@ class ConfigFile {
   void unsetparam(const char* section, const char* key);
   char* SerializeSection(const char* section);
   char* Serialize();
+
+  // dump(path) writes the INI form to path, and dump() to the file last read;
+  // 0 on success, -1 on failure. The file is replaced whole: the text goes to
+  // a new file beside it, which gets the old file's mode, owner and group (a
+  // new file: 0666 under the umask), reaches the disk, and is renamed over it.
+  // A reader sees the old settings or the new ones, never a mix or an empty
+  // file; a failure (a full disk, say) leaves the old file as it was and no
+  // other file behind. When path is a symbolic link, the file it leads to is
+  // replaced and the link stays. A file the caller may not write is never
+  // replaced. Where no new file can be made (path is no regular file or has
+  // a file mounted on it, its directory is not writable, or the caller, not
+  // being root, cannot give the new file the old one's owner or group), dump
+  // writes over the file in place as fopen(path, "w") does, and a failure can
+  // leave it short. -1 with the new file in place means only that the
+  // directory could not be synced.
   int dump(const char* path);
   int dump();
   int dump_to_FILE(FILE* file);

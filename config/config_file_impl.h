@@ -40,8 +40,8 @@ class ConfigFileImpl {
   std::string* SerializeSection(const char* section) const;
   std::string* Serialize() const;
 
-  // INI form. 0 on success, -1 when the file cannot be opened or a write,
-  // the flush or the close fails.
+  // INI form. 0 on success, -1 on failure. dump replaces the file whole, or
+  // writes in place where it cannot (see config_file.h).
   int dump(const char* path) const;
   int dump() const { return dump(filename.c_str()); }
   int dump_to_FILE(FILE* file) const;

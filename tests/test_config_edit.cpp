@@ -1,17 +1,28 @@
 // Editing a ConfigFile and giving it back as flat text and as an INI file.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "config_file.h"
 #include "config_file_impl.h"
 #include "gate_runner.h"
+#include "private_root.h"
 
 namespace {
 
@@ -31,6 +42,33 @@ std::string ini_form(ConfigFile& config) {
   std::string text;
   for (int c; (c = std::fgetc(file.get())) != EOF;) text += static_cast<char>(c);
   return text;
+}
+
+// The names in a directory.
+std::set<std::string> names(const std::string& dir) {
+  std::set<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    found.insert(entry.path().filename());
+  }
+  return found;
+}
+
+struct stat status(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// Settings whose first and last values name one version, beside the port, in
+// lines of about 56 bytes: a reader can tell a whole file from a torn one.
+void versioned(ConfigFile& config, const std::string& version, int keys) {
+  for (int i = 0; i < keys; ++i) {
+    const std::string key = "key" + std::to_string(i);
+    config.setparam("data", key.c_str(), (version + std::string(40, '-') + key).c_str());
+  }
+  config.setparam("a", "first", version.c_str());
+  config.setparam("http", "kelvo_web_server", "8443");
+  config.setparam("zz", "last", version.c_str());
 }
 
 TEST(ConfigEdit, TextForms) {
@@ -199,6 +237,136 @@ TEST(ConfigEdit, DumpToOpenStream) {
   std::string text;
   while (std::fgets(line, sizeof line, file.get())) text += line;
   EXPECT_EQ(text, "head\n[s]\nk = v\ntail\n");
+}
+
+// A full disk: the settings file stays byte for byte, and nothing is left
+// beside it.
+TEST(ConfigEdit, FullDiskKeepsTheOldFile) {
+  enter_private_root();
+  make_directories("/etc/kelvo");
+  ASSERT_EQ(mount("store-test", "/etc/kelvo", "tmpfs", 0, "size=64k"), 0) << strerror(errno);
+  const char* path = "/etc/kelvo/halvora.ini";
+  ConfigFile config;
+  versioned(config, "old", 540);  // about 31 KB
+  ASSERT_EQ(config.dump(path), 0);
+  const std::string old = read_file(path);
+  struct statvfs disk {};
+  ASSERT_EQ(statvfs("/etc/kelvo", &disk), 0);
+  const auto free_bytes = static_cast<size_t>(disk.f_bavail * disk.f_bsize);  // under 64 KB
+  put_file("/etc/kelvo/filler", std::string(free_bytes - 8192, 'x'));
+
+  versioned(config, "new", 1000);
+  EXPECT_EQ(config.dump(path), -1);
+  EXPECT_TRUE(read_file(path) == old) << "the old settings were changed";
+  EXPECT_EQ(names("/etc/kelvo"), (std::set<std::string>{"filler", "halvora.ini"}));
+  umount2("/etc/kelvo", MNT_DETACH);
+}
+
+// A reader in another process, reading the settings as the gate does, sees
+// one whole version or the other while the file is dumped again and again.
+TEST(ConfigEdit, ReadersNeverSeeATornFile) {
+  const Sandbox box;
+  const std::string path = box.dir() + "/halvora.ini";
+  ConfigFile one, two;
+  versioned(one, "one", 300);
+  versioned(two, "two", 100);
+  ASSERT_EQ(one.dump(path.c_str()), 0);
+  const pid_t reader = fork();
+  ASSERT_GE(reader, 0);
+  while (reader == 0) {  // until killed, or a torn file is seen
+    ConfigFile seen(path.c_str());
+    const char *first = seen.getparam("a", "first"), *last = seen.getparam("zz", "last");
+    if (!first || !last || strcmp(first, last) != 0 || !seen.getparam("http", "kelvo_web_server")) {
+      _exit(1);
+    }
+  }
+  for (int i = 0; i < 200; ++i) EXPECT_EQ((i % 2 ? one : two).dump(path.c_str()), 0);
+  kill(reader, SIGKILL);
+  int wstatus = 0;
+  ASSERT_EQ(waitpid(reader, &wstatus, 0), reader);
+  EXPECT_TRUE(WIFSIGNALED(wstatus)) << "a reader saw a torn file";
+}
+
+// dump replaces the file at the end of a chain of links, relative ones too;
+// the links stay, and the file keeps its mode, owner and group. A new file,
+// here behind a dangling link, gets 0666 under the umask.
+TEST(ConfigEdit, DumpKeepsModeOwnerGroupAndLinks) {
+  const Sandbox box;
+  const std::string dir = box.dir(), real = dir + "/real.ini";
+  box.write("/real.ini", "[s]\nk = old\n");
+  ASSERT_EQ(chown(real.c_str(), 1234, 5678), 0);
+  ASSERT_EQ(chmod(real.c_str(), 02640), 0);
+  std::filesystem::create_directory(dir + "/sub");
+  std::filesystem::create_symlink("../real.ini", dir + "/sub/link");
+  std::filesystem::create_symlink("sub/link", dir + "/link");
+  std::filesystem::create_symlink("made.ini", dir + "/dangling");
+  const ino_t inode = status(real).st_ino;
+
+  ConfigFile config;
+  config.setparam("s", "k", "new");
+  ASSERT_EQ(config.dump((dir + "/link").c_str()), 0);
+  const mode_t mask = umask(027);
+  EXPECT_EQ(config.dump((dir + "/dangling").c_str()), 0);
+  umask(mask);
+  for (const char* file : {"/real.ini", "/made.ini"}) {
+    EXPECT_EQ(read_file(dir + file), "[s]\nk = new\n");
+  }
+  const struct stat replaced = status(real);
+  EXPECT_NE(replaced.st_ino, inode);
+  EXPECT_EQ(replaced.st_mode, S_IFREG | 02640);
+  EXPECT_EQ(replaced.st_uid, 1234u);
+  EXPECT_EQ(replaced.st_gid, 5678u);
+  EXPECT_EQ(status(dir + "/made.ini").st_mode, S_IFREG | 0640);
+  for (const char* link : {"/link", "/sub/link", "/dangling"}) {
+    EXPECT_TRUE(S_ISLNK(status(dir + link).st_mode)) << link;
+  }
+  EXPECT_EQ(names(dir), (std::set<std::string>{"dangling", "link", "made.ini", "real.ini", "sub"}));
+}
+
+// Where no file can replace the old one, a caller that may write the file
+// still saves in place (same inode, same owner); one that may not write it
+// changes nothing. The caller is "nobody", in a child process.
+TEST(ConfigEdit, DumpInPlaceWhereNoReplacementCanBeMade) {
+  const uid_t nobody = 65534;
+  struct Case {
+    const char* what;
+    mode_t dir_mode;
+    uid_t owner;
+    mode_t mode;
+    bool saved;
+  } const cases[] = {
+      {"directory not writable", 0755, nobody, 0644, true},
+      {"another owner's file", 0777, 0, 0666, true},
+      {"file not writable", 0777, nobody, 0444, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Sandbox box;
+    const std::string dir = box.dir() + "/d", path = dir + "/s.ini";
+    box.write("/d/s.ini", "old");
+    ASSERT_EQ(chmod(box.dir().c_str(), 0755) | chmod(dir.c_str(), c.dir_mode) |
+                  chown(path.c_str(), c.owner, c.owner) | chmod(path.c_str(), c.mode),
+              0);
+    const ino_t inode = status(path).st_ino;
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+          setresuid(nobody, nobody, nobody) != 0) {
+        _exit(2);
+      }
+      ConfigFile config;
+      config.setparam("s", "k", "new");
+      _exit(config.dump(path.c_str()) == 0 ? 0 : 1);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), c.saved ? 0 : 1);
+    EXPECT_EQ(read_file(path), c.saved ? "[s]\nk = new\n" : "old");
+    EXPECT_EQ(status(path).st_ino, inode);
+    EXPECT_EQ(status(path).st_uid, c.owner);
+    EXPECT_EQ(names(dir), std::set<std::string>{"s.ini"});
+  }
 }
 
 }  // namespace
