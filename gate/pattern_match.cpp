@@ -25,8 +25,9 @@ bool special(char c) {
 
 // A literal unit at p: a byte that is not special, or a special byte escaped
 // ("\." "\*" "\[" "\^" "\$" "\\"). Gives its length in the pattern and its
-// byte, or 0 when p holds none: every other escape is an operator, a GNU
-// extension or an error ("\(" "\{" "\|" "\+" "\1" "\w" "\<" a trailing "\").
+// byte, or 0 when p holds none. Every other escape is left to the regex
+// engine: many are operators or GNU extensions ("\(" "\{" "\|" "\+" "\1" "\w"
+// "\<"), and a trailing "\" does not compile.
 size_t literal_unit(const char* p, char* byte) {
   if (!special(p[0])) {
     *byte = p[0];
