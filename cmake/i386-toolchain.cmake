@@ -3,6 +3,9 @@
 #   dpkg --add-architecture i386 && apt-get update
 #   apt-get install g++-multilib libjsoncpp-dev:i386 libcurl4-openssl-dev:i386
 #   cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake
+# (scripts/install-deps --i386 does all of it.) jsoncpp is compiled with this
+# toolchain from the same Debian source as the x86_64 build
+# (cmake/jsoncpp.cmake); libjsoncpp-dev:i386 serves CORVEXIN_JSONCPP_STATIC=OFF.
 # The x86_64 kernel runs the result directly, so the tests run as they are.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)

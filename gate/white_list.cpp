@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gate.h"
+#include "pattern_match.h"
 
 namespace {
 
@@ -18,13 +19,17 @@ const char* or_null(const char* text) {
 
 // Searches text for the POSIX basic regular expression pattern, anywhere in
 // the text and case-sensitive; without REG_NEWLINE "." also matches a newline.
-// 0 match, 1 no match, 2 error (reported on standard error).
+// 0 match, 1 no match, 2 error (reported on standard error). Literal patterns,
+// and anchored ones whose literal start the text lacks, are answered without
+// compiling them (pattern_match.cpp), with the regex engine's very result.
 int check_regexp(const char* text, const char* pattern) {
   if (enable_log) printf("cmd[%s] try to match pattern[%s]\n", or_null(text), or_null(pattern));
   if (text == nullptr || pattern == nullptr) {
     perror("wrong input for param or pattern");
     return 2;
   }
+  const int quick = match_without_regex(text, pattern);
+  if (quick != kNeedsRegex) return quick;
   regex_t re;
   if (regcomp(&re, pattern, 0) != 0) {
     perror("regcomp failed\n");

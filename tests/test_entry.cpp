@@ -111,10 +111,17 @@ TEST(Entry, EscapedFailureIsALoggedRefusal) {
 // directory and nothing else as search path (an empty entry would mean the
 // caller's current directory), relocations bound and write-protected before
 // main, position-independent, and libcurl not among the start-up libraries.
+// The code is built with the stack protector and fortified C library calls
+// (sanitizer builds leave the fortification out).
 TEST(Entry, BinaryIsBuiltForASetuidStart) {
   Sandbox box;
-  RunResult r = box.run({"/bin/sh", "-c", "readelf -d -l -W \"$0\"", gate_binary()});
+  RunResult r =
+      box.run({"/bin/sh", "-c", "readelf -d -l --dyn-syms -W \"$0\"", gate_binary()});
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" __stack_chk_fail@"), std::string::npos);
+#ifndef __SANITIZE_ADDRESS__
+  EXPECT_NE(r.out.find(" __printf_chk@"), std::string::npos);
+#endif
   EXPECT_NE(r.out.find("Library runpath: [/etc/kelvo/lib]\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("(RPATH)"), std::string::npos);
   EXPECT_NE(r.out.find("BIND_NOW"), std::string::npos);

@@ -1,8 +1,17 @@
 // White-list matching through the real gate: pattern semantics, the JSON
-// types the list and its entries may have, and the trace.
+// types the list and its entries may have, and the trace; and the shortcuts
+// that answer some patterns without the regex engine, against that engine.
 #include <gtest/gtest.h>
+#include <regex.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "gate_runner.h"
+#include "pattern_match.h"
 #include "policy_json.h"
 #include "role_service.h"
 
@@ -102,7 +111,11 @@ TEST(WhiteList, MatchedCommandRunsThroughTheShell) {
 }
 
 TEST(WhiteList, PatternThatDoesNotCompileIsReportedAndSkipped) {
-  for (const char* bad : {R"("[")", R"("a\\{1")", R"("\\(")"}) {
+  // The last three begin like patterns that the shortcuts refuse without the
+  // regex engine when the text lacks their start ("^zz"): they must still
+  // reach regcomp and be reported.
+  for (const char* bad :
+       {R"("[")", R"("a\\{1")", R"("\\(")", R"("^zz[z-a]")", R"("^zzb**")", R"("^zz.\\")"}) {
     const std::string skipped =
         std::string(R"([{"pattern": )") + bad +
         R"(, "is_cookie_check": 0}, {"pattern": "^echo", "is_cookie_check": 0}])";
@@ -265,6 +278,172 @@ TEST(WhiteListRoles, FirstMatchDecidesEvenWhenItsRoleCheckRefuses) {
   EXPECT_EQ(r.out, "x\n");
 }
 
+// The regex engine's own answers for one pattern, as check_regexp gets them
+// without shortcuts: 0 match, 1 no match, 2 the pattern does not compile.
+class Engine {
+ public:
+  explicit Engine(const std::string& pattern) : compiled_(regcomp(&re_, pattern.c_str(), 0) == 0) {}
+  ~Engine() {
+    if (compiled_) regfree(&re_);
+  }
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  int result(const std::string& text) const {
+    if (!compiled_) return 2;
+    const int rc = regexec(&re_, text.c_str(), 0, nullptr, 0);
+    return rc == 0 ? 0 : rc == REG_NOMATCH ? 1 : 3;
+  }
+
+ private:
+  regex_t re_;
+  bool compiled_;
+};
+
+std::string shown(const std::string& text) {
+  return testing::PrintToString(text);
+}
+
+struct Agreement {
+  size_t pairs = 0, decided = 0;
+  bool ok = true;
+};
+
+// Runs every text against pattern through the shortcuts and through the
+// engine; a shortcut that answers must give the engine's answer, and never
+// answers for a pattern that does not compile. Stops at the first difference.
+void compare(const std::string& pattern, const std::vector<std::string>& texts, Agreement& a) {
+  if (!a.ok) return;
+  const Engine engine(pattern);
+  for (const auto& text : texts) {
+    ++a.pairs;
+    const int quick = match_without_regex(text.c_str(), pattern.c_str());
+    if (quick == kNeedsRegex) continue;
+    ++a.decided;
+    const int expected = engine.result(text);
+    if (quick != expected) {
+      ADD_FAILURE() << "pattern " << shown(pattern) << " text " << shown(text) << ": shortcut "
+                    << quick << ", regex engine " << expected;
+      a.ok = false;
+      return;
+    }
+  }
+}
+
+std::string pick(std::mt19937& random, const std::string& alphabet, size_t max_length) {
+  std::string out(random() % (max_length + 1), ' ');
+  for (char& c : out) c = alphabet[random() % alphabet.size()];
+  return out;
+}
+
+// A text likely to match pattern or to come close: the pattern without its
+// anchors and backslashes, cut or extended at either end.
+std::string near_text(std::mt19937& random, const std::string& pattern) {
+  std::string text;
+  for (char c : pattern)
+    if (c != '\\' && c != '^' && c != '$') text += c;
+  switch (random() % 4) {
+    case 0:
+      return text;
+    case 1:
+      return text.substr(random() % (text.size() + 1));
+    case 2:
+      return text.substr(0, random() % (text.size() + 1));
+    default:
+      return pick(random, "ab\n.-", 2) + text + pick(random, "ab\n.-", 2);
+  }
+}
+
+// clang-format off
+const char* const kHandPickedPatterns[] = {
+    "", "^", "$", "^$", "uptime", "^uptime$", "^uptime", "uptime$", "^ls -l /var/log$",
+    // Plain "+ ? | ( ) { }" are literal; escaped they are operators.
+    "a+", "a|b", "(a)", "{1}", "a\\{2\\}", "\\(ab\\)\\1", "a\\+", "a\\?", "a\\|b",
+    // "*" first or after "^" is literal; a second "*" after an atom does not compile.
+    "*a", "^*", "^*a", "**", "a**", "^**", "^ab**", "^ab*", "^ab*c", "^a.**",
+    // "^" and "$" in the middle; anchors inside groups and alternatives.
+    "a^b", "a$b", "$a", "^^", "a$$", "^a$b", "\\(^a\\)", "x\\(^a\\)", "a\\|^b", "x$\\|y",
+    "^ab\\(c$\\)",
+    // Escapes: literal, operators, GNU extensions, errors.
+    "\\", "a\\", "^a\\", "^ab.\\", "\\^a", "a\\$", "^a\\$", "^a\\\\$", "^a\\.b$",
+    "^a\\*b", "^a\\[b", "^a\\]b", "^a\\/b", "^a\\nb", "^ab\\w", "^ab\\W", "^ab\\s",
+    "^ab\\S", "^ab\\b", "^ab\\B", "^ab\\<", "^ab\\>", "^ab\\`", "^ab\\'", "^ab\\{1",
+    "^ab\\{1\\}", "^ab\\(", "^ab\\)",
+    // Bracket expressions.
+    "^ab[z-a]", "^ab[a-z-9]", "^ab[]", "^ab[^]", "^ab[]a]", "^ab[[:alpha:]]", "^ab[[.a.]]",
+    "^ab[[=a=]]", "^ab[a", "^ab[-]", "^ab[--]", "^ab[a-]", "^ab[-a-]", "^ab[a--]", "^ab[^-a]",
+    "^ab[a-a]", "^ab[ -~]*$", "^ab[\\]", "^ab[a^]", "^/opt/tool [-a-z0-9 ]*$", "^x.*$", "^x.",
+    // Newlines and bytes above 0x7f.
+    "a\nb", "^a\nb$", "\n", "^a.b$", "\xc3\xa9", "^\xc3\xa9t\xc3\xa9$", "^\xff[a-z]",
+};
+
+const char* const kHandPickedTexts[] = {
+    "", "a", "ab", "abc", "b", "uptime", "uptime ", " uptime", "xuptime", "uptime\n", "\nuptime",
+    "ls -l /var/log", "a+", "aa", "a|b", "(a)", "{1}", "*a", "^*a", "^a", "a$", "a^b", "a$b", "$a",
+    "^", "$", "\\", "a\\", "a.b", "a*b", "a[b", "a]b", "a/b", "anb", "axb", "ab\nc", "a\nb",
+    "\n", "abc-", "ab-", "x", "x-", "/opt/tool -v 1", "/opt/toolx", "/opt/tool ", "\xc3\xa9",
+    "\xc3\xa9t\xc3\xa9", "\xff", "\xff" "a",
+};
+// clang-format on
+
+TEST(PatternShortcuts, AgreeWithTheRegexEngine) {
+  ASSERT_EQ(MB_CUR_MAX, 1u) << "the tests run in the C locale";
+  Agreement all;
+  const std::vector<std::string> texts(std::begin(kHandPickedTexts), std::end(kHandPickedTexts));
+  for (const char* pattern : kHandPickedPatterns) compare(pattern, texts, all);
+
+  // Random patterns over alphabets rich in what basic syntax treats specially,
+  // and texts of the same bytes, with newlines, and texts close to a match.
+  std::mt19937 random(20240611);
+  const std::string alphabets[] = {"^$.*[]\\(){}|+?ab\n", "ab\\.*^$\n", "^ab-z[]^*.$ ",
+                                   "ab\\{}()|+?*12", "ab-[]^:.=\xe9"};
+  const std::string text_bytes = "ab\n^$.*[]-\\z(){}|+?1 \xe9";
+  Agreement random_pairs;
+  for (int round = 0; round < 30000 && random_pairs.ok; ++round) {
+    const std::string& alphabet = alphabets[round % std::size(alphabets)];
+    std::string pattern = pick(random, alphabet, 10);
+    if (round % 2 == 0) pattern = "^" + pick(random, "ab -/", 4) + pattern;
+    std::vector<std::string> pair_texts;
+    for (int i = 0; i < 4; ++i) pair_texts.push_back(pick(random, text_bytes, 8));
+    for (int i = 0; i < 4; ++i) pair_texts.push_back(near_text(random, pattern));
+    compare(pattern, pair_texts, random_pairs);
+  }
+
+  // Patterns shaped like the ones the prefix shortcut takes, "^", a literal
+  // start and a rest of dots, brackets and stars, some spoilt by a piece that
+  // does not compile or that the shortcut must not take.
+  const char* const pieces[] = {".", "[a-z]", "[-0-9 ]", "[^a]", "x", "\\.", "*", "$"};
+  const char* const spoilers[] = {"**",  "\\{", "[z-a]", "[",  "\\",  "\\(",
+                                  "\\|", "$x",  "^",     "[]", "\\+", "\\1"};
+  Agreement shaped;
+  for (int round = 0; round < 20000 && shaped.ok; ++round) {
+    std::string rest;
+    for (size_t n = random() % 5; n > 0; --n) rest += pieces[random() % std::size(pieces)];
+    if (round % 3 == 0)
+      rest.insert(random() % (rest.size() + 1), spoilers[random() % std::size(spoilers)]);
+    const std::string prefix = pick(random, "ab/ ", 3);
+    const std::string pattern = "^" + prefix + rest;
+    std::vector<std::string> pair_texts = {
+        pick(random, "ab/ x", 6), prefix + pick(random, "abx-0 ", 4), near_text(random, pattern)};
+    compare(pattern, pair_texts, shaped);
+  }
+
+  EXPECT_TRUE(all.ok && random_pairs.ok && shaped.ok);
+  // The shortcuts were really exercised.
+  EXPECT_GT(all.decided, all.pairs / 4) << all.decided << " of " << all.pairs;
+  EXPECT_GT(random_pairs.decided, 20000u) << random_pairs.decided << " of " << random_pairs.pairs;
+  EXPECT_GT(shaped.decided, 10000u) << shaped.decided << " of " << shaped.pairs;
+}
+
+// In a multi-byte locale every pattern goes to the regex engine.
+TEST(PatternShortcuts, OnlyInASingleByteLocale) {
+  EXPECT_EQ(match_without_regex("uptime", "^uptime$"), 0);
+  EXPECT_EQ(match_without_regex("ls", "^uptime [a-z]*$"), 1);
+  if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  EXPECT_EQ(match_without_regex("uptime", "^uptime$"), kNeedsRegex);
+  EXPECT_EQ(match_without_regex("ls", "^uptime [a-z]*$"), kNeedsRegex);
+  setlocale(LC_CTYPE, "C");
+}
+
 }  // namespace
 
 namespace {
@@ -284,7 +463,8 @@ TEST(WhiteListRoles, LibcurlComesFromTheApplianceLibraryDirectory) {
   EXPECT_EQ(r.status, 1);
   // Without libcurl the reply is empty, which does not parse.
   EXPECT_EQ(r.out.rfind("Failed to parse* Line 1, Column 1\n", 0), 0u) << r.out;
-  EXPECT_NE(r.err.find("cannot load libcurl: /etc/kelvo/lib/libcurl.so.4"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("cannot load libcurl: /etc/kelvo/lib/libcurl.so.4"), std::string::npos)
+      << r.err;
 }
 
 }  // namespace
