@@ -212,7 +212,7 @@ TEST(PolicyExplain, NoLookupStopsBeforeTheRequest) {
   box.policy(policy_text(section(1, list)));
   RunResult r = explain(box, {"--no-lookup"});
   EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_NE(r.out.find("stopped before the role lookup"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("no role lookup made (--no-lookup)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("verdict: undecided"), std::string::npos) << r.out;
   // The ui section settles what the stopped scripts section left open.
   box.policy(policy_text(section(1, list), 0, kAllowingSection));

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -326,7 +327,7 @@ class PolicyChecker {
                      [&] { level = right_level(rights, category); },
                      "a matching command of a user whom no earlier category grants") &&
                  readable;
-      grants = grants || level > 0;
+      grants = grants || check_right(INT_MAX, level) == 0;  // some group's level meets it
     }
     if (!grants && readable) {
       warn("never-grants", rights.isNull() ? path : rights_path, rights.isNull() ? entry : rights,

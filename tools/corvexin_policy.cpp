@@ -21,7 +21,7 @@ const char kUsage[] =
     "[--] COMMAND\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
-    "         may not expect; exit status 0 clean, 1 warnings only, 2 errors.\n"
+    "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
     "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n";
 

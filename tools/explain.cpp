@@ -152,7 +152,7 @@ void print_step(const Json::Value& s) {
     std::cout << "    the entry demands the role rights "
               << Json::writeString(writer, s["role_right"])
               << (s["made"].asBool() ? ": role lookup made\n"
-                                     : ": stopped before the role lookup (--no-lookup)\n");
+                                     : ": no role lookup made (--no-lookup), the check refuses\n");
   } else if (kind == "role_check") {
     std::cout << "    the role service answered " << quoted(s["reply"].asString()) << "\n";
     std::cout << "    role check " << s["result"].asString();
