@@ -115,102 +115,74 @@ void ignore_entry(const char*, unsigned, const std::string&, int) {}
 void answer_role_lookup(const char*) { group_role = role_answer; }
 const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup};
 
-struct RecordCase {
-  const char* name;
-  std::string policy;
-  const char* answer;  // the role service's answer
-  int verdict;         // -1: the run ends
-  unsigned count;      // sections asked
-  int entry;           // of the last section asked
-  MatchRule rule;
-  bool role_lookup;
-  const char* user;
-  int role_result;
-};
-
-class Record : public ::testing::TestWithParam<RecordCase> {};
-
-TEST_P(Record, IsFilledAsTheDecisionIsMade) {
-  const RecordCase& c = GetParam();
-  ASSERT_TRUE(parse_policy_text(c.policy, root, nullptr, nullptr));
+void decide_with_answer(const std::string& policy, const char* answer) {
+  ASSERT_TRUE(parse_policy_text(policy, root, nullptr, nullptr));
+  ASSERT_TRUE(parse_document(answer, role_answer, false, nullptr, nullptr));
   group_role = Json::Value();
-  ASSERT_TRUE(parse_document(c.answer, role_answer, false, nullptr, nullptr));
   decision_hooks = &kAnswering;
   try {
     decide_sections("echo x", kDefaultCookie);
   } catch (const Json::Exception&) {
   }
   decision_hooks = nullptr;
-  EXPECT_EQ(decision.verdict, c.verdict);
-  ASSERT_EQ(decision.count, c.count);
-  const SectionDecision& last = decision.sections[c.count - 1];
-  EXPECT_STREQ(last.name, kSectionNames[c.count - 1]);
-  EXPECT_EQ(last.entry, c.entry);
-  EXPECT_EQ(last.read, c.verdict >= 0);
-  EXPECT_EQ(last.result, c.verdict);
-  if (c.entry < 0) return;
-  EXPECT_EQ(last.rule, c.rule);
-  EXPECT_EQ(last.role_lookup, c.role_lookup);
-  EXPECT_EQ(last.user, c.user);
-  EXPECT_EQ(last.role_result, c.role_result);
 }
 
-const char kSecond[] = R"({"scripts_section": {"check_method": 1, "white_cmd_list": [
-    {"pattern": "^no$", "is_cookie_check": 0}, {"pattern": "^echo", "is_cookie_check": 0}]}})";
-const char kTyped[] = R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 1,
-    "is_type_check": 1, "white_cmd_list": [{"pattern": "x$", "type": 0}]}})";
-const char kRoleChecked[] = R"({"scripts_section": {"check_method": 1, "white_cmd_list": [
-    {"pattern": "^echo", "role_right": {"3": 2}}]}, "ui_section": {"check_method": 2}})";
+// What the scripts section's record holds.
+struct RecordCase {
+  const char* list;    // its white list, as JSON text
+  const char* answer;  // the role service's answer
+  int verdict;         // of the run, with the ui section refusing; -1: the run ends
+  int entry;
+  MatchRule rule;
+  const char* user;  // null: no role lookup
+  int role_result;
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Record,
-    ::testing::Values(
-        RecordCase{"CookieFlagZero", kSecond, "{}", 0, 1, 1, MatchRule::kCookieFlagZero, false, "",
-                   -1},
-        RecordCase{"TypeZero", kTyped, "{}", 0, 2, 0, MatchRule::kTypeZero, false, "", -1},
-        RecordCase{"RoleGranted", kRoleChecked, R"({"user": "alice", "group_value": {"3": 2}})", 0,
-                   1, 0, MatchRule::kRoleCheck, true, "alice", 0},
-        RecordCase{"RoleRefused", kRoleChecked, R"({"user": "bob", "group_value": {"3": 1}})", 1, 2,
-                   -1, MatchRule::kRoleCheck, false, "", -1},
-        RecordCase{"NoMatch",
-                   R"({"scripts_section": {"check_method": 1}, "ui_section": {"check_method": 7}})",
-                   "{}", 1, 2, -1, MatchRule::kRoleCheck, false, "", -1},
-        RecordCase{"RunEnds", R"({"scripts_section": {"check_method": "1"}})", "{}", -1, 1, -1,
-                   MatchRule::kRoleCheck, false, "", -1}),
-    [](const ::testing::TestParamInfo<RecordCase>& p) { return p.param.name; });
+TEST(Record, IsFilledAsTheDecisionIsMade) {
+  const char kRoleChecked[] = R"([{"pattern": "x$", "type": 1, "role_right": {"3": 2}}])";
+  const RecordCase cases[] = {
+      {R"([{"pattern": "^no$", "is_cookie_check": 0}, {"pattern": "x$", "is_cookie_check": 0}])",
+       "{}", 0, 1, MatchRule::kCookieFlagZero, nullptr, -1},
+      {R"([{"pattern": "x$", "type": 0}])", "{}", 0, 0, MatchRule::kTypeZero, nullptr, -1},
+      {kRoleChecked, R"({"user": "al", "group_value": {"3": 2}})", 0, 0, MatchRule::kRoleCheck,
+       "al", 0},
+      {kRoleChecked, R"({"user": "bo", "group_value": {"3": 1}})", 1, 0, MatchRule::kRoleCheck,
+       "bo", 1},
+      {R"([{"pattern": "^no$"}])", "{}", 1, -1, MatchRule::kRoleCheck, nullptr, -1},
+      {R"([{"pattern": "x$", "type": "0"}])", "{}", -1, 0, MatchRule::kRoleCheck, nullptr, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    decide_with_answer(std::string(R"({"scripts_section": {"check_method": 1, "is_type_check": 1,
+        "white_cmd_list": )") + c.list + R"(}, "ui_section": {"check_method": 2}})",
+                       c.answer);
+    EXPECT_EQ(decision.verdict, c.verdict);
+    EXPECT_EQ(decision.count, c.verdict == 1 ? 2u : 1u);
+    const SectionDecision& scripts = decision.sections[0];
+    EXPECT_STREQ(scripts.name, "scripts_section");
+    EXPECT_TRUE(scripts.read);
+    EXPECT_EQ(scripts.method, 1u);
+    EXPECT_EQ(scripts.result, c.verdict < 0 ? -1 : c.verdict == 0 ? 0 : 1);
+    EXPECT_EQ(scripts.entry, c.entry);
+    if (c.entry < 0 || c.verdict < 0) continue;
+    EXPECT_EQ(scripts.rule, c.rule);
+    EXPECT_EQ(scripts.role_lookup, c.user != nullptr);
+    EXPECT_EQ(scripts.user, c.user != nullptr ? c.user : "");
+    EXPECT_EQ(scripts.role_result, c.role_result);
+  }
+  decide_with_answer(R"({"scripts_section": {"check_method": "1"}})", "{}");
+  EXPECT_FALSE(decision.sections[0].read);
+}
 
-// A refused role check is recorded too, and the ancestor check records the
-// ancestor whose command line matched: here every ancestor matches, and each
-// role check refuses.
-TEST(Record, RefusedMatchAndTheAncestor) {
-  ASSERT_TRUE(parse_policy_text(kRoleChecked, root, nullptr, nullptr));
-  ASSERT_TRUE(parse_document(R"({"user": "bob"})", role_answer, false, nullptr, nullptr));
-  decision_hooks = &kAnswering;
-  decide_sections("echo x", kDefaultCookie);
-  const SectionDecision& scripts = decision.sections[0];
-  EXPECT_EQ(scripts.entry, 0);
-  EXPECT_TRUE(scripts.role_lookup);
-  EXPECT_EQ(scripts.user, "bob");
-  EXPECT_EQ(scripts.role_result, 1);
-  EXPECT_EQ(scripts.result, 1);
-
-  ASSERT_TRUE(parse_policy_text(R"({"scripts_section": {"check_method": 3, "white_cmd_list": [
-      {"pattern": ".", "role_right": {"1": 1}}]}, "ui_section": {"check_method": 2}})",
-                                root, nullptr, nullptr));
-  decide_sections("echo x", kDefaultCookie);
-  decision_hooks = nullptr;
-  EXPECT_EQ(decision.verdict, 1);
-  EXPECT_EQ(decision.sections[0].method, 3u);
-  EXPECT_GE(decision.sections[0].matches, 1u);
-  EXPECT_GT(decision.sections[0].ancestor_pid, 1);
-  EXPECT_NE(decision.sections[0].ancestor[0], '\0');
-  // The first ancestor tried is the parent.
-  ASSERT_TRUE(parse_policy_text(R"({"scripts_section": {"check_method": 3, "white_cmd_list": [
+// The ancestor check records the ancestor whose command line matched: the
+// parent, the first one it tries.
+TEST(Record, AncestorThatMatched) {
+  decide_with_answer(R"({"scripts_section": {"check_method": 3, "white_cmd_list": [
       {"pattern": ".", "is_cookie_check": 0}]}})",
-                                root, nullptr, nullptr));
-  decide_sections("echo x", kDefaultCookie);
+                     "{}");
   EXPECT_EQ(decision.verdict, 0);
   EXPECT_EQ(decision.sections[0].ancestor_pid, getppid());
+  EXPECT_NE(decision.sections[0].ancestor[0], '\0');
 }
 
 }  // namespace
