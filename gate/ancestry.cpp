@@ -7,9 +7,6 @@
 
 namespace {
 
-// Bytes of a command line that are examined; the buffer holds one more for
-// the terminator.
-constexpr size_t kProcNameSize = 1024;
 constexpr size_t kPathSize = 1024;
 // A stat record is a few hundred bytes; the name field is at most 64.
 constexpr size_t kStatSize = 4096;
@@ -69,8 +66,10 @@ int get_proc_name(int pid, char* buffer) {
 
 // Allows the command when the command line of one of the gate's ancestors,
 // from the parent up to (not including) init, passes the white list. The
-// command itself is not examined.
+// command itself is not examined. The section's record keeps the last
+// ancestor whose command line matched an entry.
 int ancestor_check(const char*, const Json::Value& list, int type_check, const char* cookie) {
+  SectionDecision& record = section_record();
   int generation = 1;
   if (enable_log) printf("pid = %d\n", getpid());
   int pid = getppid();
@@ -82,7 +81,13 @@ int ancestor_check(const char*, const Json::Value& list, int type_check, const c
       if (enable_log) puts("get_proc_name failed");
       break;
     }
-    if (white_check(name, list, type_check, cookie) == 0) {
+    const unsigned matches = record.matches;
+    const int allowed = white_check(name, list, type_check, cookie);
+    if (record.matches != matches) {
+      record.ancestor_pid = pid;
+      memcpy(record.ancestor, name, sizeof name);
+    }
+    if (allowed == 0) {
       log_param("proc_name match", 0);
       return 0;
     }

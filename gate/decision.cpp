@@ -3,50 +3,93 @@
 #include "gate.h"
 
 const DecisionHooks* decision_hooks = nullptr;
+Decision decision;
+
+SectionDecision& section_record() {
+  return decision.sections[decision.count > 0 ? decision.count - 1 : 0];
+}
+
+namespace {
+
+// Starts the record of section i of the policy and asks it.
+int ask_section(unsigned i, const char* command, const char* cookie) {
+  SectionDecision& record = decision.sections[i];
+  record = SectionDecision();
+  record.name = kSectionNames[i];
+  decision.count = i + 1;
+  const Json::Value& policy = root;
+  return record.result = check_fun(command, policy[record.name], cookie);
+}
+
+}  // namespace
 
 int check_parameters(const char* command, const char* cookie) {
+  decision.loaded = false;
+  decision.count = 0;
+  decision.verdict = -1;
   if (read_json_file() != 0) {
     log_param("load json failed, skip cmd\n", 1);
-    return 1;
+    return decision.verdict = 1;
   }
-  const Json::Value& policy = root;
-  if (check_fun(command, policy["scripts_section"], cookie) == 0) {
+  return decide_sections(command, cookie);
+}
+
+int decide_sections(const char* command, const char* cookie) {
+  decision.loaded = true;
+  decision.count = 0;
+  decision.verdict = -1;
+  if (ask_section(0, command, cookie) == 0) {
     log_text(command, 0);
     log_param("pass the scripts check, run cmd now\n", 0);
-    return 0;
+    return decision.verdict = 0;
   }
-  if (check_fun(command, policy["ui_section"], cookie) != 0) {
+  if (ask_section(1, command, cookie) != 0) {
     log_text(command, 1);
     log_param("check failed, skip cmd\n", 1);
-    return 1;
+    return decision.verdict = 1;
   }
   log_text(command, 0);
   log_param("pass the ui check, run cmd now\n", 0);
-  return 0;
+  return decision.verdict = 0;
+}
+
+// Reading goes through the const operator[], which never adds members.
+SectionNumbers read_section_numbers(const Json::Value& s, const char** reading) {
+  const char* member = nullptr;
+  const char** at = reading != nullptr ? reading : &member;
+  SectionNumbers numbers{};
+  *at = "is_type_check";
+  numbers.type_check = static_cast<int>(s[*at].asUInt());
+  *at = "check_method";
+  numbers.method = s[*at].asUInt();
+  *at = "is_cookie_check";
+  (void)s[*at].asUInt();
+  return numbers;
 }
 
 // Decides one policy section by its check method. All three numeric members
 // are converted before the method is looked at, so a member of the wrong type
-// ends the run whatever the method. Reading goes through the const
-// operator[], which never adds members.
+// ends the run whatever the method.
 int check_fun(const char* command, const Json::Value& s, const char* cookie) {
-  const int type_check = static_cast<int>(s["is_type_check"].asUInt());
-  const unsigned method = s["check_method"].asUInt();
-  (void)s["is_cookie_check"].asUInt();
+  const SectionNumbers numbers = read_section_numbers(s);
+  SectionDecision& record = section_record();
+  record.read = true;
+  record.method = numbers.method;
+  record.type_check = numbers.type_check;
 
-  switch (method) {
-    case 0:
+  switch (numbers.method) {
+    case kMethodNone:
       if (enable_log) puts("no need check");
       return 0;
-    case 1:
+    case kMethodWhiteList:
       if (enable_log) puts("white list check");
-      return white_check(command, s["white_cmd_list"], type_check, cookie);
-    case 2:
+      return white_check(command, s["white_cmd_list"], numbers.type_check, cookie);
+    case kMethodBlackList:
       if (enable_log) puts("black list check");
-      return black_check(command, s["black_cmd_list"], type_check, cookie);
-    case 3:
+      return black_check(command, s["black_cmd_list"], numbers.type_check, cookie);
+    case kMethodAncestor:
       if (enable_log) puts("ancestor check");
-      return ancestor_check(command, s["white_cmd_list"], type_check, cookie);
+      return ancestor_check(command, s["white_cmd_list"], numbers.type_check, cookie);
     default:
       return 1;
   }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -22,16 +23,18 @@ namespace {
 
 constexpr char kExtraText[] = "Extra non-whitespace after JSON value.";
 
-// Where the text after a value stops being blanks and comments, or npos when
-// it never does. The reader itself would ignore whatever follows its value:
-// a stray "}" would end a policy early and drop the rest of it unseen.
-size_t extra_text(const std::string& text, size_t i) {
+}  // namespace
+
+// The reader itself would ignore whatever follows its value: a stray "}"
+// would end a policy early and drop the rest of it unseen. Comments end as
+// the reader ends them: a line comment at "\r" or "\n".
+size_t skip_blanks_and_comments(const std::string& text, size_t i) {
   while (i < text.size()) {
     const char c = text[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       ++i;
     } else if (text.compare(i, 2, "//") == 0) {
-      i = text.find_first_of("\r\n", i);
+      i = std::min(text.find_first_of("\r\n", i), text.size());
     } else if (text.compare(i, 2, "/*") == 0) {
       const size_t end = text.find("*/", i + 2);
       if (end == std::string::npos) return i;  // a comment left open
@@ -40,23 +43,21 @@ size_t extra_text(const std::string& text, size_t i) {
       return i;
     }
   }
-  return std::string::npos;
+  return text.size();
 }
 
-// "Line L, Column C" of a byte offset, counted as the reader counts them.
-std::string line_and_column(const std::string& text, size_t offset) {
-  size_t line = 1, line_start = 0;
+void line_and_column(const std::string& text, size_t offset, size_t* line, size_t* column) {
+  size_t lines = 1, line_start = 0;
   for (size_t i = 0; i < offset && i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     if (text[i] == '\r' || text[i] == '\n') {
-      ++line;
+      ++lines;
       line_start = i + 1;
     }
   }
-  return "Line " + std::to_string(line) + ", Column " + std::to_string(offset - line_start + 1);
+  *line = lines;
+  *column = offset - line_start + 1;
 }
-
-}  // namespace
 
 bool parse_document(const std::string& text, Json::Value& value, bool collect_comments,
                     std::string* formatted, std::vector<PolicyError>* errors) {
@@ -70,10 +71,14 @@ bool parse_document(const std::string& text, Json::Value& value, bool collect_co
     }
     return false;
   }
-  const size_t extra = extra_text(text, static_cast<size_t>(parsed.getOffsetLimit()));
-  if (extra != std::string::npos) {
-    if (formatted != nullptr)
-      *formatted = "* " + line_and_column(text, extra) + "\n  " + kExtraText + "\n";
+  const size_t extra = skip_blanks_and_comments(text, static_cast<size_t>(parsed.getOffsetLimit()));
+  if (extra < text.size()) {
+    if (formatted != nullptr) {
+      size_t line = 0, column = 0;
+      line_and_column(text, extra, &line, &column);
+      *formatted = "* Line " + std::to_string(line) + ", Column " + std::to_string(column) +
+                   "\n  " + kExtraText + "\n";
+    }
     if (errors != nullptr) errors->push_back({extra, kExtraText});
     return false;
   }
@@ -163,8 +168,10 @@ int read_policy_file(const char* path, bool trusted_only) {
     fputs(messages_for_caller(messages).c_str(), stdout);
     return 1;
   }
-  enable_log = root.get("enable_log", 0).asInt();
+  enable_log = policy_log_switch(root);
   return 0;
 }
+
+int policy_log_switch(const Json::Value& policy) { return policy.get("enable_log", 0).asInt(); }
 
 int read_json_file() { return read_policy_file(kPolicyPath, true); }

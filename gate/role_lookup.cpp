@@ -92,6 +92,19 @@ bool port_number(const char* text) {
   return value >= 1 && value <= 65535;
 }
 
+}  // namespace
+
+// Why no request can be made with these settings (either may be null when
+// missing); null when one can.
+const char* role_settings_problem(const char* protocol, const char* port) {
+  if (protocol == nullptr || port == nullptr)
+    return "gives no [http] kelvo_web_protocol and kelvo_web_server";
+  if (!port_number(port)) return "gives no port number (1 to 65535) as kelvo_web_server";
+  return nullptr;
+}
+
+namespace {
+
 size_t sink(char* piece, size_t size, size_t nmemb, void* record) {
   return write_data(piece, size, nmemb, static_cast<url_data*>(record));
 }
@@ -102,13 +115,9 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, url_data* data
   char url[kUrlSize];
   memset(url, 0, sizeof url);
   ConfigFile settings(kSettingsPath);
-  const char* protocol = settings.getparam("http", "kelvo_web_protocol");
-  const char* port = settings.getparam("http", "kelvo_web_server");
-  const char* problem = protocol == nullptr || port == nullptr
-                            ? "gives no [http] kelvo_web_protocol and kelvo_web_server"
-                        : !port_number(port) ? "gives no port number (1 to 65535) as kelvo_web_server"
-                                             : nullptr;
-  if (problem != nullptr) {
+  const char* protocol = settings.getparam(kSettingsSection, kProtocolKey);
+  const char* port = settings.getparam(kSettingsSection, kPortKey);
+  if (const char* problem = role_settings_problem(protocol, port)) {
     fprintf(stderr, "corvexin_check: %s %s; role lookup skipped\n", kSettingsPath, problem);
     api.easy_cleanup(curl);
     return;

@@ -1,6 +1,7 @@
 #include <regex.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "gate.h"
@@ -10,6 +11,9 @@ namespace {
 
 // Size of the buffer that receives a matcher's error text.
 constexpr size_t kRegexErrorSize = 1024;
+// Patterns are POSIX basic regular expressions, case-sensitive; without
+// REG_NEWLINE "." also matches a newline.
+constexpr int kPatternFlags = 0;
 
 const char* or_null(const char* text) {
   return text != nullptr ? text : "(null)";
@@ -31,7 +35,7 @@ int check_regexp(const char* text, const char* pattern) {
   const int quick = match_without_regex(text, pattern);
   if (quick != kNeedsRegex) return quick;
   regex_t re;
-  if (regcomp(&re, pattern, 0) != 0) {
+  if (regcomp(&re, pattern, kPatternFlags) != 0) {
     perror("regcomp failed\n");
     return 2;
   }
@@ -49,34 +53,82 @@ int check_regexp(const char* text, const char* pattern) {
   return result;
 }
 
+std::string pattern_error(const char* pattern) {
+  regex_t re;
+  const int rc = regcomp(&re, pattern, kPatternFlags);
+  if (rc == 0) {
+    regfree(&re);
+    return std::string();
+  }
+  char message[kRegexErrorSize];
+  regerror(rc, &re, message, sizeof message);
+  return message;
+}
+
 int check_type(int type) {
   return type != 0 ? 2 : 0;
 }
 
+std::string pattern_of(const Json::Value& entry) {
+  std::string pattern = entry["pattern"].asString();
+  pattern.resize(strlen(pattern.c_str()));
+  return pattern;
+}
+
+int cookie_flag_of(const Json::Value& entry) { return entry.get("is_cookie_check", 1).asInt(); }
+
+// The type is converted whenever the section checks types, even when the
+// cookie flag alone would allow: a type that cannot be converted ends the run.
+MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) {
+  int type_flag = 1;
+  if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
+  if (cookie_flag == 0) return MatchRule::kCookieFlagZero;
+  return type_flag == 0 ? MatchRule::kTypeZero : MatchRule::kRoleCheck;
+}
+
+namespace {
+
+void trace_entry(const char* text, unsigned index, const std::string& pattern, int result) {
+  if (decision_hooks != nullptr) decision_hooks->entry_tried(text, index, pattern, result);
+}
+
+}  // namespace
+
 // Walks the entries in order; the first whose pattern matches decides. Only
 // what the walk reaches is converted: "pattern" and "is_cookie_check" of the
 // entries up to the match, "type" and "role_right" of the matching entry.
-// A match is allowed at once when its cookie flag is 0, or when the section
-// checks types and the entry's type is 0; otherwise the web user's role must
-// hold the entry's rights. The list is read through a const reference so that
-// reading never adds members to it.
+// The list is read through a const reference so that reading never adds
+// members to it. The match is recorded in the section's record.
 int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
+  SectionDecision& record = section_record();
   for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
     const Json::Value& entry = entries[i];
-    const std::string pattern = entry["pattern"].asString();
-    const int cookie_flag = entry.get("is_cookie_check", 1).asInt();
+    const std::string pattern = pattern_of(entry);
+    const int cookie_flag = cookie_flag_of(entry);
     const int matched = check_regexp(text, pattern.c_str());
-    if (decision_hooks != nullptr) decision_hooks->entry_tried(text, i, pattern, matched);
-    if (matched != 0) continue;
+    if (matched != 0) {
+      trace_entry(text, i, pattern, matched);
+      continue;
+    }
 
     if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern.c_str());
-    int type_flag = 1;
-    if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
-    if (cookie_flag == 0 || type_flag == 0) return 0;
-    if (decision_hooks != nullptr) decision_hooks->role_lookup();
-    get_role_right(cookie);
-    const int verdict = check_role_right(entry["role_right"]);
-    if (decision_hooks != nullptr) decision_hooks->role_checked(verdict);
+    ++record.matches;
+    record.entry = static_cast<int>(i);
+    record.role_lookup = false;
+    record.user.clear();
+    record.role_result = -1;
+    record.rule = match_rule(entry, cookie_flag, type_check);
+    int verdict = 0;
+    if (record.rule == MatchRule::kRoleCheck) {
+      record.role_lookup = true;
+      if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
+        decision_hooks->role_lookup(cookie);
+      } else {
+        get_role_right(cookie);
+      }
+      verdict = record.role_result = check_role_right(entry["role_right"]);
+    }
+    trace_entry(text, i, pattern, 0);
     return verdict;
   }
   return 1;

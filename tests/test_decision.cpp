@@ -1,7 +1,9 @@
 // The section-by-section decision: which section decides, by which method,
 // what the log records and which trace lines are printed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "gate.h"
 #include "gate_runner.h"
 
 namespace {
@@ -102,6 +104,85 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
     EXPECT_NE(r.err.find("corvexin_check: "), std::string::npos);
     EXPECT_EQ(box.log(), kRefusedLog);
   }
+}
+
+// The record that the decision code fills as it decides, read in this
+// process. The role lookup is replaced through the hook: the case supplies
+// the account role information, and no request is made.
+Json::Value role_answer;
+void keep_quiet(const char*, int) {}
+void ignore_entry(const char*, unsigned, const std::string&, int) {}
+void answer_role_lookup(const char*) { group_role = role_answer; }
+const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup};
+
+void decide_with_answer(const std::string& policy, const char* answer) {
+  ASSERT_TRUE(parse_policy_text(policy, root, nullptr, nullptr));
+  ASSERT_TRUE(parse_document(answer, role_answer, false, nullptr, nullptr));
+  group_role = Json::Value();
+  decision_hooks = &kAnswering;
+  try {
+    decide_sections("echo x", kDefaultCookie);
+  } catch (const Json::Exception&) {
+  }
+  decision_hooks = nullptr;
+}
+
+// What the scripts section's record holds.
+struct RecordCase {
+  const char* list;    // its white list, as JSON text
+  const char* answer;  // the role service's answer
+  int verdict;         // of the run, with the ui section refusing; -1: the run ends
+  int entry;
+  MatchRule rule;
+  const char* user;  // null: no role lookup
+  int role_result;
+};
+
+TEST(Record, IsFilledAsTheDecisionIsMade) {
+  const char kRoleChecked[] = R"([{"pattern": "x$", "type": 1, "role_right": {"3": 2}}])";
+  const RecordCase cases[] = {
+      {R"([{"pattern": "^no$", "is_cookie_check": 0}, {"pattern": "x$", "is_cookie_check": 0}])",
+       "{}", 0, 1, MatchRule::kCookieFlagZero, nullptr, -1},
+      {R"([{"pattern": "x$", "type": 0}])", "{}", 0, 0, MatchRule::kTypeZero, nullptr, -1},
+      {kRoleChecked, R"({"user": "al", "group_value": {"3": 2}})", 0, 0, MatchRule::kRoleCheck,
+       "al", 0},
+      {kRoleChecked, R"({"user": "bo", "group_value": {"3": 1}})", 1, 0, MatchRule::kRoleCheck,
+       "bo", 1},
+      {R"([{"pattern": "^no$"}])", "{}", 1, -1, MatchRule::kRoleCheck, nullptr, -1},
+      {R"([{"pattern": "x$", "type": "0"}])", "{}", -1, 0, MatchRule::kRoleCheck, nullptr, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    decide_with_answer(std::string(R"({"scripts_section": {"check_method": 1, "is_type_check": 1,
+        "white_cmd_list": )") + c.list + R"(}, "ui_section": {"check_method": 2}})",
+                       c.answer);
+    EXPECT_EQ(decision.verdict, c.verdict);
+    EXPECT_EQ(decision.count, c.verdict == 1 ? 2u : 1u);
+    const SectionDecision& scripts = decision.sections[0];
+    EXPECT_STREQ(scripts.name, "scripts_section");
+    EXPECT_TRUE(scripts.read);
+    EXPECT_EQ(scripts.method, 1u);
+    EXPECT_EQ(scripts.result, c.verdict < 0 ? -1 : c.verdict == 0 ? 0 : 1);
+    EXPECT_EQ(scripts.entry, c.entry);
+    if (c.entry < 0 || c.verdict < 0) continue;
+    EXPECT_EQ(scripts.rule, c.rule);
+    EXPECT_EQ(scripts.role_lookup, c.user != nullptr);
+    EXPECT_EQ(scripts.user, c.user != nullptr ? c.user : "");
+    EXPECT_EQ(scripts.role_result, c.role_result);
+  }
+  decide_with_answer(R"({"scripts_section": {"check_method": "1"}})", "{}");
+  EXPECT_FALSE(decision.sections[0].read);
+}
+
+// The ancestor check records the ancestor whose command line matched: the
+// parent, the first one it tries.
+TEST(Record, AncestorThatMatched) {
+  decide_with_answer(R"({"scripts_section": {"check_method": 3, "white_cmd_list": [
+      {"pattern": ".", "is_cookie_check": 0}]}})",
+                     "{}");
+  EXPECT_EQ(decision.verdict, 0);
+  EXPECT_EQ(decision.sections[0].ancestor_pid, getppid());
+  EXPECT_NE(decision.sections[0].ancestor[0], '\0');
 }
 
 }  // namespace

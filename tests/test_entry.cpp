@@ -73,11 +73,12 @@ TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
   const char* timers =
       "import os, signal, sys\n"
       "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGALRM, signal.SIGTERM})\n"
-      "signal.setitimer(signal.ITIMER_REAL, 0.5)\n"
-      "signal.setitimer(signal.ITIMER_PROF, 0.001)\n"
+      "signal.setitimer(signal.ITIMER_REAL, 1)\n"
+      "signal.setitimer(signal.ITIMER_PROF, 0.2)\n"
       "os.execv(sys.argv[1], sys.argv[1:])\n";
+  // The command outlives both timers: it sleeps, and burns CPU time.
   RunResult timed = box.run({"/usr/bin/python3", "-c", timers, gate_binary(),
-                             "sleep 1; grep SigBlk /proc/self/status; echo done"});
+                             "sleep 2; awk 'BEGIN{for(i=0;i<5e7;i++);}'; grep SigBlk /proc/self/status; echo done"});
   EXPECT_EQ(timed.out, "SigBlk:\t0000000000000000\ndone\n") << timed.err;
 }
 

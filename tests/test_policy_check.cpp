@@ -78,12 +78,15 @@ TEST(PolicyCheck, CleanPolicyHasNoFinding) {
   EXPECT_EQ(c.report["status"], 0);
 }
 
+// An administrator may install every example as it stands: no error, no
+// warning (the ancestor example's role check earns it a note).
 TEST(PolicyCheck, ExamplesAreClean) {
   for (const char* name : {"cmd_check.json", "ancestor_check.json", "typed_roles.json"}) {
     Sandbox box;
     box.write(kUnderTest, read_file(std::string(TESTS_DIR) + "/../examples/" + name));
     Checked c = check(box, {kUnderTest});
     EXPECT_EQ(c.run.status, 0) << name << ": " << c.run.out;
+    EXPECT_EQ(c.report["warnings"], 0) << name << ": " << c.run.out;
   }
 }
 
@@ -247,12 +250,101 @@ INSTANTIATE_TEST_SUITE_P(
             list(
                 R"({"pattern": "^x$", "role_right": {"1": 1}}, {"pattern": "^x$", "is_cookie_check": 0})"),
             "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        // What the gate sees otherwise than the file seems to say.
+        FindingCase{"DashReadAsZero", scripts(R"({"check_method": -})"), "not-json-number",
+                    "$.scripts_section.check_method", 2},
+        FindingCase{"NulEndsPattern", list(R"({"pattern": "^echo ran\u0000$", )" + kNoRole + "}"),
+                    "nul-in-pattern", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"PatternCutAtNulIsUnanchored",
+                    list(R"({"pattern": "^echo ran\u0000$", )" + kNoRole + "}"), "not-anchored",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1},
+        // The ancestor check trusts command lines that any process can choose.
+        FindingCase{"AncestorWithoutRoleCheck",
+                    scripts(section(3, R"([{"pattern": "^x$", )" + kNoRole + "}]")),
+                    "ancestor-without-role-check", "$.scripts_section.white_cmd_list[0]", 1},
+        FindingCase{"AncestorTypeZero",
+                    scripts(section(3, R"([{"pattern": "^x$", "type": 0}])", 1)),
+                    "ancestor-without-role-check", "$.scripts_section.white_cmd_list[0]", 1},
+        FindingCase{"AncestorRoleCheckIsANote",
+                    scripts(section(3, R"([{"pattern": "^x$", "role_right": {"5": 1}}])")),
+                    "ancestor-role-check", "$.scripts_section.white_cmd_list[0]", 0},
         FindingCase{"NoRoleRight", list(R"({"pattern": "^x$"})"), "never-grants",
                     "$.scripts_section.white_cmd_list[0]", 1},
         FindingCase{"LevelsNotPositive",
                     list(R"({"pattern": "^x$", "role_right": {"1": 0, "2": -3, "3": 0.5}})"),
                     "never-grants", "$.scripts_section.white_cmd_list[0].role_right", 1}),
     [](const ::testing::TestParamInfo<FindingCase>& p) { return p.param.name; });
+
+// Number tokens as the gate's reader takes them: JSON's numbers pass, the
+// others that it takes are errors, and those it does not take fail to load.
+TEST(PolicyCheck, NumberTokens) {
+  const char* const kNumber = "not-json-number";
+  const char* const kLoad = "load-failed";
+  const struct {
+    const char* token;
+    const char* code;  // expected finding at $.enable_log, or null for none
+  } cases[] = {
+      {"0", nullptr},   {"-0", nullptr},  {"12", nullptr},  {"-1.5e3", nullptr}, {"1E+2", nullptr},
+      {"-", kNumber},   {"01", kNumber},  {"-01", kNumber}, {"00", kNumber},     {"1.", kNumber},
+      {"-.5", kNumber}, {"1.e2", kNumber}, {"+1", kLoad},   {".5", kLoad},       {"1e", kLoad},
+      {"--1", kLoad},   {"1-2", kLoad},
+  };
+  for (const auto& c : cases) {
+    Checked checked = check_text(std::string(R"({"enable_log": )") + c.token +
+                                 R"(, "scripts_section": {"check_method": 2},
+                                     "ui_section": {"check_method": 2}})");
+    const Json::Value& findings = checked.report["findings"];
+    if (c.code == nullptr) {
+      EXPECT_EQ(findings.size(), 0u) << c.token << ": " << checked.run.out;
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << c.token << ": " << checked.run.out;
+    EXPECT_EQ(findings[0]["code"], c.code) << c.token;
+    EXPECT_EQ(checked.run.status, 2) << c.token;
+    if (c.code == kNumber) {
+      EXPECT_EQ(findings[0]["column"], 16) << c.token;
+      EXPECT_EQ(findings[0]["path"], "$.enable_log") << c.token;
+    }
+  }
+}
+
+// A policy that does not load: the finding's place is the one the gate names
+// when it refuses to load it.
+TEST(PolicyCheck, LoadFailuresArePlacedWhereTheGateSaysSo) {
+  const struct {
+    std::string policy;
+    int line, column;
+    const char* message;
+  } cases[] = {
+      // A stray "}" ends the policy: the ui section after it would be dropped.
+      {"{\n  \"scripts_section\": {\"check_method\": 0}},\n"
+       "  \"ui_section\": {\"check_method\": 2}\n}\n",
+       2, 42, "Extra non-whitespace after JSON value."},
+      {"{\"scripts_section\": null} /* a comment */\r\n// another\r\n  x", 3, 3,
+       "Extra non-whitespace after JSON value."},
+      {"{\"a\": 1} /* left open", 1, 10, "Extra non-whitespace after JSON value."},
+      {"{\n  \"scripts_section\": {\n    \"check_method\": 1,,\n  }\n}\n", 3, 23,
+       "Missing '}' or object member name"},
+  };
+  for (const auto& c : cases) {
+    Checked checked = check_text(c.policy);
+    EXPECT_EQ(checked.run.status, 2);
+    ASSERT_EQ(checked.report["findings"].size(), 1u) << checked.run.out;
+    const Json::Value& f = checked.report["findings"][0];
+    EXPECT_EQ(f["code"], "load-failed");
+    EXPECT_EQ(f["line"], c.line) << c.policy;
+    EXPECT_EQ(f["column"], c.column) << c.policy;
+    EXPECT_NE(f["message"].asString().find(c.message), std::string::npos) << f["message"];
+    Sandbox box;
+    box.policy(c.policy);
+    RunResult gate = box.gate({"echo ran"});
+    EXPECT_EQ(gate.status, 1) << c.policy;
+    EXPECT_NE(gate.out.find("* Line " + std::to_string(c.line) + ", Column " +
+                            std::to_string(c.column) + "\n  " + c.message),
+              std::string::npos)
+        << gate.out;
+  }
+}
 
 TEST(PolicyCheck, LoadFailureGivesTheReadersMessageAndPlace) {
   Checked c = check_text("{\n  \"scripts_section\": {\n    \"check_method\": 1,,\n  }\n}\n");
@@ -319,7 +411,11 @@ TEST_F(InstalledFiles, SafeInstallationIsClean) {
 }
 
 TEST_F(InstalledFiles, WritableOrForeignFilesAreErrors) {
+  // The policy is judged by the gate's own rule: group-writable is fine for
+  // root's group alone.
   chmod(host("/etc/cmd_check.json").c_str(), 0664);
+  EXPECT_EQ(check(box, {}).run.status, 0);
+  ASSERT_EQ(chown(host("/etc/cmd_check.json").c_str(), 0, 65534), 0);
   ASSERT_EQ(chown(host("/etc/kelvo/halvora.ini").c_str(), 65534, 65534), 0);
   chmod(host("/etc/kelvo/lib").c_str(), 0777);
   box.write("/etc/kelvo/lib/libcurl.so.4", "");
@@ -330,7 +426,8 @@ TEST_F(InstalledFiles, WritableOrForeignFilesAreErrors) {
        {std::vector<std::string>{}, std::vector<std::string>{"/etc/cmd_check.json"}}) {
     Checked c = check(box, args);
     EXPECT_EQ(c.run.status, 2) << c.run.out;
-    for (const char* file : {"/etc/cmd_check.json", "/etc/kelvo/halvora.ini", "/etc/kelvo/lib",
+    EXPECT_TRUE(c.has_file("untrusted-policy", "/etc/cmd_check.json")) << c.run.out;
+    for (const char* file : {"/etc/kelvo/halvora.ini", "/etc/kelvo/lib",
                              "/etc/kelvo/lib/libcurl.so.4", "/etc/kelvo"}) {
       EXPECT_TRUE(c.has_file("unsafe-file", file)) << file << "\n" << c.run.out;
     }
@@ -347,14 +444,34 @@ TEST_F(InstalledFiles, RoleChecksWithoutSettingsAreWarned) {
   EXPECT_EQ(c.run.status, 1);
   EXPECT_TRUE(c.has_file("no-settings", "/etc/kelvo/halvora.ini")) << c.run.out;
 
-  box.settings("[http]\nkelvo_web_server=8443\n");
-  c = check(box, {});
-  EXPECT_TRUE(c.has_file("no-settings", "/etc/kelvo/halvora.ini")) << c.run.out;
+  for (const char* settings : {"[http]\nkelvo_web_server=8443\n",
+                               "[http]\nkelvo_web_protocol=http\nkelvo_web_server=1@host:80\n"}) {
+    box.settings(settings);
+    c = check(box, {});
+    EXPECT_TRUE(c.has_file("no-settings", "/etc/kelvo/halvora.ini")) << c.run.out;
+  }
 
   // Without role-checked entries the settings are not needed.
   box.policy(R"({"scripts_section": {"check_method": 1, "white_cmd_list":
                   [{"pattern": "^uptime$", "is_cookie_check": 0}]}, "ui_section": {"check_method": 2}})");
   EXPECT_EQ(check(box, {}).run.status, 0);
+}
+
+// The gate installed beside the tool: set-uid and executable by everyone is
+// a warning; set-uid for one group is not.
+TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
+  const std::string sbin = box.dir() + "/sbin";
+  std::filesystem::create_directories(sbin);
+  std::filesystem::copy_file(policy_binary(), sbin + "/corvexin_policy");
+  chmod((sbin + "/corvexin_policy").c_str(), 0755);
+  box.write("/sbin/corvexin_check", "");
+  for (const mode_t mode : {04755, 04750}) {
+    chmod((sbin + "/corvexin_check").c_str(), mode);
+    Checked c{box.run({sbin + "/corvexin_policy", "check", "--json"}), Json::Value()};
+    Json::Reader().parse(c.run.out, c.report, false);
+    EXPECT_EQ(c.has_file("gate-mode", sbin + "/corvexin_check"), mode == 04755) << c.run.out;
+    EXPECT_EQ(c.run.status, mode == 04755 ? 1 : 0) << c.run.out;
+  }
 }
 
 }  // namespace

@@ -69,12 +69,18 @@ const std::vector<std::string> kPolicies = {
     policy_text(section(1, R"(["echo"])"), 0, kAllowingSection),
     policy_text(section(1, R"([{"pattern": "echo", "is_cookie_check": 0, "type": "one"}])", 1), 0,
                 kAllowingSection),
+    // Read otherwise than they look: "-" is 0, a NUL ends the pattern, a
+    // stray "}" makes the policy not load.
+    R"({"scripts_section": {"check_method": -}, "ui_section": {"check_method": 2}})",
+    policy_text(section(1, R"([{"pattern": "^echo\u0000 never$", "is_cookie_check": 0}])")),
+    R"({"scripts_section": {"check_method": 2}}, "ui_section": {"check_method": 2}})",
     // Not loadable.
     "{",
     "",
     // The ancestor check: the gate's parent and explain's are both this test.
     policy_text(section(3, R"([{"pattern": "test_policy_explain", "is_cookie_check": 0}])")),
     policy_text(section(3, R"([{"pattern": "^no such ancestor$", "is_cookie_check": 0}])")),
+    policy_text(section(3, R"([{"pattern": "test_policy_explain", "role_right": {"5": 1}}])")),
 };
 
 TEST(PolicyExplain, AgreesWithTheGate) {
@@ -83,6 +89,43 @@ TEST(PolicyExplain, AgreesWithTheGate) {
     box.policy(policy);
     expect_agreement(box, policy);
   }
+}
+
+// Every example policy, with a role service that answers for the internal
+// administrator: explain's verdict is the real gate's on each command.
+TEST(PolicyExplain, ExamplesAgreeWithTheGate) {
+  RoleService service;
+  service.reply(R"({"user": "admin"})");
+  for (const char* name : {"cmd_check.json", "ancestor_check.json", "typed_roles.json"}) {
+    Sandbox box;
+    box.settings(service.settings("http"));
+    box.policy(read_file(std::string(TESTS_DIR) + "/../examples/" + name));
+    for (const char* command : {"uptime", "date", "hostname", "df -h", "cat /etc/shadow"}) {
+      RunResult e = explain(box, {}, command);
+      RunResult g = box.gate({command});
+      const bool ran = g.out.find(kRefusal) == std::string::npos;
+      EXPECT_EQ(e.status, ran ? 0 : 1) << name << ": " << command << "\n" << e.out << g.out;
+    }
+  }
+}
+
+// The ancestor check's record: which ancestor's command line matched, and
+// why the match alone allowed.
+TEST(PolicyExplain, TellsWhichAncestorMatched) {
+  Sandbox box;
+  box.policy(policy_text(section(3, R"([{"pattern": "^no$", "is_cookie_check": 0},
+      {"pattern": "test_policy_explain", "is_cookie_check": 0}])")));
+  RunResult r = explain(box, {"--json"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  Json::Value out;
+  ASSERT_TRUE(Json::Reader().parse(r.out, out, false)) << r.out;
+  const Json::Value& steps = out["sections"][0]["steps"];
+  ASSERT_EQ(steps.size(), 3u) << out;
+  EXPECT_EQ(steps[0]["step"], "ancestor");
+  EXPECT_NE(steps[0]["command_line"].asString().find("test_policy_explain"), std::string::npos);
+  EXPECT_EQ(steps[2]["index"], 1);
+  EXPECT_EQ(steps[2]["result"], "match");
+  EXPECT_EQ(steps[2]["why"], "its \"is_cookie_check\" is 0");
 }
 
 TEST(PolicyExplain, PolicyFromAnotherFile) {
@@ -169,7 +212,7 @@ TEST(PolicyExplain, NoLookupStopsBeforeTheRequest) {
   box.policy(policy_text(section(1, list)));
   RunResult r = explain(box, {"--no-lookup"});
   EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_NE(r.out.find("stopped before the role lookup"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("no role lookup made (--no-lookup)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("verdict: undecided"), std::string::npos) << r.out;
   // The ui section settles what the stopped scripts section left open.
   box.policy(policy_text(section(1, list), 0, kAllowingSection));

@@ -4,21 +4,20 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <set>
 
+#include "document.h"
 #include "gate.h"
 #include "pattern.h"
-#include "repeated.h"
 #include "report.h"
 #include "trust.h"
 
 namespace {
-
-constexpr const char* kCategories[] = {"1", "2", "3", "4", "5"};
 
 // Runs one of the gate's conversions; the dependency's message when it throws
 // (which ends a gate run), empty when it converts.
@@ -58,15 +57,15 @@ class PolicyChecker {
                    ", not an object: reading \"enable_log\" from it ends every gate run");
       return;
     }
-    convert("$.enable_log", at(root, "enable_log"),
-            [&] { (void)root.get("enable_log", 0).asInt(); });
-    unknown_members(root, "$", {"enable_log", "scripts_section", "ui_section"});
-    const bool scripts_allow_all = section(root, "scripts_section");
-    if (!scripts_allow_all) {
-      section(root, "ui_section");
-    } else if (root.isMember("ui_section")) {
-      warn("never-consulted", "$.ui_section", root["ui_section"],
-           "is never consulted: the scripts_section allows every command first");
+    convert("$.enable_log", at(root, "enable_log"), [&] { (void)policy_log_switch(root); });
+    const char* scripts = kSectionNames[0];
+    const char* ui = kSectionNames[1];
+    unknown_members(root, "$", {"enable_log", scripts, ui});
+    if (!section(root, scripts)) {
+      section(root, ui);
+    } else if (root.isMember(ui)) {
+      warn("never-consulted", member_path("$", ui), root[ui],
+           std::string("is never consulted: the ") + scripts + " allows every command first");
     }
   }
 
@@ -80,13 +79,20 @@ class PolicyChecker {
   void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
     r_.add(Severity::kError, "run-ends", path, at, message);
   }
-  // Reports a conversion that would end a run; true when it converts.
+  // Reports a conversion that would end a run; true when it converts. With
+  // member, the conversion names the member of object `at` that it failed on.
   bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
-               const std::string& when = "every gate run that reaches it") {
+               const std::string& when = "every gate run that reaches it",
+               const char* const* member = nullptr) {
     const std::string error = conversion_error(how);
     if (error.empty()) return true;
-    run_ends(path, at,
-             "cannot be converted (" + error + "): " + when + " ends without running the command");
+    const std::string message =
+        "cannot be converted (" + error + "): " + when + " ends without running the command";
+    if (member == nullptr) {
+      run_ends(path, at, message);
+    } else {
+      run_ends(member_path(path, *member), PolicyChecker::at(at, *member), message);
+    }
     return false;
   }
   // The place of object[name] in the file, or of the object when it is missing.
@@ -95,12 +101,12 @@ class PolicyChecker {
   }
 
   void unknown_members(const Json::Value& object, const std::string& path,
-                       std::initializer_list<const char*> known) {
+                       const std::vector<std::string>& known) {
     if (!object.isObject()) return;
     for (const auto& name : object.getMemberNames()) {
       std::string suggestion;
       bool is_known = false;
-      for (const char* k : known) {
+      for (const std::string& k : known) {
         if (name == k) is_known = true;
         if (suggestion.empty() && name.size() > 3 && edit_distance(name, k) <= 2) suggestion = k;
       }
@@ -115,8 +121,10 @@ class PolicyChecker {
   bool section(const Json::Value& root, const char* name) {
     const std::string path = member_path("$", name);
     const Json::Value& s = root[name];
-    const bool ui = std::string(name) == "ui_section";
-    const std::string all = ui ? "every command that the scripts_section refuses" : "every command";
+    const bool ui = name == kSectionNames[1];
+    const std::string all =
+        ui ? std::string("every command that the ") + kSectionNames[0] + " refuses"
+           : "every command";
     if (s.isNull()) {
       warn("allows-everything", path, at(root, name),
            std::string(root.isMember(name) ? "is null" : "is missing") +
@@ -129,14 +137,21 @@ class PolicyChecker {
                    ", not an object: reading its members ends every gate run that evaluates it");
       return false;
     }
-    // The gate converts these three, in this order, whatever the method.
-    unsigned type_check = 0, method = 0;
-    convert(member_path(path, "is_type_check"), at(s, "is_type_check"),
-            [&] { type_check = s["is_type_check"].asUInt(); });
-    const bool method_known = convert(member_path(path, "check_method"), at(s, "check_method"),
-                                      [&] { method = s["check_method"].asUInt(); });
-    convert(member_path(path, "is_cookie_check"), at(s, "is_cookie_check"),
-            [&] { (void)s["is_cookie_check"].asUInt(); });
+    // The gate converts the section's numbers in its order, whatever the
+    // method, and the first that fails ends the run; each one that fails is
+    // reported, the others converted without it.
+    SectionNumbers numbers{};
+    bool method_known = true;
+    for (Json::Value rest = s;;) {
+      const char* reading = "";
+      if (convert(
+              path, s, [&] { numbers = read_section_numbers(rest, &reading); },
+              "every gate run that reaches it", &reading))
+        break;
+      method_known = method_known && std::string(reading) != "check_method";
+      rest.removeMember(reading);
+    }
+    const unsigned method = numbers.method;
     unknown_members(
         s, path,
         {"check_method", "is_type_check", "is_cookie_check", "white_cmd_list", "black_cmd_list"});
@@ -149,28 +164,28 @@ class PolicyChecker {
            "is never read: check method 2 refuses every command without consulting a list");
     }
     if (!method_known) return false;
-    const bool uses_list = method == 1 || method == 3;
+    const bool uses_list = method == kMethodWhiteList || method == kMethodAncestor;
     if (!uses_list && s.isMember("white_cmd_list")) {
       warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
            "is never read: check method " + std::to_string(method) + " does not use it");
     }
-    if (method == 0) {
+    if (method == kMethodNone) {
       warn("allows-everything", member_path(path, "check_method"), at(s, "check_method"),
            std::string(s.isMember("check_method") ? "is 0" : "is missing, so 0") +
                ": the section allows " + all);
       return true;
     }
-    if (method > 3) {
+    if (method > kMethodAncestor) {
       warn("unknown-method", member_path(path, "check_method"), s["check_method"],
            "is " + std::to_string(method) +
                ", which is no check method (0 to 3): the section refuses every command");
     }
-    if (uses_list) white_list(s, path, method, type_check);
+    if (uses_list) white_list(s, path, method, numbers.type_check);
     return false;
   }
 
   void white_list(const Json::Value& s, const std::string& section_path, unsigned method,
-                  unsigned type_check) {
+                  int type_check) {
     const std::string path = member_path(section_path, "white_cmd_list");
     const Json::Value& list = s["white_cmd_list"];
     if (list.isObject() && list.size() > 0) {
@@ -207,20 +222,26 @@ class PolicyChecker {
       std::string pattern;
       int cookie_flag = 1;
       const bool pattern_ok = convert(member_path(entry_path, "pattern"), at(entry, "pattern"),
-                                      [&] { pattern = entry["pattern"].asString(); });
+                                      [&] { pattern = pattern_of(entry); });
       convert(member_path(entry_path, "is_cookie_check"), at(entry, "is_cookie_check"),
-              [&] { cookie_flag = entry.get("is_cookie_check", 1).asInt(); });
+              [&] { cookie_flag = cookie_flag_of(entry); });
       unknown_members(entry, entry_path, {"pattern", "is_cookie_check", "type", "role_right"});
       if (!pattern_ok) continue;
       const std::string pattern_path = member_path(entry_path, "pattern");
       const Json::Value& pattern_at = at(entry, "pattern");
-      const std::string error = compile_error(pattern);
+      const std::string written = entry["pattern"].asString();
+      if (written.size() != pattern.size()) {
+        warn("nul-in-pattern", pattern_path, pattern_at,
+             quoted(written) + " holds a NUL byte: the gate's matcher receives only " +
+                 quoted(pattern) + " and ignores " + quoted(written.substr(pattern.size())));
+      }
+      const std::string error = pattern_error(pattern.c_str());
       if (!error.empty()) {
         r_.add(Severity::kError, "bad-pattern", pattern_path, pattern_at,
                quoted(pattern) + " does not compile (" + error + "): the entry never matches");
         continue;
       }
-      if (method == 1) shape(pattern, pattern_path, pattern_at);
+      if (method == kMethodWhiteList) shape(pattern, pattern_path, pattern_at);
       const auto earlier = seen.find(pattern);
       if (earlier != seen.end()) {
         warn("unreachable", entry_path, entry,
@@ -230,7 +251,7 @@ class PolicyChecker {
       }
       seen.emplace(pattern, i);
       if (matches_everything(pattern)) catch_all = static_cast<int>(i);
-      role(entry, entry_path, type_check, cookie_flag);
+      role(entry, entry_path, method, type_check, cookie_flag);
     }
   }
 
@@ -261,29 +282,29 @@ class PolicyChecker {
 
   // What the gate reads of a matching entry: its type, and for a role check
   // its role_right.
-  void role(const Json::Value& entry, const std::string& path, unsigned type_check,
+  void role(const Json::Value& entry, const std::string& path, unsigned method, int type_check,
             int cookie_flag) {
-    unsigned type = 1;
-    if (type_check != 0) {
-      if (!convert(
-              member_path(path, "type"), at(entry, "type"), [&] { type = entry["type"].asUInt(); },
-              "every gate run whose command matches the entry")) {
-        return;
-      }
-    } else if (entry.isMember("type")) {
+    MatchRule rule = MatchRule::kRoleCheck;
+    if (!convert(
+            member_path(path, "type"), at(entry, "type"),
+            [&] { rule = match_rule(entry, cookie_flag, type_check); },
+            "every gate run whose command matches the entry")) {
+      return;
+    }
+    if (type_check == 0 && entry.isMember("type")) {
       warn("ignored-member", member_path(path, "type"), entry["type"],
            "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
            "\"is_cookie_check\" gets a role check");
     }
-    const bool role_check = cookie_flag != 0 && type != 0;
+    if (method == kMethodAncestor) ancestor(entry, path, rule);
     const std::string rights_path = member_path(path, "role_right");
-    if (!role_check) {
+    if (rule != MatchRule::kRoleCheck) {
       if (entry.isMember("role_right")) {
         warn("ignored-member", rights_path, entry["role_right"],
              std::string("is never read: a match allows without a role check (") +
-                 (cookie_flag == 0             ? "\"is_cookie_check\" is 0)"
-                  : entry.isMember("type") ? "\"type\" is 0)"
-                                           : "\"type\" is missing, so 0)"));
+                 (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
+                  : entry.isMember("type")           ? "\"type\" is 0)"
+                                                     : "\"type\" is missing, so 0)"));
       }
       return;
     }
@@ -296,22 +317,39 @@ class PolicyChecker {
                    "of a user other than the internal administrator");
       return;
     }
-    unknown_members(rights, rights_path, {"1", "2", "3", "4", "5"});
+    unknown_members(rights, rights_path,
+                    {std::begin(kRightCategories), std::end(kRightCategories)});
     bool grants = false, readable = true;
-    for (const char* category : kCategories) {
+    for (const char* category : kRightCategories) {
       int level = 0;
       readable = convert(
                      member_path(rights_path, category), at(rights, category),
-                     [&] { level = rights.get(category, 0).asInt(); },
+                     [&] { level = right_level(rights, category); },
                      "a matching command of a user whom no earlier category grants") &&
                  readable;
-      grants = grants || level > 0;
+      grants = grants || check_right(INT_MAX, level) == 0;  // some group's level meets it
     }
     if (!grants && readable) {
       warn("never-grants", rights.isNull() ? path : rights_path, rights.isNull() ? entry : rights,
            std::string(rights.isNull() ? "has no \"role_right\"" : "demands no level above 0") +
                ": the role check passes the internal administrator (\"admin\") alone and "
                "refuses every other user");
+    }
+  }
+
+  // The ancestor check trusts command lines, which every process may choose
+  // for itself (exec -a, or writing over its own arguments).
+  void ancestor(const Json::Value& entry, const std::string& path, MatchRule rule) {
+    if (rule != MatchRule::kRoleCheck) {
+      warn("ancestor-without-role-check", path, entry,
+           "allows every command without a role check when an ancestor's command line matches: "
+           "any local process able to start the gate can take that command line and run every "
+           "command as root");
+    } else {
+      r_.add(Severity::kNote, "ancestor-role-check", path, entry,
+             "the ancestor check is only as strong as this entry's role check: any local process "
+             "able to start the gate can take a matching command line, and then the web user's "
+             "rights alone decide");
     }
   }
 
@@ -354,7 +392,7 @@ int check_command(const std::string& path, bool json) {
                     e.message + " (the policy does not load: the gate refuses every command)");
     }
   } else {
-    report_repeated_members(text, report);
+    report_document(text, report);
     PolicyChecker checker(report);
     checker.policy(policy);
     role_checked = checker.role_checked_entries();

@@ -1,6 +1,8 @@
 // corvexin_policy: the administrator's companion of the command gate. It
 // checks a command policy and explains how the gate would decide a command.
 // It is never installed set-uid and never runs a command.
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,7 +21,7 @@ const char kUsage[] =
     "[--] COMMAND\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
-    "         may not expect; exit status 0 clean, 1 warnings only, 2 errors.\n"
+    "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
     "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n";
 
@@ -29,56 +31,60 @@ int usage(const char* problem) {
   return kUsageError;
 }
 
+// The next option of an action's arguments (argv[0] is the action), as
+// getopt_long finds it; '?' for an unknown option or one without its value,
+// *problem then telling which.
+int next_option(int argc, char** argv, const option* options, std::string* problem) {
+  opterr = 0;
+  const int c = getopt_long(argc, argv, ":", options, nullptr);
+  if (c == ':') *problem = std::string(argv[optind - 1]) + " needs a value";
+  if (c == '?') *problem = "unknown option " + std::string(argv[optind - 1]);
+  return c == ':' ? '?' : c;
+}
+
 int check_main(int argc, char** argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'}, {}};
   bool json = false;
-  std::string file;
-  bool have_file = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage(("unknown option " + a).c_str());
-    } else if (!have_file) {
-      file = a;
-      have_file = true;
-    } else {
-      return usage("check takes one file");
-    }
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c != 'j') return usage(problem.c_str());
+    json = true;
   }
-  return check_command(have_file ? file : kPolicyPath, json);
+  if (argc - optind > 1) return usage("check takes one file");
+  return check_command(optind < argc ? argv[optind] : kPolicyPath, json);
 }
 
 int explain_main(int argc, char** argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"no-lookup", no_argument, nullptr, 'n'},
+                                    {"policy", required_argument, nullptr, 'p'},
+                                    {"cookie", required_argument, nullptr, 'c'},
+                                    {}};
   ExplainOptions options;
   options.policy = kPolicyPath;
   options.cookie = kDefaultCookie;
-  bool have_command = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool takes_value = a == "--policy" || a == "--cookie";
-    if (takes_value && i + 1 >= argc) return usage((a + " needs a value").c_str());
-    if (a == "--json") {
-      options.json = true;
-    } else if (a == "--no-lookup") {
-      options.lookup = false;
-    } else if (a == "--policy") {
-      options.policy = argv[++i];
-    } else if (a == "--cookie") {
-      options.cookie = argv[++i];
-    } else if (a == "--" && i + 1 < argc && !have_command) {
-      options.command = argv[++i];
-      have_command = true;
-    } else if (!a.empty() && a[0] == '-' && !have_command) {
-      return usage(("unknown option " + a).c_str());
-    } else if (!have_command) {
-      options.command = a;
-      have_command = true;
-    } else {
-      return usage("explain takes one command line; quote it as one argument");
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    switch (c) {
+      case 'j':
+        options.json = true;
+        break;
+      case 'n':
+        options.lookup = false;
+        break;
+      case 'p':
+        options.policy = optarg;
+        break;
+      case 'c':
+        options.cookie = optarg;
+        break;
+      default:
+        return usage(problem.c_str());
     }
   }
-  if (!have_command) return usage("explain needs a command line");
+  if (optind == argc) return usage("explain needs a command line");
+  if (argc - optind > 1) return usage("explain takes one command line; quote it as one argument");
+  options.command = argv[optind];
   return explain_command(options);
 }
 
@@ -92,8 +98,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    if (action == "check") return check_main(argc - 2, argv + 2);
-    if (action == "explain") return explain_main(argc - 2, argv + 2);
+    if (action == "check") return check_main(argc - 1, argv + 1);
+    if (action == "explain") return explain_main(argc - 1, argv + 1);
   } catch (const std::exception& e) {
     fprintf(stderr, "corvexin_policy: %s\n", e.what());
     return kUsageError;

@@ -11,54 +11,54 @@
 
 namespace {
 
-// Thrown through the decision to stop it before a role lookup (--no-lookup).
-struct LookupStopped {};
-
 const char* method_name(unsigned method) {
-  switch (method) {
-    case 0:
-      return "no check: allows every command";
-    case 1:
-      return "white list";
-    case 2:
-      return "black list: refuses every command";
-    case 3:
-      return "ancestor check";
-    default:
-      return "no such method: refuses every command";
-  }
+  static const char* const kNames[] = {"no check: allows every command", "white list",
+                                       "black list: refuses every command", "ancestor check"};
+  return method <= kMethodAncestor ? kNames[method] : "no such method: refuses every command";
 }
 
-// What the watch points of one section's decision saw.
+// What the watch points saw while the gate's decision code decided; how
+// each match decided is read from the decision's own record.
 struct Trace {
   const ExplainOptions* options = nullptr;
-  const Json::Value* section = nullptr;  // the section being decided
-  Json::Value steps{Json::arrayValue};
-  std::string text;  // the text the entries were last tried on
-  bool awaiting_reply = false;
-  std::string reply;     // the role service's reply body
-  unsigned matched = 0;  // the entry that matched last
+  Json::Value steps[2];    // of each section asked
+  bool undecided[2] = {};  // a role lookup of the section was not made
+  std::string text;        // the text the entries were last tried on
+  bool in_lookup = false;
+  bool lookup_made = false;  // by the last role check
+  std::string reply;         // the role service's reply to it
 } trace;
 
+unsigned section_index() {
+  return decision.count > 0 ? decision.count - 1 : 0;
+}
+
 Json::Value& step(const char* kind) {
-  Json::Value& s = trace.steps.append(Json::Value(Json::objectValue));
+  Json::Value& s = trace.steps[section_index()].append(Json::Value(Json::objectValue));
   s["step"] = kind;
   return s;
 }
 
-// Why a matching entry allowed without a role check; the gate has converted
-// these members already, so reading them cannot fail.
-std::string allowed_by_match(unsigned index) {
-  const Json::Value& entry = (*trace.section)["white_cmd_list"][index];
-  if (entry.get("is_cookie_check", 1).asInt() == 0) return "its \"is_cookie_check\" is 0";
-  return "the section checks types and its \"type\" is 0";
-}
-
 void on_logged(const char* message, int) {
   // The one message logged during a lookup is the service's reply.
-  if (trace.awaiting_reply) trace.reply = message;
+  if (trace.in_lookup) trace.reply = message;
 }
 
+// Replaces the gate's role lookup: the real one, watched, or none at all
+// (--no-lookup), which leaves the account role information empty.
+void on_role_lookup(const char* cookie) {
+  trace.reply.clear();
+  trace.lookup_made = trace.options->lookup;
+  if (!trace.lookup_made) {
+    trace.undecided[section_index()] = true;
+    return;
+  }
+  trace.in_lookup = true;
+  get_role_right(cookie);
+  trace.in_lookup = false;
+}
+
+// Called once the entry is decided: for a match, the record tells how.
 void on_entry_tried(const char* text, unsigned index, const std::string& pattern, int result) {
   if (text != trace.text) {
     trace.text = text;
@@ -68,111 +68,72 @@ void on_entry_tried(const char* text, unsigned index, const std::string& pattern
   s["index"] = index;
   s["pattern"] = pattern;
   s["result"] = result == 0 ? "match" : result == 1 ? "no match" : "error";
-  if (result == 0) {
-    trace.matched = index;
-    s["why"] = allowed_by_match(index);
+  if (result != 0) return;
+  const SectionDecision& record = section_record();
+  if (record.rule != MatchRule::kRoleCheck) {
+    s["why"] = record.rule == MatchRule::kCookieFlagZero
+                   ? "its \"is_cookie_check\" is 0"
+                   : "the section checks types and its \"type\" is 0";
+    return;
   }
-}
-
-void on_role_lookup() {
-  trace.steps[trace.steps.size() - 1].removeMember("why");
-  step("role_lookup")["role_right"] =
-      (*trace.section)["white_cmd_list"][trace.matched]["role_right"];
-  if (!trace.options->lookup) {
-    trace.steps[trace.steps.size() - 1]["made"] = false;
-    throw LookupStopped();
-  }
-  trace.steps[trace.steps.size() - 1]["made"] = true;
-  trace.awaiting_reply = true;
-  trace.reply.clear();
-}
-
-void on_role_checked(int result) {
-  trace.awaiting_reply = false;
-  Json::Value& s = step("role_check");
-  s["reply"] = trace.reply;
-  const Json::Value& account = group_role;
-  if (account.isObject()) {
-    if (account["user"].isConvertibleTo(Json::stringValue)) s["user"] = account["user"].asString();
-    if (account.isMember("group_value")) s["group_value"] = account["group_value"];
-  }
-  s["result"] = result == 0 ? "passed" : "refused";
-}
-
-const DecisionHooks kHooks = {on_logged, on_entry_tried, on_role_lookup, on_role_checked};
-
-// Decides one section with check_fun. "allows", "refuses", "undecided"
-// (stopped before a lookup) or "run ends" (a value the gate cannot convert).
-Json::Value decide_section(const char* name, const ExplainOptions& options) {
-  Json::Value out(Json::objectValue);
-  out["name"] = name;
-  trace.steps = Json::Value(Json::arrayValue);
-  trace.text.clear();
   const Json::Value& policy = root;
-  try {
-    const Json::Value& section = policy[name];
-    trace.section = &section;
-    if (section.isNull()) out["missing"] = true;
-    // Read in check_fun's order, so that a value it cannot convert fails here
-    // with the same message.
-    out["is_type_check"] = section["is_type_check"].asUInt();
-    out["method"] = section["check_method"].asUInt();
-    const int result = check_fun(options.command.c_str(), section, options.cookie.c_str());
-    out["result"] = result == 0 ? "allows" : "refuses";
-  } catch (const LookupStopped&) {
-    out["result"] = "undecided";
-  } catch (const std::exception& e) {
-    out["result"] = "run ends";
-    out["error"] = e.what();
-  }
-  out["steps"] = trace.steps;
-  return out;
+  Json::Value& lookup = step("role_lookup");
+  lookup["role_right"] = policy[record.name]["white_cmd_list"][index]["role_right"];
+  lookup["made"] = trace.lookup_made;
+  if (!trace.lookup_made) return;
+  Json::Value& check = step("role_check");
+  check["reply"] = trace.reply;
+  if (!record.user.empty()) check["user"] = record.user;
+  check["result"] = record.role_result == 0 ? "passed" : "refused";
 }
 
-// The gate's order: the scripts section, then the ui section only when the
-// scripts section does not allow. A stopped section leaves the verdict open
-// unless the other one settles it.
+const DecisionHooks kHooks = {on_logged, on_entry_tried, on_role_lookup};
+
+// The gate's decision of the command under the loaded policy, told section
+// by section from the decision's record: "allows", "refuses", "undecided"
+// (a lookup was not made) or "run ends" (a value the gate cannot convert).
 Json::Value decide(const ExplainOptions& options) {
   Json::Value out(Json::objectValue);
   out["policy"] = options.policy;
   out["command"] = options.command;
   out["sections"] = Json::Value(Json::arrayValue);
+  out["loaded"] = true;
+  out["verdict"] = "refused";
   try {
-    if (read_policy_file(options.policy.c_str(), options.policy == kPolicyPath) != 0) {
-      out["loaded"] = false;
-      out["verdict"] = "refused";
-      return out;
-    }
+    out["loaded"] = read_policy_file(options.policy.c_str(), options.policy == kPolicyPath) == 0;
+    if (!out["loaded"].asBool()) return out;
   } catch (const std::exception& e) {
-    out["loaded"] = true;
     out["error"] = e.what();
-    out["verdict"] = "refused";
     return out;
   }
-  out["loaded"] = true;
   out["enable_log"] = enable_log;
   enable_log = 0;  // the gate's trace lines would only repeat what is told here
-  const Json::Value scripts = decide_section("scripts_section", options);
-  out["sections"].append(scripts);
-  const std::string first = scripts["result"].asString();
-  if (first == "allows") {
-    out["verdict"] = "allowed";
-    return out;
+  std::string error;
+  try {
+    decide_sections(options.command.c_str(), options.cookie.c_str());
+  } catch (const std::exception& e) {
+    error = e.what();
   }
-  if (first == "run ends") {
-    out["verdict"] = "refused";
-    return out;
+  const Json::Value& policy = root;
+  bool undecided = false;
+  for (unsigned i = 0; i < decision.count; ++i) {
+    const SectionDecision& record = decision.sections[i];
+    Json::Value& section = out["sections"].append(Json::Value(Json::objectValue));
+    section["name"] = record.name;
+    if (policy[record.name].isNull()) section["missing"] = true;
+    if (record.read) {
+      section["is_type_check"] = record.type_check;
+      section["method"] = record.method;
+    }
+    undecided = undecided || (record.result != 0 && trace.undecided[i]);
+    section["result"] = record.result == 0   ? "allows"
+                        : record.result < 0  ? "run ends"
+                        : trace.undecided[i] ? "undecided"
+                                             : "refuses";
+    if (record.result < 0) section["error"] = error;
+    section["steps"] = trace.steps[i];
   }
-  const Json::Value ui = decide_section("ui_section", options);
-  out["sections"].append(ui);
-  const std::string second = ui["result"].asString();
-  if (second == "allows") {
-    out["verdict"] = "allowed";
-  } else if (first == "undecided" || second == "undecided") {
-    out["verdict"] = "undecided";
-  } else {
-    out["verdict"] = "refused";
-  }
+  out["verdict"] = decision.verdict == 0 ? "allowed" : undecided ? "undecided" : "refused";
   return out;
 }
 
@@ -191,7 +152,7 @@ void print_step(const Json::Value& s) {
     std::cout << "    the entry demands the role rights "
               << Json::writeString(writer, s["role_right"])
               << (s["made"].asBool() ? ": role lookup made\n"
-                                     : ": stopped before the role lookup (--no-lookup)\n");
+                                     : ": no role lookup made (--no-lookup), the check refuses\n");
   } else if (kind == "role_check") {
     std::cout << "    the role service answered " << quoted(s["reply"].asString()) << "\n";
     std::cout << "    role check " << s["result"].asString();
@@ -219,17 +180,13 @@ void print_text(const Json::Value& out) {
       if (section["missing"].asBool()) std::cout << ", the section is missing";
     }
     std::cout << "\n";
-    if (section["method"] == 3 && section["steps"].empty()) {
+    if (section["method"] == kMethodAncestor && section["steps"].empty()) {
       std::cout << "    no ancestor's command line matched an entry\n";
     }
-    const Json::Value& steps = section["steps"];
-    for (Json::ArrayIndex i = 0; i < steps.size(); ++i) {
-      print_step(steps[i]);
-      const bool allowed_here = steps[i]["result"] == "match" &&
-                                (i + 1 == steps.size() || steps[i + 1]["step"] != "role_lookup") &&
-                                section["result"] == "allows";
-      if (allowed_here)
-        std::cout << "    allowed by the match alone: " << steps[i]["why"].asString() << "\n";
+    for (const auto& step : section["steps"]) {
+      print_step(step);
+      if (step.isMember("why"))
+        std::cout << "    allowed by the match alone: " << step["why"].asString() << "\n";
     }
     const std::string result = section["result"].asString();
     if (result == "run ends") {
@@ -255,6 +212,7 @@ void print_text(const Json::Value& out) {
 }  // namespace
 
 int explain_command(const ExplainOptions& options) {
+  trace = Trace();
   trace.options = &options;
   decision_hooks = &kHooks;
   // The decision's own messages to standard output (a reply that does not

@@ -1,12 +1,9 @@
 // What a white-list pattern lets through: POSIX basic regular expressions as
-// the gate compiles them (regcomp without flags, glibc's syntax, in which
-// "\|" separates alternatives and "\+", "\?" are operators).
+// the gate's matcher (check_regexp) takes them, in glibc's syntax, in which
+// "\|" separates alternatives and "\+", "\?" are operators.
 #pragma once
 
 #include <string>
-
-// regerror's text when the pattern does not compile; empty when it does.
-std::string compile_error(const std::string& pattern);
 
 struct PatternShape {
   bool anchored_start = false;  // every top-level alternative begins with "^"
@@ -15,9 +12,9 @@ struct PatternShape {
   std::string admitted_by;      // the first such part of the pattern
 };
 
-// For a pattern that compiles.
+// For a pattern that compiles (pattern_error is empty).
 PatternShape pattern_shape(const std::string& pattern);
 
-// True when the pattern, searched anywhere, matches every text: the empty
-// pattern, ".*", "^", "x*" and the like.
+// True when the pattern, which compiles, matches every text as the gate
+// searches it: the empty pattern, ".*", "^", "x*" and the like.
 bool matches_everything(const std::string& pattern);

@@ -5,22 +5,14 @@
 #include <cstdio>
 #include <iostream>
 
+#include "gate.h"
+
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
-  // Lines and columns as the reader counts them: from 1, a column per byte,
-  // and "\r\n" or a lone "\r" ends a line as "\n" does.
-  long line = 1;
-  size_t line_start = 0;
-  for (size_t i = 0; i < offset; ++i) {
-    const char c = text_[i];
-    if (c == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n') continue;
-    if (c == '\r' || c == '\n') {
-      ++line;
-      line_start = i + 1;
-    }
-  }
-  f.line = line;
-  f.column = static_cast<long>(offset - line_start) + 1;
+  size_t line = 0, column = 0;
+  line_and_column(text_, offset, &line, &column);
+  f.line = static_cast<long>(line);
+  f.column = static_cast<long>(column);
 }
 
 void Report::add(Severity severity, const std::string& code, const std::string& path,
@@ -43,27 +35,23 @@ void Report::add_file(Severity severity, const std::string& code, const std::str
   findings_.push_back({severity, code, "", file, 0, 0, message});
 }
 
-int Report::errors() const {
+int Report::count(Severity severity) const {
   int n = 0;
-  for (const auto& f : findings_) n += f.severity == Severity::kError;
+  for (const auto& f : findings_) n += f.severity == severity;
   return n;
 }
 
-int Report::warnings() const {
-  return static_cast<int>(findings_.size()) - errors();
-}
-
 int Report::status() const {
-  return errors() > 0 ? 2 : warnings() > 0 ? 1 : 0;
+  return count(Severity::kError) > 0 ? 2 : count(Severity::kWarning) > 0 ? 1 : 0;
 }
 
 namespace {
 
 const char* severity_name(Severity s) {
-  return s == Severity::kError ? "error" : "warning";
+  return s == Severity::kError ? "error" : s == Severity::kWarning ? "warning" : "note";
 }
 
-std::string count(int n, const char* what) {
+std::string counted(int n, const char* what) {
   return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
@@ -81,16 +69,19 @@ void Report::print_text() const {
   if (findings_.empty()) {
     std::cout << file_ << ": no findings\n";
   } else {
-    std::cout << file_ << ": " << count(errors(), "error") << ", " << count(warnings(), "warning")
-              << "\n";
+    const int notes = count(Severity::kNote);
+    std::cout << file_ << ": " << counted(count(Severity::kError), "error") << ", "
+              << counted(count(Severity::kWarning), "warning")
+              << (notes > 0 ? ", " + counted(notes, "note") : "") << "\n";
   }
 }
 
 void Report::print_json() const {
   Json::Value out(Json::objectValue);
   out["file"] = file_;
-  out["errors"] = errors();
-  out["warnings"] = warnings();
+  out["errors"] = count(Severity::kError);
+  out["warnings"] = count(Severity::kWarning);
+  out["notes"] = count(Severity::kNote);
   out["status"] = status();
   Json::Value& list = out["findings"] = Json::Value(Json::arrayValue);
   for (const auto& f : findings_) {
@@ -128,23 +119,10 @@ std::string index_path(const std::string& parent, unsigned index) {
 }
 
 std::string type_name(const Json::Value& value) {
-  switch (value.type()) {
-    case Json::nullValue:
-      return "null";
-    case Json::intValue:
-    case Json::uintValue:
-    case Json::realValue:
-      return "a number";
-    case Json::stringValue:
-      return "a string";
-    case Json::booleanValue:
-      return "a boolean";
-    case Json::arrayValue:
-      return "an array";
-    case Json::objectValue:
-      return "an object";
-  }
-  return "a value";
+  // In the order of Json::ValueType.
+  static const char* const kNames[] = {"null",     "a number",  "a number", "a number",
+                                       "a string", "a boolean", "an array", "an object"};
+  return kNames[value.type()];
 }
 
 std::string quoted(const std::string& text) {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-enum class Severity { kWarning, kError };
+// A note tells what a reviewer should know but need not change; it leaves
+// the exit status alone.
+enum class Severity { kNote, kWarning, kError };
 
 struct Finding {
   Severity severity;
@@ -35,8 +37,7 @@ class Report {
   void add_file(Severity severity, const std::string& code, const std::string& file,
                 const std::string& message);
 
-  int errors() const;
-  int warnings() const;
+  int count(Severity severity) const;
   // 0 no finding, 1 warnings only, 2 errors.
   int status() const;
   void print_text() const;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -15,21 +16,19 @@
 
 namespace {
 
-// The directory in which the gate looks for shared libraries first.
-constexpr const char kLibraryDir[] = "/etc/kelvo/lib";
-
 class TrustChecker {
  public:
   explicit TrustChecker(Report& report) : r_(report) {}
 
-  // The file itself, then every directory above it, along the path as given
-  // and along the path with its links resolved.
-  void path_and_parents(const std::string& path, const std::string& role) {
-    entry(path, role);
+  // The file itself (unless the caller judges it by a rule of its own), then
+  // every directory above it, along the path as given and along the path
+  // with its links resolved.
+  void path_and_parents(const std::string& path, const std::string& role, bool file = true) {
+    if (file) entry(path, role);
     parents(path, path);
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) != nullptr && path != resolved) {
-      entry(resolved, role);
+      if (file) entry(resolved, role);
       parents(resolved, path);
     }
   }
@@ -73,27 +72,56 @@ bool exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
+// The gate as installed beside this program: executable by every local
+// account, it lets each of them run as root what the policy allows.
+void check_gate_mode(Report& report) {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return;
+  std::string gate(self, static_cast<size_t>(n));
+  gate = gate.substr(0, gate.find_last_of('/') + 1) + "corvexin_check";
+  struct stat st {};
+  if (stat(gate.c_str(), &st) != 0) return;
+  if ((st.st_mode & S_ISUID) && (st.st_mode & S_IXOTH)) {
+    report.add_file(Severity::kWarning, "gate-mode", gate,
+                    "is set-uid and executable by others: every local account can run as root "
+                    "every command that the policy allows; install it mode 4750 with the "
+                    "group " CORVEXIN_GATE_GROUP
+                    " and put only the web server's account in that group");
+  }
+}
+
 }  // namespace
 
 void check_trusted_files(Report& report, bool role_checked) {
   TrustChecker trust(report);
-  trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root");
+  // The policy itself by the gate's own rule: a policy that fails it is not used.
+  struct stat st {};
+  if (stat(kPolicyPath, &st) == 0) {
+    if (const char* why = policy_distrust(st)) {
+      report.add_file(Severity::kError, "untrusted-policy", kPolicyPath,
+                      std::string(why) + ": the gate does not use it and refuses every command");
+    }
+  }
+  trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
 
   if (exists(kSettingsPath)) {
     trust.path_and_parents(kSettingsPath,
                            "its writer chooses the service whose answers grant role rights");
     ConfigFile settings(kSettingsPath);
-    if (role_checked && (settings.getparam("http", "kelvo_web_protocol") == nullptr ||
-                         settings.getparam("http", "kelvo_web_server") == nullptr)) {
+    const char* problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
+                                                settings.getparam(kSettingsSection, kPortKey));
+    if (role_checked && problem != nullptr) {
       report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
-                      "gives no [http] kelvo_web_protocol and kelvo_web_server: the gate makes "
-                      "no role lookup, and every role-checked entry refuses");
+                      std::string(problem) +
+                          ": the gate makes no role lookup, and every role-checked entry refuses");
     }
   } else if (role_checked) {
     report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
                     "is missing: the gate makes no role lookup, and every role-checked entry "
                     "refuses");
   }
+  check_gate_mode(report);
 
   // A library placed in the gate's library directory is loaded into a
   // set-uid root program: the directory, what is in it and every directory

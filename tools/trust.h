@@ -4,7 +4,8 @@
 
 #include "report.h"
 
-// Checks the installed policy and settings files, the gate's library
-// directory and every directory above them. role_checked: the policy has
+// Checks the installed policy (by the gate's own rule), the settings file,
+// the gate's library directory and every directory above them, and the mode
+// of the gate installed beside this program. role_checked: the policy has
 // entries that need a role lookup, which needs the settings.
 void check_trusted_files(Report& report, bool role_checked);
