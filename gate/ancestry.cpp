@@ -64,23 +64,48 @@ int get_proc_name(int pid, char* buffer) {
   return 0;
 }
 
+namespace {
+
+// Reads the command line of the ancestor of the given generation into name
+// (0 the parent, whose pid the caller has put into pid; then the parent of
+// the previous pid). false when the walk ends: no further ancestor below
+// init, or one whose files cannot be read. With decision_hooks' ancestor
+// given, the command lines come from there, cut as a real one would be.
+bool next_ancestor(unsigned generation, int& pid, char (&name)[kProcNameSize + 1]) {
+  memset(name, 0, sizeof name);
+  if (decision_hooks != nullptr && decision_hooks->ancestor != nullptr) {
+    const char* line = decision_hooks->ancestor(generation);
+    if (line == nullptr) return false;
+    memcpy(name, line, strnlen(line, kProcNameSize));
+    pid = 0;
+    return true;
+  }
+  if (generation > 0) {
+    pid = read_parent_pid(pid);
+    if (pid < 0) return false;
+    if (enable_log) printf("gp%u id=%d\n", generation, pid);
+  }
+  if (pid <= 1) return false;
+  if (get_proc_name(pid, name) != 0) {
+    if (enable_log) puts("get_proc_name failed");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // Allows the command when the command line of one of the gate's ancestors,
 // from the parent up to (not including) init, passes the white list. The
 // command itself is not examined. The section's record keeps the last
 // ancestor whose command line matched an entry.
 int ancestor_check(const char*, const Json::Value& list, int type_check, const char* cookie) {
   SectionDecision& record = section_record();
-  int generation = 1;
   if (enable_log) printf("pid = %d\n", getpid());
   int pid = getppid();
   if (enable_log) printf("ppid = %d\n", pid);
   char name[kProcNameSize + 1];
-  while (pid > 1) {
-    memset(name, 0, sizeof name);
-    if (get_proc_name(pid, name) != 0) {
-      if (enable_log) puts("get_proc_name failed");
-      break;
-    }
+  for (unsigned generation = 0; next_ancestor(generation, pid, name); ++generation) {
     const unsigned matches = record.matches;
     const int allowed = white_check(name, list, type_check, cookie);
     if (record.matches != matches) {
@@ -91,10 +116,6 @@ int ancestor_check(const char*, const Json::Value& list, int type_check, const c
       log_param("proc_name match", 0);
       return 0;
     }
-    pid = read_parent_pid(pid);
-    if (pid < 0) break;
-    if (enable_log) printf("gp%d id=%d\n", generation, pid);
-    ++generation;
   }
   return 1;
 }

@@ -115,7 +115,8 @@ struct SectionDecision {
   int type_check = 0;
   unsigned matches = 0;  // entries that matched: more than one only in the ancestor check
   // The last matching entry: its index in white_cmd_list (-1: none matched),
-  // how it decided, and, for the ancestor check, the ancestor it matched.
+  // how it decided, and, for the ancestor check, the ancestor it matched
+  // (its pid 0 when decision_hooks supplied its command line).
   int entry = -1;
   MatchRule rule = MatchRule::kRoleCheck;
   int ancestor_pid = 0;
@@ -136,20 +137,25 @@ extern Decision decision;
 // asked (the first one when check_fun is called on its own).
 SectionDecision& section_record();
 
-// decision.cpp: watch points for the administrator's dry run
-// ("corvexin_policy explain"), which decides a command with this very code
-// without running it. The gate never sets decision_hooks: it stays null, each
-// watch point costs one pointer test, and no decision changes. When set:
+// decision.cpp: watch points for the administrator's dry runs
+// ("corvexin_policy explain" and "test"), which decide commands with this very
+// code without running them. The gate never sets decision_hooks: it stays
+// null, each watch point costs one pointer test, and no decision changes.
+// When set:
 // - log_param hands every message to logged and writes nothing to the log;
 // - white_check reports each entry it tries on a text (the command, or an
 //   ancestor's command line) with check_regexp's result (0 match), a match
 //   once it has decided it (the section's record then tells how);
 // - when role_lookup is given, a role check calls it instead of
-//   get_role_right; it is to leave the account role information in group_role.
+//   get_role_right; it is to leave the account role information in group_role;
+// - when ancestor is given, the ancestor check walks the command lines it
+//   supplies instead of the processes: the parent's for generation 0, its
+//   parent's for 1, and so on, null when there are no more.
 struct DecisionHooks {
   void (*logged)(const char* message, int force);
   void (*entry_tried)(const char* text, unsigned index, const std::string& pattern, int result);
   void (*role_lookup)(const char* cookie);
+  const char* (*ancestor)(unsigned generation);
 };
 extern const DecisionHooks* decision_hooks;
 

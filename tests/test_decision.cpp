@@ -113,7 +113,7 @@ Json::Value role_answer;
 void keep_quiet(const char*, int) {}
 void ignore_entry(const char*, unsigned, const std::string&, int) {}
 void answer_role_lookup(const char*) { group_role = role_answer; }
-const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup};
+const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup, nullptr};
 
 void decide_with_answer(const std::string& policy, const char* answer) {
   ASSERT_TRUE(parse_policy_text(policy, root, nullptr, nullptr));

@@ -3,10 +3,8 @@
 #include <json/value.h>
 #include <sys/stat.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -28,21 +26,6 @@ std::string conversion_error(const std::function<void()>& convert) {
   } catch (const Json::Exception& e) {
     return e.what();
   }
-}
-
-size_t edit_distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
 }
 
 class PolicyChecker {
@@ -104,13 +87,8 @@ class PolicyChecker {
                        const std::vector<std::string>& known) {
     if (!object.isObject()) return;
     for (const auto& name : object.getMemberNames()) {
-      std::string suggestion;
-      bool is_known = false;
-      for (const std::string& k : known) {
-        if (name == k) is_known = true;
-        if (suggestion.empty() && name.size() > 3 && edit_distance(name, k) <= 2) suggestion = k;
-      }
-      if (is_known) continue;
+      if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+      const std::string suggestion = similar_name(name, known);
       std::string message = "is ignored: the gate reads no member of this name";
       if (!suggestion.empty()) message += "; did you mean \"" + suggestion + "\"?";
       warn("ignored-member", member_path(path, name), object[name], message);
@@ -374,18 +352,9 @@ int check_command(const std::string& path, bool json) {
   bool role_checked = false;
   if (!parse_policy_text(text, policy, nullptr, &errors)) {
     // Why the reader saw an empty document, when it did.
-    struct stat st {};
-    std::string unreadable;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      unreadable = "is a directory";
-    } else if (FILE* f = fopen(path.c_str(), "rb")) {
-      fclose(f);
-    } else {
-      unreadable = std::string("cannot be opened: ") + strerror(errno);
-    }
-    if (!unreadable.empty()) {
-      report.add_at(Severity::kError, "load-failed", 0,
-                    unreadable + "; the gate refuses every command");
+    const std::string why = unreadable(path);
+    if (!why.empty()) {
+      report.add_at(Severity::kError, "load-failed", 0, why + "; the gate refuses every command");
     }
     for (const auto& e : errors) {
       report.add_at(Severity::kError, "load-failed", e.offset,

@@ -1,11 +1,10 @@
 #include "explain.h"
 
 #include <json/writer.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 
+#include "dry_run.h"
 #include "gate.h"
 #include "report.h"
 
@@ -21,12 +20,9 @@ const char* method_name(unsigned method) {
 // each match decided is read from the decision's own record.
 struct Trace {
   const ExplainOptions* options = nullptr;
-  Json::Value steps[2];    // of each section asked
-  bool undecided[2] = {};  // a role lookup of the section was not made
-  std::string text;        // the text the entries were last tried on
-  bool in_lookup = false;
-  bool lookup_made = false;  // by the last role check
-  std::string reply;         // the role service's reply to it
+  const DryRun* run = nullptr;  // its last role check and the service's reply
+  Json::Value steps[2];         // of each section asked
+  std::string text;             // the text the entries were last tried on
 } trace;
 
 unsigned section_index() {
@@ -37,25 +33,6 @@ Json::Value& step(const char* kind) {
   Json::Value& s = trace.steps[section_index()].append(Json::Value(Json::objectValue));
   s["step"] = kind;
   return s;
-}
-
-void on_logged(const char* message, int) {
-  // The one message logged during a lookup is the service's reply.
-  if (trace.in_lookup) trace.reply = message;
-}
-
-// Replaces the gate's role lookup: the real one, watched, or none at all
-// (--no-lookup), which leaves the account role information empty.
-void on_role_lookup(const char* cookie) {
-  trace.reply.clear();
-  trace.lookup_made = trace.options->lookup;
-  if (!trace.lookup_made) {
-    trace.undecided[section_index()] = true;
-    return;
-  }
-  trace.in_lookup = true;
-  get_role_right(cookie);
-  trace.in_lookup = false;
 }
 
 // Called once the entry is decided: for a match, the record tells how.
@@ -79,43 +56,31 @@ void on_entry_tried(const char* text, unsigned index, const std::string& pattern
   const Json::Value& policy = root;
   Json::Value& lookup = step("role_lookup");
   lookup["role_right"] = policy[record.name]["white_cmd_list"][index]["role_right"];
-  lookup["made"] = trace.lookup_made;
-  if (!trace.lookup_made) return;
+  lookup["made"] = trace.run->answered;
+  if (!trace.run->answered) return;
   Json::Value& check = step("role_check");
-  check["reply"] = trace.reply;
+  check["reply"] = trace.run->reply;
   if (!record.user.empty()) check["user"] = record.user;
   check["result"] = record.role_result == 0 ? "passed" : "refused";
 }
 
-const DecisionHooks kHooks = {on_logged, on_entry_tried, on_role_lookup};
-
 // The gate's decision of the command under the loaded policy, told section
 // by section from the decision's record: "allows", "refuses", "undecided"
 // (a lookup was not made) or "run ends" (a value the gate cannot convert).
-Json::Value decide(const ExplainOptions& options) {
+Json::Value decide(const ExplainOptions& options, DryRun& run) {
   Json::Value out(Json::objectValue);
   out["policy"] = options.policy;
   out["command"] = options.command;
   out["sections"] = Json::Value(Json::arrayValue);
-  out["loaded"] = true;
   out["verdict"] = "refused";
-  try {
-    out["loaded"] = read_policy_file(options.policy.c_str(), options.policy == kPolicyPath) == 0;
-    if (!out["loaded"].asBool()) return out;
-  } catch (const std::exception& e) {
-    out["error"] = e.what();
-    return out;
-  }
-  out["enable_log"] = enable_log;
-  enable_log = 0;  // the gate's trace lines would only repeat what is told here
   std::string error;
-  try {
-    decide_sections(options.command.c_str(), options.cookie.c_str());
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
+  const DryRun::Load load = run.load(options.policy, options.policy == kPolicyPath, &error);
+  out["loaded"] = load != DryRun::Load::kNotLoaded;
+  if (load == DryRun::Load::kRunEnds) out["error"] = error;
+  if (load != DryRun::Load::kLoaded) return out;
+  out["enable_log"] = run.policy_enable_log();
+  error = run.decide(options.command, options.cookie);
   const Json::Value& policy = root;
-  bool undecided = false;
   for (unsigned i = 0; i < decision.count; ++i) {
     const SectionDecision& record = decision.sections[i];
     Json::Value& section = out["sections"].append(Json::Value(Json::objectValue));
@@ -125,15 +90,14 @@ Json::Value decide(const ExplainOptions& options) {
       section["is_type_check"] = record.type_check;
       section["method"] = record.method;
     }
-    undecided = undecided || (record.result != 0 && trace.undecided[i]);
-    section["result"] = record.result == 0   ? "allows"
-                        : record.result < 0  ? "run ends"
-                        : trace.undecided[i] ? "undecided"
-                                             : "refuses";
+    section["result"] = run.section_result(i);
     if (record.result < 0) section["error"] = error;
     section["steps"] = trace.steps[i];
   }
-  out["verdict"] = decision.verdict == 0 ? "allowed" : undecided ? "undecided" : "refused";
+  const DryRun::Verdict verdict = run.verdict();
+  out["verdict"] = verdict == DryRun::Verdict::kAllowed   ? "allowed"
+                   : verdict == DryRun::Verdict::kRefused ? "refused"
+                                                          : "undecided";
   return out;
 }
 
@@ -214,24 +178,16 @@ void print_text(const Json::Value& out) {
 int explain_command(const ExplainOptions& options) {
   trace = Trace();
   trace.options = &options;
-  decision_hooks = &kHooks;
-  // The decision's own messages to standard output (a reply that does not
-  // parse, the reader's messages) go to standard error, so that standard
-  // output carries the explanation alone.
-  fflush(stdout);
-  const int saved = dup(1);
-  dup2(2, 1);
-  Json::Value out = decide(options);
-  fflush(stdout);
-  if (saved >= 0) {
-    dup2(saved, 1);
-    close(saved);
+  Json::Value out;
+  {
+    DryRun run;
+    run.roles = options.lookup ? DryRun::Roles::kAsk : DryRun::Roles::kNone;
+    run.entry_tried = on_entry_tried;
+    trace.run = &run;
+    out = decide(options, run);
   }
-  decision_hooks = nullptr;
   if (options.json) {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "  ";
-    std::cout << Json::writeString(writer, out) << "\n";
+    print_json(out);
   } else {
     print_text(out);
   }

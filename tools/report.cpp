@@ -1,8 +1,12 @@
 #include "report.h"
 
 #include <json/writer.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "gate.h"
@@ -77,6 +81,10 @@ void Report::print_text() const {
 }
 
 void Report::print_json() const {
+  ::print_json(json());
+}
+
+Json::Value Report::json() const {
   Json::Value out(Json::objectValue);
   out["file"] = file_;
   out["errors"] = count(Severity::kError);
@@ -97,9 +105,13 @@ void Report::print_json() const {
     item["message"] = f.message;
     list.append(item);
   }
+  return out;
+}
+
+void print_json(const Json::Value& value) {
   Json::StreamWriterBuilder writer;
   writer["indentation"] = "  ";
-  std::cout << Json::writeString(writer, out) << "\n";
+  std::cout << Json::writeString(writer, value) << "\n";
 }
 
 std::string member_path(const std::string& parent, const std::string& name) {
@@ -129,4 +141,40 @@ std::string quoted(const std::string& text) {
   Json::StreamWriterBuilder writer;
   writer["emitUTF8"] = true;
   return Json::writeString(writer, Json::Value(text));
+}
+
+namespace {
+
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string similar_name(const std::string& name, const std::vector<std::string>& known) {
+  if (name.size() <= 3) return std::string();
+  for (const std::string& k : known) {
+    if (edit_distance(name, k) <= 2) return k;
+  }
+  return std::string();
+}
+
+std::string unreadable(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
+  fclose(f);
+  return std::string();
 }

@@ -42,6 +42,8 @@ class Report {
   int status() const;
   void print_text() const;
   void print_json() const;
+  // What print_json prints.
+  Json::Value json() const;
 
  private:
   void place(Finding& f, size_t offset) const;
@@ -57,3 +59,11 @@ std::string index_path(const std::string& parent, unsigned index);
 std::string type_name(const Json::Value& value);
 // Text with control characters escaped, quoted: for patterns in messages.
 std::string quoted(const std::string& text);
+// Prints value on standard output, indented, and a line end.
+void print_json(const Json::Value& value);
+// Of the known names, the first that name may be a misspelling of (a few
+// letters off); empty when there is none.
+std::string similar_name(const std::string& name, const std::vector<std::string>& known);
+// Why the file at path cannot be read at all ("is a directory", "cannot be
+// opened: ..."); empty when it can.
+std::string unreadable(const std::string& path);
