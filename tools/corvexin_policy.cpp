@@ -1,5 +1,6 @@
 // corvexin_policy: the administrator's companion of the command gate. It
-// checks a command policy and explains how the gate would decide a command.
+// checks a command policy, explains how the gate would decide a command and
+// tests a policy against a table of commands with their expected verdicts.
 // It is never installed set-uid and never runs a command.
 #include <getopt.h>
 
@@ -10,6 +11,7 @@
 #include "check.h"
 #include "explain.h"
 #include "gate.h"
+#include "test.h"
 
 namespace {
 
@@ -19,11 +21,15 @@ const char kUsage[] =
     "usage: corvexin_policy check [--json] [FILE]\n"
     "       corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
     "[--] COMMAND\n"
+    "       corvexin_policy test [--json] [--coverage] POLICY CASES...\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
     "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
-    "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n";
+    "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n"
+    "test     decides each case of the CASES files (JSON) under POLICY and compares the verdict\n"
+    "         with the case's; --coverage counts the cases that matched each white-list entry;\n"
+    "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n";
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "corvexin_policy: %s\n", problem);
@@ -88,6 +94,21 @@ int explain_main(int argc, char** argv) {
   return explain_command(options);
 }
 
+int test_main(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"json", no_argument, nullptr, 'j'}, {"coverage", no_argument, nullptr, 'c'}, {}};
+  TestOptions options;
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c == '?') return usage(problem.c_str());
+    (c == 'j' ? options.json : options.coverage) = true;
+  }
+  if (argc - optind < 2) return usage("test needs a policy file and at least one case file");
+  options.policy = argv[optind];
+  options.case_files.assign(argv + optind + 1, argv + argc);
+  return test_command(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +121,7 @@ int main(int argc, char** argv) {
   try {
     if (action == "check") return check_main(argc - 1, argv + 1);
     if (action == "explain") return explain_main(argc - 1, argv + 1);
+    if (action == "test") return test_main(argc - 1, argv + 1);
   } catch (const std::exception& e) {
     fprintf(stderr, "corvexin_policy: %s\n", e.what());
     return kUsageError;

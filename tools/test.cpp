@@ -1,0 +1,371 @@
+#include "test.h"
+
+#include <json/writer.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "dry_run.h"
+#include "gate.h"
+#include "report.h"
+
+namespace {
+
+// One case of a case file.
+struct Case {
+  std::string file;
+  long line = 0;  // where the case begins in its file
+  std::string name, command, cookie = kDefaultCookie, expected;
+  bool has_role = false;
+  Json::Value role;
+  std::vector<std::string> ancestors;
+};
+
+const std::vector<std::string> kCaseMembers = {"command", "verdict", "name",
+                                               "cookie",  "role",    "ancestors"};
+
+// Reads v, at path, into out; false, with an error, when it is not a string
+// or holds a NUL byte, which no command line or cookie can.
+bool read_string(const Json::Value& v, const std::string& path, Report& report, std::string& out) {
+  if (!v.isString()) {
+    report.add(Severity::kError, "bad-case", path, v, "is " + type_name(v) + ", not a string");
+    return false;
+  }
+  out = v.asString();
+  if (strlen(out.c_str()) == out.size()) return true;
+  report.add(Severity::kError, "bad-case", path, v, "holds a NUL byte");
+  return false;
+}
+
+// The case at path in a case file; false, with errors, when it has a wrong shape.
+bool read_case(const Json::Value& c, const std::string& path, Report& report, Case& out) {
+  if (!c.isObject()) {
+    report.add(Severity::kError, "bad-case", path, c, "is " + type_name(c) + ", not an object");
+    return false;
+  }
+  bool ok = true;
+  for (const auto& name : c.getMemberNames()) {
+    if (std::find(kCaseMembers.begin(), kCaseMembers.end(), name) != kCaseMembers.end()) continue;
+    const std::string suggestion = similar_name(name, kCaseMembers);
+    report.add(Severity::kError, "bad-case", member_path(path, name), c[name],
+               "is no member of a case" +
+                   (suggestion.empty() ? "" : "; did you mean \"" + suggestion + "\"?"));
+    ok = false;
+  }
+  for (const char* required : {"command", "verdict"}) {
+    if (c.isMember(required)) continue;
+    report.add(Severity::kError, "bad-case", path, c, std::string("has no \"") + required + "\"");
+    ok = false;
+  }
+  for (auto [member, text] : {std::pair{"command", &out.command}, std::pair{"name", &out.name},
+                              std::pair{"cookie", &out.cookie}}) {
+    if (c.isMember(member))
+      ok = read_string(c[member], member_path(path, member), report, *text) && ok;
+  }
+  const Json::Value& verdict = c["verdict"];
+  out.expected = verdict.isString() ? verdict.asString() : "";
+  if (c.isMember("verdict") && out.expected != "allow" && out.expected != "refuse") {
+    report.add(Severity::kError, "bad-case", member_path(path, "verdict"), verdict,
+               "is neither \"allow\" nor \"refuse\"");
+    ok = false;
+  }
+  out.has_role = c.isMember("role");
+  out.role = c["role"];
+  const Json::Value& ancestors = c["ancestors"];
+  const std::string ancestors_path = member_path(path, "ancestors");
+  if (c.isMember("ancestors") && !ancestors.isArray()) {
+    report.add(Severity::kError, "bad-case", ancestors_path, ancestors,
+               "is " + type_name(ancestors) + ", not an array of command lines");
+    return false;
+  }
+  out.ancestors.resize(ancestors.size());
+  for (Json::ArrayIndex i = 0; i < ancestors.size(); ++i) {
+    ok = read_string(ancestors[i], index_path(ancestors_path, i), report, out.ancestors[i]) && ok;
+  }
+  return ok;
+}
+
+// The cases of the file at path, whose bytes are text, appended to cases;
+// errors go to report.
+void read_case_file(const std::string& path, const std::string& text, Report& report,
+                    std::vector<Case>& cases) {
+  Json::Value document;
+  std::vector<PolicyError> errors;
+  if (!parse_document(text, document, false, nullptr, &errors)) {
+    for (const auto& e : errors) report.add_at(Severity::kError, "bad-case", e.offset, e.message);
+    return;
+  }
+  if (!document.isArray()) {
+    report.add(Severity::kError, "bad-case", "$", document,
+               "is " + type_name(document) + ", not an array of cases");
+    return;
+  }
+  for (Json::ArrayIndex i = 0; i < document.size(); ++i) {
+    Case c;
+    c.file = path;
+    size_t line = 0, column = 0;
+    line_and_column(text, static_cast<size_t>(document[i].getOffsetStart()), &line, &column);
+    c.line = static_cast<long>(line);
+    if (read_case(document[i], index_path("$", i), report, c)) cases.push_back(std::move(c));
+  }
+}
+
+// A white-list entry of the policy: section index and entry index.
+using EntryKey = std::pair<unsigned, unsigned>;
+// The entries that matched while the current case was decided.
+std::set<EntryKey> matched;
+
+void on_entry_tried(const char*, unsigned index, const std::string&, int result) {
+  if (result == 0)
+    matched.emplace(static_cast<unsigned>(&section_record() - decision.sections), index);
+}
+
+std::string entry_path(unsigned section, unsigned index) {
+  return index_path(member_path(member_path("$", kSectionNames[section]), "white_cmd_list"), index);
+}
+
+// How one section that was asked decided, from the decision's record.
+Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
+                            const std::string& error) {
+  const SectionDecision& record = decision.sections[i];
+  Json::Value out(Json::objectValue);
+  out["section"] = record.name;
+  out["result"] = run.section_result(i);
+  if (record.result < 0) out["error"] = error;
+  if (!record.read) return out;
+  out["method"] = record.method;
+  if (record.method != kMethodWhiteList && record.method != kMethodAncestor) return out;
+  if (record.method == kMethodAncestor) {
+    out["ancestors_given"] = static_cast<Json::UInt>(c.ancestors.size());
+  }
+  if (record.entry < 0) return out;
+  out["entry"] = record.entry;
+  out["path"] = entry_path(i, static_cast<unsigned>(record.entry));
+  const Json::Value& policy = root;
+  out["pattern"] = pattern_of(policy[record.name]["white_cmd_list"][record.entry]);
+  if (record.method == kMethodAncestor) out["ancestor"] = record.ancestor;
+  if (record.rule != MatchRule::kRoleCheck) {
+    out["allowed_by"] = record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0";
+  } else if (run.section_undecided(i)) {
+    out["role_check"] = "no role given";
+  } else if (record.role_result >= 0) {
+    out["role_check"] = record.role_result == 0 ? "passed" : "refused";
+    out["user"] = record.user;
+  }
+  return out;
+}
+
+std::string section_text(const Json::Value& s) {
+  std::string text = s["section"].asString();
+  if (s.isMember("method")) {
+    const unsigned method = s["method"].asUInt();
+    text += ", method " + std::to_string(method);
+    if (method == kMethodNone) text += " (allows every command)";
+    if (method == kMethodBlackList) text += " (refuses every command)";
+    if (method > kMethodAncestor) text += " (no such method: refuses every command)";
+    if (s.isMember("ancestors_given") && !s.isMember("entry")) {
+      text += s["ancestors_given"].asUInt() == 0 ? ", no ancestors given" : ", no ancestor matched";
+    } else if (method == kMethodWhiteList && !s.isMember("entry")) {
+      text += ", no entry matched";
+    }
+  }
+  if (s.isMember("entry")) text += ", entry [" + s["entry"].asString() + "]";
+  if (s.isMember("ancestor")) text += " on ancestor " + quoted(s["ancestor"].asString());
+  if (s.isMember("allowed_by"))
+    text += ", allowed by the match alone (" + s["allowed_by"].asString() + ")";
+  const std::string role = s["role_check"].asString();
+  if (role == "no role given") text += ", role check undecided: the case gives no \"role\"";
+  if (role == "passed" || role == "refused") {
+    text += ", role check " + role;
+    text += s["user"] == "" ? " (no user)" : " for user " + quoted(s["user"].asString());
+  }
+  if (s.isMember("error")) {
+    text += ", a value cannot be converted (" + s["error"].asString() + "): the gate's run ends";
+  }
+  return text;
+}
+
+// What the decision of a case that failed tells: the allowing section, or
+// every section asked.
+Json::Value decided_by(const Case& c, const DryRun& run, const std::string& error) {
+  Json::Value sections(Json::arrayValue);
+  const unsigned first = decision.verdict == 0 ? decision.count - 1 : 0;
+  for (unsigned i = first; i < decision.count; ++i)
+    sections.append(section_outcome(i, c, run, error));
+  return sections;
+}
+
+const char* verdict_word(DryRun::Verdict v) {
+  return v == DryRun::Verdict::kAllowed   ? "allow"
+         : v == DryRun::Verdict::kRefused ? "refuse"
+                                          : "undecided";
+}
+
+// The entries of the loaded policy's white lists that a decision can reach:
+// those of sections of method 1 or 3, with their patterns.
+std::map<EntryKey, std::string> policy_entries() {
+  std::map<EntryKey, std::string> entries;
+  const Json::Value& policy = root;
+  if (!policy.isObject()) return entries;
+  for (unsigned i = 0; i < 2; ++i) {
+    const Json::Value& s = policy[kSectionNames[i]];
+    if (!s.isObject()) continue;
+    try {
+      const unsigned method = read_section_numbers(s).method;
+      if (method != kMethodWhiteList && method != kMethodAncestor) continue;
+    } catch (const Json::Exception&) {
+      continue;
+    }
+    const Json::Value& list = s["white_cmd_list"];
+    if (!list.isArray()) continue;
+    for (Json::ArrayIndex j = 0; j < list.size(); ++j) {
+      std::string pattern;
+      try {
+        pattern = pattern_of(list[j]);
+      } catch (const Json::Exception&) {
+      }
+      entries[{i, j}] = pattern;
+    }
+  }
+  return entries;
+}
+
+void print_text(const Json::Value& out) {
+  const std::string not_used = out["not_used"].asString();
+  if (!not_used.empty()) {
+    std::cout << out["policy"].asString() << ": " << not_used << ": every command is refused\n";
+  }
+  for (const auto& f : out["failures"]) {
+    std::cout << "FAIL " << f["file"].asString() << ":" << f["line"].asInt64() << " "
+              << quoted(f.isMember("name") ? f["name"].asString() : f["command"].asString())
+              << ": expected " << f["expected"].asString() << ", got " << f["actual"].asString();
+    std::string why = not_used;
+    for (const auto& s : f["sections"]) why += (why.empty() ? "" : "; ") + section_text(s);
+    if (!why.empty()) std::cout << " (" << why << ")";
+    std::cout << "\n";
+  }
+  if (out.isMember("coverage")) {
+    const Json::Value& coverage = out["coverage"];
+    for (const auto& e : coverage["entries"]) {
+      const unsigned n = e["cases"].asUInt();
+      if (n > 0) {
+        std::cout << e["path"].asString() << " " << quoted(e["pattern"].asString()) << ": " << n
+                  << (n == 1 ? " case\n" : " cases\n");
+      }
+    }
+    for (const auto& e : coverage["entries"]) {
+      if (e["cases"].asUInt() == 0) {
+        std::cout << "not reached: " << e["path"].asString() << " "
+                  << quoted(e["pattern"].asString()) << "\n";
+      }
+    }
+    std::cout << "coverage: " << coverage["reached"].asUInt() << " of "
+              << coverage["entries"].size() << " entries reached\n";
+  }
+  std::cout << out["passed"].asUInt() << " passed, " << out["failed"].asUInt() << " failed\n";
+}
+
+}  // namespace
+
+int test_command(const TestOptions& options) {
+  // A report of each file: one that cannot be read, a case file of a wrong shape.
+  std::vector<std::unique_ptr<Report>> reports;
+  std::vector<Case> cases;
+  for (size_t i = 0; i <= options.case_files.size(); ++i) {
+    const std::string& path = i == 0 ? options.policy : options.case_files[i - 1];
+    const std::string why = unreadable(path);
+    const std::string text = why.empty() && i > 0 ? read_policy_text(path.c_str()) : "";
+    reports.push_back(std::make_unique<Report>(path, text));
+    if (!why.empty()) {
+      reports.back()->add_file(Severity::kError, "unreadable", path, why);
+    } else if (i > 0) {
+      read_case_file(path, text, *reports.back(), cases);
+    }
+  }
+  Json::Value out(Json::objectValue);
+  out["policy"] = options.policy;
+  bool errors = false;
+  for (const auto& r : reports) errors = errors || r->count(Severity::kError) > 0;
+  if (errors) {
+    Json::Value& list = out["errors"] = Json::Value(Json::arrayValue);
+    for (const auto& r : reports) {
+      if (r->count(Severity::kError) == 0) continue;
+      if (!options.json) r->print_text();
+      const Json::Value report = r->json();
+      for (const auto& f : report["findings"]) list.append(f);
+    }
+    if (options.json) print_json(out);
+    return 2;
+  }
+
+  std::map<EntryKey, unsigned> counts;
+  unsigned passed = 0;
+  Json::Value& failures = out["failures"] = Json::Value(Json::arrayValue);
+  {
+    DryRun run;
+    std::string error;
+    const DryRun::Load load = run.load(options.policy, false, &error);
+    if (load == DryRun::Load::kNotLoaded) {
+      out["not_used"] = "the policy does not load";
+    } else if (load == DryRun::Load::kRunEnds) {
+      out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
+    }
+    run.entry_tried = on_entry_tried;
+    for (const Case& c : cases) {
+      DryRun::Verdict verdict = DryRun::Verdict::kRefused;
+      Json::Value sections(Json::arrayValue);
+      if (load == DryRun::Load::kLoaded) {
+        run.roles = c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone;
+        run.role = c.role;
+        run.ancestors = &c.ancestors;
+        matched.clear();
+        error = run.decide(c.command, c.cookie);
+        verdict = run.verdict();
+        // A role check that ends the run leaves its match in the record alone.
+        for (unsigned i = 0; i < decision.count; ++i) {
+          if (decision.sections[i].entry >= 0)
+            matched.emplace(i, static_cast<unsigned>(decision.sections[i].entry));
+        }
+        for (const EntryKey& key : matched) ++counts[key];
+        sections = decided_by(c, run, error);
+      }
+      if (verdict_word(verdict) == c.expected) {
+        ++passed;
+        continue;
+      }
+      Json::Value& f = failures.append(Json::Value(Json::objectValue));
+      f["file"] = c.file;
+      f["line"] = static_cast<Json::Int64>(c.line);
+      if (!c.name.empty()) f["name"] = c.name;
+      f["command"] = c.command;
+      f["expected"] = c.expected;
+      f["actual"] = verdict_word(verdict);
+      f["sections"] = sections;
+    }
+    if (options.coverage) {
+      Json::Value& coverage = out["coverage"] = Json::Value(Json::objectValue);
+      Json::Value& entries = coverage["entries"] = Json::Value(Json::arrayValue);
+      unsigned reached = 0;
+      for (const auto& [key, pattern] : policy_entries()) {
+        Json::Value& e = entries.append(Json::Value(Json::objectValue));
+        e["path"] = entry_path(key.first, key.second);
+        e["pattern"] = pattern;
+        e["cases"] = counts[key];
+        reached += counts[key] > 0;
+      }
+      coverage["reached"] = reached;
+    }
+  }
+  out["passed"] = passed;
+  out["failed"] = failures.size();
+  if (options.json) {
+    print_json(out);
+  } else {
+    print_text(out);
+  }
+  return failures.empty() ? 0 : 1;
+}
