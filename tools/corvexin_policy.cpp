@@ -1,5 +1,6 @@
 // corvexin_policy: the administrator's companion of the command gate. It
-// checks a command policy and explains how the gate would decide a command.
+// checks a command policy, explains how the gate would decide a command, and
+// suggests white-list entries from the refusals in the gate's log.
 // It is never installed set-uid and never runs a command.
 #include <getopt.h>
 
@@ -10,6 +11,7 @@
 #include "check.h"
 #include "explain.h"
 #include "gate.h"
+#include "suggest.h"
 
 namespace {
 
@@ -19,11 +21,15 @@ const char kUsage[] =
     "usage: corvexin_policy check [--json] [FILE]\n"
     "       corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
     "[--] COMMAND\n"
+    "       corvexin_policy suggest [--json] [--log FILE]\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
     "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
-    "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n";
+    "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n"
+    "suggest  proposes a white-list entry for each command line refused in the gate's log FILE\n"
+    "         (default /var/varn/log/corvexin_check.log); exit status 0 an entry for each,\n"
+    "         1 warnings (command lines without one), 2 the log cannot be read.\n";
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "corvexin_policy: %s\n", problem);
@@ -88,6 +94,25 @@ int explain_main(int argc, char** argv) {
   return explain_command(options);
 }
 
+int suggest_main(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"json", no_argument, nullptr, 'j'}, {"log", required_argument, nullptr, 'l'}, {}};
+  bool json = false;
+  std::string log = kLogPath;
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c == 'j') {
+      json = true;
+    } else if (c == 'l') {
+      log = optarg;
+    } else {
+      return usage(problem.c_str());
+    }
+  }
+  if (optind < argc) return usage("suggest takes no operand; name the log with --log");
+  return suggest_command(log, json);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +125,7 @@ int main(int argc, char** argv) {
   try {
     if (action == "check") return check_main(argc - 1, argv + 1);
     if (action == "explain") return explain_main(argc - 1, argv + 1);
+    if (action == "suggest") return suggest_main(argc - 1, argv + 1);
   } catch (const std::exception& e) {
     fprintf(stderr, "corvexin_policy: %s\n", e.what());
     return kUsageError;
