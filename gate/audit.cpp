@@ -48,9 +48,13 @@ class Record {
     out_[size_] = '\0';
   }
   void put(const char* text) { put(text, strlen(text)); }
-  void number(long long value) {
+  // Without snprintf, which would cost more than the rest of the record.
+  void number(unsigned long long value) {
     char digits[24];
-    put(digits, static_cast<size_t>(snprintf(digits, sizeof digits, "%lld", value)));
+    size_t start = sizeof digits;
+    do digits[--start] = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    put(digits + start, sizeof digits - start);
   }
   // key="text", escaped by loggable's quoted form; a text longer than limit
   // is cut there and ends in "...[N bytes]", N its whole length, as in the
@@ -107,7 +111,7 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
   Record r(out);
   const bool allowed = d.verdict == 0;
   r.put("<");
-  r.number(kAuthpriv + (allowed ? kNotice : kWarning));
+  r.number(static_cast<unsigned>(kAuthpriv + (allowed ? kNotice : kWarning)));
   r.put(">");
   // The time as syslog(3) writes it, in the local zone ("Dec  7 09:05:01").
   tm local{};
@@ -117,14 +121,14 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
   r.put(" ");
   r.put(kIdentity);
   r.put("[");
-  r.number(facts.pid);
+  r.number(static_cast<unsigned>(facts.pid));
   r.put("]: ");
   r.put(allowed ? "allowed:" : "refused:");
   r.put(" uid=");
   r.number(facts.uid);
   r.text(" login", facts.login, kLoginMax);
   r.put(" ppid=");
-  r.number(facts.ppid);
+  r.number(static_cast<unsigned>(facts.ppid));
   r.text(" parent", facts.parent, kParentMax);
   r.text(" cwd", facts.cwd, kCwdMax);
   const SectionDecision* s = deciding_section(d);
@@ -138,7 +142,7 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
   }
   r.put(" entry=");
   if (s != nullptr && s->entry >= 0) {
-    r.number(s->entry);
+    r.number(static_cast<unsigned>(s->entry));
   } else {
     r.put("-");
   }

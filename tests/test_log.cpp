@@ -3,10 +3,9 @@
 // decision: its fields, and a log daemon that is missing or stuck, which must
 // cost nothing but the record.
 #include <gtest/gtest.h>
+#include <regex.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <regex>
 
 #include "gate.h"
 #include "gate_runner.h"
@@ -55,16 +54,22 @@ TEST(Log, MissingLogDirectoryChangesNoDecision) {
 
 // The header as syslog(3) writes it for the local socket: facility authpriv,
 // notice (85) for an allowed command and warning (84) for a refused one.
-const std::regex kHeader(R"(<(8[45])>[A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} corvexin_check\[[0-9]+\]: )");
+const char kHeader[] =
+    "^<(8[45])>[A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} corvexin_check\\[[0-9]+\\]: ";
 
 // The one record a run sent: its priority and its message.
 std::pair<std::string, std::string> only_record(const SyslogSocket& socket) {
   const std::vector<std::string> records = socket.records();
   if (records.size() != 1) return {"records: " + std::to_string(records.size()), ""};
-  std::smatch header;
-  if (!std::regex_search(records[0], header, kHeader, std::regex_constants::match_continuous))
-    return {"no header", records[0]};
-  return {header[1], header.suffix()};
+  regex_t header;
+  regmatch_t match[2];
+  if (regcomp(&header, kHeader, REG_EXTENDED) != 0) return {"bad header pattern", ""};
+  const bool found = regexec(&header, records[0].c_str(), 2, match, 0) == 0;
+  regfree(&header);
+  if (!found) return {"no header", records[0]};
+  const auto at = [&](regoff_t offset) { return static_cast<size_t>(offset); };
+  return {records[0].substr(at(match[1].rm_so), at(match[1].rm_eo - match[1].rm_so)),
+          records[0].substr(at(match[0].rm_eo))};
 }
 
 TEST(SystemLog, RecordsEachDecisionFromItsRecord) {
