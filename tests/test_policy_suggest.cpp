@@ -7,6 +7,7 @@
 #include <json/writer.h>
 
 #include "gate_runner.h"
+#include "policy_json.h"
 #include "role_service.h"
 
 namespace {
@@ -100,6 +101,17 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
       EXPECT_EQ(refused.status, 1) << other << "\n" << refused.out;
     }
   }
+
+  // A command that an entry of the installed policy matches already was
+  // refused by its role check: no second entry for it.
+  box.policy(policy_text(kRefusingSection, 0,
+                         section(1, R"([{"pattern": "^systemctl restart \\(nginx\\|ssh\\)$",
+                                         "role_right": {"5": 3}}])")));
+  const RunResult known = policy_tool(box, {"suggest", "--json"});
+  EXPECT_EQ(parsed(known.out).size(), suggested.size() - 1) << known.out;
+  EXPECT_NE(known.err.find("is matched by $.ui_section.white_cmd_list[0] of /etc/cmd_check.json already"),
+            std::string::npos)
+      << known.err;
 }
 
 TEST(PolicySuggest, UnreadableLogAndUsage) {

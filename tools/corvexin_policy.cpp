@@ -21,15 +21,15 @@ const char kUsage[] =
     "usage: corvexin_policy check [--json] [FILE]\n"
     "       corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
     "[--] COMMAND\n"
-    "       corvexin_policy suggest [--json] [--log FILE]\n"
+    "       corvexin_policy suggest [--json] [--log FILE] [--policy FILE]\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
     "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
     "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n"
-    "suggest  proposes a white-list entry for each command line refused in the gate's log FILE\n"
-    "         (default /var/varn/log/corvexin_check.log); exit status 0 an entry for each,\n"
-    "         1 warnings (command lines without one), 2 the log cannot be read.\n";
+    "suggest  proposes a white-list entry for each command line refused in the gate's log\n"
+    "         (default /var/varn/log/corvexin_check.log) that no entry of the policy matches;\n"
+    "         exit status 0 no warning, 1 warnings, 2 the log cannot be read.\n";
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "corvexin_policy: %s\n", problem);
@@ -95,22 +95,26 @@ int explain_main(int argc, char** argv) {
 }
 
 int suggest_main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"json", no_argument, nullptr, 'j'}, {"log", required_argument, nullptr, 'l'}, {}};
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"log", required_argument, nullptr, 'l'},
+                                    {"policy", required_argument, nullptr, 'p'},
+                                    {}};
   bool json = false;
-  std::string log = kLogPath;
+  std::string log = kLogPath, policy = kPolicyPath;
   std::string problem;
   for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
     if (c == 'j') {
       json = true;
     } else if (c == 'l') {
       log = optarg;
+    } else if (c == 'p') {
+      policy = optarg;
     } else {
       return usage(problem.c_str());
     }
   }
   if (optind < argc) return usage("suggest takes no operand; name the log with --log");
-  return suggest_command(log, json);
+  return suggest_command(log, policy, json);
 }
 
 }  // namespace

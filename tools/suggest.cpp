@@ -31,9 +31,12 @@ constexpr int kPlaceholderLevel = INT_MAX;
 
 struct Refused {
   std::string logged;  // the command line as the log has it
-  size_t offset;       // where in the log it was first refused
-  unsigned count;
-  std::string code, why;  // why no entry is suggested; empty when one is
+  size_t offset = 0;   // where in the log it was first refused
+  unsigned count = 0;
+  // Why no entry is suggested (code empty when one is): a warning, or a note
+  // when the policy has an entry for the command already.
+  Severity severity = Severity::kWarning;
+  std::string code, why;
 };
 
 std::string read_log(const std::string& path, std::string* problem) {
@@ -106,11 +109,43 @@ void judge(Refused& r) {
     std::string listed;
     for (char m : metachars) listed += std::string(listed.empty() ? "" : ", ") + "\"" + m + "\"";
     r.code = "shell-metachar";
-    r.why = "holds the shell metacharacters " + listed +
+    r.why = std::string("holds the shell ") +
+            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") + listed +
             ": the shell would run more than one simple command (a second command, a pipe, a "
             "substitution or a redirection); no entry suggested: write one by hand that spells "
             "out what may vary, or allow a script that does the work";
   }
+}
+
+void ignore_message(const char*, int) {}
+void ignore_entry(const char*, unsigned, const std::string&, int) {}
+void no_lookup(const char*) {}
+const DecisionHooks kWithoutLookup = {ignore_message, ignore_entry, no_lookup};
+
+// The JSON path of the entry of a white-list section (check method 1) of the
+// policy that matches the command line already, as the gate's own
+// white_check finds it (without a role lookup); empty when there is none.
+// Such a command was refused by that entry's role check, or by a section
+// asked before, not for want of an entry.
+std::string matching_entry(const Json::Value& policy, const std::string& command) {
+  for (const char* name : kSectionNames) {
+    decision = Decision();
+    decision.count = 1;
+    decision.sections[0].name = name;
+    const Json::Value& section = policy[name];
+    try {
+      if (!section.isObject() || read_section_numbers(section).method != kMethodWhiteList) continue;
+      decision_hooks = &kWithoutLookup;
+      check_fun(command.c_str(), section, kDefaultCookie);
+    } catch (const std::exception&) {
+      // A value that ends a gate run: "check" tells; nothing matched here.
+    }
+    decision_hooks = nullptr;
+    const int entry = decision.sections[0].entry;
+    if (entry >= 0)
+      return index_path(member_path(member_path("$", name), "white_cmd_list"), static_cast<unsigned>(entry));
+  }
+  return std::string();
 }
 
 Json::Value entry_for(const std::string& command) {
@@ -133,7 +168,7 @@ std::string times(unsigned n) { return n == 1 ? "1 time" : std::to_string(n) + "
 
 }  // namespace
 
-int suggest_command(const std::string& path, bool json) {
+int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
   std::string problem;
   const std::string text = read_log(path, &problem);
   Report report(path, text);
@@ -141,6 +176,13 @@ int suggest_command(const std::string& path, bool json) {
     report.add_file(Severity::kError, "unreadable-log", path, "cannot be read: " + problem);
     report.print_text(json ? std::cerr : std::cout);
     return report.status();
+  }
+  Json::Value policy;
+  const bool compared = parse_policy_text(read_policy_text(policy_path.c_str()), policy, nullptr, nullptr) &&
+                        policy.isObject();
+  if (!compared) {
+    report.add_file(Severity::kNote, "policy-not-compared", policy_path,
+                    "does not load: the refused command lines are not compared with its entries");
   }
 
   // The log's lines, each with its offset; the gate ends every line with a
@@ -158,7 +200,11 @@ int suggest_command(const std::string& path, bool json) {
   for (size_t i = 0; i < lines.size();) {
     if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark && lines[i + 2].second.empty()) {
       const auto known = seen.emplace(lines[i].second, refused.size());
-      if (known.second) refused.push_back({lines[i].second, lines[i].first, 0, "", ""});
+      if (known.second) {
+        refused.emplace_back();
+        refused.back().logged = lines[i].second;
+        refused.back().offset = lines[i].first;
+      }
       ++refused[known.first->second].count;
       i += 3;
     } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark && lines[i + 1].second.empty()) {
@@ -176,6 +222,14 @@ int suggest_command(const std::string& path, bool json) {
   for (Refused& r : refused) {
     refusals += r.count;
     judge(r);
+    const std::string matched = compared && r.code.empty() ? matching_entry(policy, r.logged) : "";
+    if (!matched.empty()) {
+      r.severity = Severity::kNote;
+      r.code = "already-matched";
+      r.why = "is matched by " + matched + " of " + policy_path +
+              " already: it was refused by that entry's role check (or by a section asked "
+              "before), not for want of an entry; no entry suggested";
+    }
     size_t line = 0, column = 0;
     line_and_column(text, r.offset, &line, &column);
     if (!json) {
@@ -183,9 +237,12 @@ int suggest_command(const std::string& path, bool json) {
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      report.add_at(Severity::kWarning, r.code, r.offset,
+      report.add_at(r.severity, r.code, r.offset,
                     quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
-      if (!json) std::cout << "  warning: " << r.why << " [" << r.code << "]\n";
+      if (!json) {
+        std::cout << (r.severity == Severity::kNote ? "  note: " : "  warning: ") << r.why << " ["
+                  << r.code << "]\n";
+      }
       continue;
     }
     const Json::Value entry = entry_for(r.logged);
@@ -217,7 +274,8 @@ int suggest_command(const std::string& path, bool json) {
   std::cout << path << ": " << refusals << (refusals == 1 ? " refusal" : " refusals") << " of "
             << refused.size() << (refused.size() == 1 ? " command line, " : " command lines, ")
             << entries.size() << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
-            << report.count(Severity::kWarning) << " without\n";
+            << refused.size() - entries.size() << " without\n";
+  if (!compared) std::cout << policy_path << ": does not load; entries not compared with it\n";
   if (!entries.empty()) {
     std::cout << "Each entry demands a role check: put it in the white_cmd_list of a section "
                  "with \"check_method\": 1 and \"is_type_check\": 1, and replace its "
