@@ -2,21 +2,23 @@
 // command was allowed or refused, in the place every log tool reads. The log
 // file stays as it is; this is one datagram more, sent to the local log
 // daemon's socket and never waited for.
-#include <pwd.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "gate.h"
 
 namespace {
 
 constexpr char kLogSocket[] = "/dev/log";
+constexpr char kPasswdPath[] = "/etc/passwd";
 constexpr char kIdentity[] = "corvexin_check";
 // The facility authpriv, and the priorities of the two verdicts.
 constexpr int kAuthpriv = 10 << 3;
@@ -29,9 +31,9 @@ constexpr size_t kUserMax = 128;
 constexpr size_t kParentMax = 1024;
 constexpr size_t kCwdMax = 1024;
 constexpr size_t kCommandMax = kLoggedTextMax;
-// The header and the fields that are not text: "<85>Mmm dd hh:mm:ss
-// corvexin_check[PID]: refused: uid=N ppid=N section=scripts_section
-// method=N entry=N role_lookup=yes" and the keys of the texts.
+// The header and the fields that are not text: "<85>corvexin_check[PID]:
+// refused: uid=N ppid=N section=scripts_section method=N entry=N
+// role_lookup=yes" and the keys of the texts.
 constexpr size_t kFixedMax = 256;
 static_assert(kFixedMax + kLoginMax + kUserMax + kParentMax + kCwdMax + kCommandMax + 5 * 2 <
                   kAuditRecordSize,
@@ -113,12 +115,6 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
   r.put("<");
   r.number(static_cast<unsigned>(kAuthpriv + (allowed ? kNotice : kWarning)));
   r.put(">");
-  // The time as syslog(3) writes it, in the local zone ("Dec  7 09:05:01").
-  tm local{};
-  char stamp[32] = "";
-  if (localtime_r(&facts.when, &local) != nullptr) strftime(stamp, sizeof stamp, "%b %e %T", &local);
-  r.put(stamp);
-  r.put(" ");
   r.put(kIdentity);
   r.put("[");
   r.number(static_cast<unsigned>(facts.pid));
@@ -154,6 +150,62 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
 
 namespace {
 
+// Whether a line of the password file, "name:password:uid:...", is uid's;
+// its name then goes to name.
+bool account_of(const char* line, uid_t uid, char (&name)[kLoginMax + 1]) {
+  const char* end_of_name = strchr(line, ':');
+  const char* id = end_of_name != nullptr ? strchr(end_of_name + 1, ':') : nullptr;
+  if (id == nullptr) return false;
+  unsigned long long value = 0;
+  const char* p = ++id;
+  for (; *p >= '0' && *p <= '9' && value <= UINT32_MAX; ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
+  if (p == id || *p != ':' || value != uid) return false;
+  const size_t length = std::min(static_cast<size_t>(end_of_name - line), kLoginMax);
+  memcpy(name, line, length);
+  name[length] = '\0';
+  return true;
+}
+
+// The caller's name in the password file: the first line with its user id,
+// read here piece by piece without allocating. getpwuid would ask the name
+// service switch first (probing for nscd, reading nsswitch.conf), which
+// costs a run more than all the rest of the record; the gate's callers are
+// local system accounts, which the password file holds. Null when it has
+// none.
+const char* login_name(uid_t uid, char (&name)[kLoginMax + 1]) {
+  const int fd = open(kPasswdPath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  char buffer[4096];
+  size_t have = 0;
+  bool found = false, rest_of_long_line = false;
+  while (!found) {
+    const ssize_t n = read(fd, buffer + have, sizeof buffer - have - 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      buffer[have] = '\0';  // a last line without a newline
+      found = have > 0 && !rest_of_long_line && account_of(buffer, uid, name);
+      break;
+    }
+    have += static_cast<size_t>(n);
+    char* line = buffer;
+    for (char* end; !found && (end = static_cast<char*>(memchr(line, '\n', have - static_cast<size_t>(line - buffer)))) != nullptr;
+         line = end + 1) {
+      *end = '\0';
+      found = !rest_of_long_line && account_of(line, uid, name);
+      rest_of_long_line = false;
+    }
+    have -= static_cast<size_t>(line - buffer);
+    memmove(buffer, line, have);
+    // A line longer than the buffer is no account's: it is skipped.
+    if (have == sizeof buffer - 1) {
+      have = 0;
+      rest_of_long_line = true;
+    }
+  }
+  close(fd);
+  return found ? name : nullptr;
+}
+
 // One datagram to the log daemon, never waited for: the socket does not
 // block, and a daemon whose queue is full loses the record rather than hold
 // a root process. No daemon (no socket, or a socket nobody listens on) and
@@ -187,11 +239,10 @@ void send_datagram(const char* data, size_t size) {
 void send_audit_record(uid_t caller, const char* command) {
   if (syslog_records == 0) return;
   AuditFacts facts;
-  facts.when = time(nullptr);
   facts.pid = getpid();
   facts.uid = caller;
-  const passwd* account = getpwuid(caller);
-  facts.login = account != nullptr ? account->pw_name : nullptr;
+  char login[kLoginMax + 1];
+  facts.login = login_name(caller, login);
   facts.ppid = getppid();
   char parent[kProcNameSize + 1] = "";
   if (get_proc_name(facts.ppid, parent) == 0) facts.parent = parent;

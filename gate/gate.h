@@ -227,16 +227,16 @@ int check_right(int granted, int required);
 int check_role_right(Json::Value role_right);
 
 // audit.cpp: the system-log record of a decision, one datagram to the local
-// log daemon, in addition to the log file. audit_record writes it in the form
-// syslog(3) sends to the local socket, "<PRI>Mmm dd hh:mm:ss
-// corvexin_check[PID]: " and the message (the README and corvexin_check(8)
-// give its fields); the section, method, entry, role lookup and user come
-// from the decision's record d. Text from outside the gate is escaped as
-// loggable's quoted form and cut so that the record stays under
+// log daemon, in addition to the log file. audit_record writes it as
+// "<PRI>corvexin_check[PID]: " and the message (the README and
+// corvexin_check(8) give its fields), without a time stamp: the daemon
+// stamps the time it receives the record, and the local time would cost
+// every run the time zone's set-up. The section, method, entry, role lookup
+// and user come from the decision's record d. Text from outside the gate is
+// escaped as loggable's quoted form and cut so that the record stays under
 // kAuditRecordSize bytes. Null texts are written as "-".
 constexpr size_t kAuditRecordSize = 7168;
 struct AuditFacts {
-  time_t when = 0;
   int pid = 0;                   // the gate's
   uid_t uid = 0;                 // the caller's real uid
   const char* login = nullptr;   // its name in the password database, if there
