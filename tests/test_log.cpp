@@ -130,6 +130,27 @@ TEST(SystemLog, RecordsEachDecisionFromItsRecord) {
       << message;
 }
 
+// The caller's name is the first line of /etc/passwd with its user id; a
+// line too long to be an account's is passed over.
+TEST(SystemLog, NameFromThePasswordFile) {
+  Sandbox box;
+  box.policy(R"({"scripts_section": {"check_method": 0}})");
+  SyslogSocket socket(box);
+  const std::string long_line = "long:x:0:0:" + std::string(5000, 'g') + ":/:/bin/sh\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {long_line + "broken\n+::::::\nnine:x:9:0::/:/bin/sh\nop:x:00:0::/:/bin/sh\nroot:x:0:0::/root:/bin/sh\n",
+       " login=\"op\" "},
+      {"nine:x:9:0::/:/bin/sh\nlast:x:0:0::/:/bin/sh", " login=\"last\" "},
+      {"nine:x:9:0::/:/bin/sh\n", " login=- "},
+  };
+  for (const auto& [passwd, login] : cases) {
+    box.write("/etc/passwd", passwd);
+    box.gate({"true"});
+    const auto [priority, message] = only_record(socket);
+    EXPECT_NE(message.find(" uid=0" + login), std::string::npos) << message;
+  }
+}
+
 // Long texts are cut so that the record stays one datagram of a bounded size;
 // an escape is never split, and what is unknown is written as "-".
 TEST(SystemLog, RecordCutsLongTexts) {
