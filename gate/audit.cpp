@@ -1,5 +1,5 @@
-// The system-log record of a decision: when, by whom, from where and why a
-// command was allowed or refused, in the place every log tool reads. The log
+// The system-log record of a decision: by whom, from where and why a command
+// was allowed or refused, in the place every log tool reads. The log
 // file stays as it is; this is one datagram more, sent to the local log
 // daemon's socket and never waited for.
 #include <fcntl.h>
@@ -71,7 +71,8 @@ class Record {
     size_t n = loggable(value, escaped, true);
     char cut[32] = "";
     if (n > limit) {
-      const size_t mark = static_cast<size_t>(snprintf(cut, sizeof cut, "...[%zu bytes]", strlen(value)));
+      const size_t mark =
+          static_cast<size_t>(snprintf(cut, sizeof cut, "...[%zu bytes]", strlen(value)));
       n = limit - mark;
       // Every backslash starts an escape of four bytes, which stays whole.
       for (size_t back = 1; back < 4 && back <= n; ++back) {
@@ -158,7 +159,8 @@ bool account_of(const char* line, uid_t uid, char (&name)[kLoginMax + 1]) {
   if (id == nullptr) return false;
   unsigned long long value = 0;
   const char* p = ++id;
-  for (; *p >= '0' && *p <= '9' && value <= UINT32_MAX; ++p) value = value * 10 + static_cast<unsigned>(*p - '0');
+  for (; *p >= '0' && *p <= '9' && value <= UINT32_MAX; ++p)
+    value = value * 10 + static_cast<unsigned>(*p - '0');
   if (p == id || *p != ':' || value != uid) return false;
   const size_t length = std::min(static_cast<size_t>(end_of_name - line), kLoginMax);
   memcpy(name, line, length);
@@ -188,7 +190,9 @@ const char* login_name(uid_t uid, char (&name)[kLoginMax + 1]) {
     }
     have += static_cast<size_t>(n);
     char* line = buffer;
-    for (char* end; !found && (end = static_cast<char*>(memchr(line, '\n', have - static_cast<size_t>(line - buffer)))) != nullptr;
+    for (char* end;
+         !found && (end = static_cast<char*>(
+                        memchr(line, '\n', have - static_cast<size_t>(line - buffer)))) != nullptr;
          line = end + 1) {
       *end = '\0';
       found = !rest_of_long_line && account_of(line, uid, name);

@@ -237,9 +237,9 @@ int check_role_right(Json::Value role_right);
 // kAuditRecordSize bytes. Null texts are written as "-".
 constexpr size_t kAuditRecordSize = 7168;
 struct AuditFacts {
-  int pid = 0;                   // the gate's
-  uid_t uid = 0;                 // the caller's real uid
-  const char* login = nullptr;   // its name in the password database, if there
+  int pid = 0;                  // the gate's
+  uid_t uid = 0;                // the caller's real uid
+  const char* login = nullptr;  // its name in /etc/passwd, if there
   int ppid = 0;
   const char* parent = nullptr;  // the parent's command line, if readable
   const char* cwd = nullptr;     // the working directory, if known

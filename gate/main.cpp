@@ -145,7 +145,8 @@ int main(int argc, char* argv[]) {
   const char* command = argv[1];
   if (command == nullptr || (argc == 3 && argv[2] == nullptr)) return 1;
   if (!room)
-    return refuse_after_error(command, "the resource limits leave too little to decide", caller_uid);
+    return refuse_after_error(command, "the resource limits leave too little to decide",
+                              caller_uid);
 
   int verdict = 1;
   try {

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,7 +139,8 @@ namespace {
 sockaddr_un socket_address(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+  if (path.size() >= sizeof address.sun_path)
+    throw std::runtime_error("socket path too long: " + path);
   memcpy(address.sun_path, path.c_str(), path.size() + 1);
   return address;
 }
@@ -171,7 +172,8 @@ void SyslogSocket::fill() const {
   const sockaddr_un address = socket_address(path_);
   for (bool full = false; !full;) {
     const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sender < 0 || connect(sender, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (sender < 0 ||
+        connect(sender, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
       throw std::runtime_error("cannot connect to " + path_ + ": " + strerror(errno));
     // A sender's own buffer may run out first; the queue is full when a
     // fresh sender cannot put in a single datagram.

@@ -97,10 +97,11 @@ TEST(SystemLog, RecordsEachDecisionFromItsRecord) {
            {"pattern": "test_log", "role_right": {"5": 1}}])")),
        R"({"user": "bob", "group_value": {"5": 0}})", "echo ran", "84",
        "section=scripts_section method=3 entry=1 role_lookup=yes user=\"bob\""},
-      {"no entry matches", policy_text(kRefusingSection, 0, section(1, role_entries)), "", "date", "84",
-       "section=ui_section method=1 entry=- role_lookup=no user=-"},
+      {"no entry matches", policy_text(kRefusingSection, 0, section(1, role_entries)), "", "date",
+       "84", "section=ui_section method=1 entry=- role_lookup=no user=-"},
       {"the match alone allows, in the ui section",
-       policy_text(kRefusingSection, 1, section(1, R"([{"pattern": "^date$", "is_cookie_check": 0}])")),
+       policy_text(kRefusingSection, 1,
+                   section(1, R"([{"pattern": "^date$", "is_cookie_check": 0}])")),
        "", "date", "85", "section=ui_section method=1 entry=0 role_lookup=no user=-"},
       {"policy does not load", "{", "", "date", "84",
        "section=none method=- entry=- role_lookup=no user=-"},
@@ -125,8 +126,10 @@ TEST(SystemLog, RecordsEachDecisionFromItsRecord) {
   box.gate({command});
   EXPECT_EQ(box.log(), "x\" role_lookup=yes user=\"admin\\\\x0aid\ncheck failed, skip cmd\n\n");
   const auto [priority, message] = only_record(socket);
-  EXPECT_NE(message.find(" role_lookup=no user=- command=\"x\\x22 role_lookup=yes user=\\x22admin\\x5c\\x0aid\""),
-            std::string::npos)
+  EXPECT_NE(
+      message.find(
+          " role_lookup=no user=- command=\"x\\x22 role_lookup=yes user=\\x22admin\\x5c\\x0aid\""),
+      std::string::npos)
       << message;
 }
 
@@ -138,7 +141,8 @@ TEST(SystemLog, NameFromThePasswordFile) {
   SyslogSocket socket(box);
   const std::string long_line = "long:x:0:0:" + std::string(5000, 'g') + ":/:/bin/sh\n";
   const std::pair<std::string, std::string> cases[] = {
-      {long_line + "broken\n+::::::\nnine:x:9:0::/:/bin/sh\nop:x:00:0::/:/bin/sh\nroot:x:0:0::/root:/bin/sh\n",
+      {long_line + "broken\n+::::::\nnine:x:9:0::/:/bin/sh\n" +
+           "op:x:00:0::/:/bin/sh\nroot:x:0:0::/root:/bin/sh\n",
        " login=\"op\" "},
       {"nine:x:9:0::/:/bin/sh\nlast:x:0:0::/:/bin/sh", " login=\"last\" "},
       {"nine:x:9:0::/:/bin/sh\n", " login=- "},
@@ -169,7 +173,8 @@ TEST(SystemLog, RecordCutsLongTexts) {
   EXPECT_LT(n, kAuditRecordSize);
   std::string kept;
   while (kept.size() + 4 + 15 <= 1024) kept += "\\x22";
-  EXPECT_NE(record.find("refused: uid=4242 login=- ppid=7 parent=\"" + kept + "...[2000 bytes]\" cwd=- "
+  EXPECT_NE(record.find("refused: uid=4242 login=- ppid=7 parent=\"" + kept +
+                        "...[2000 bytes]\" cwd=- "
                         "section=none method=- entry=- role_lookup=no user=- command=\"" +
                         std::string(4096 - 15, 'c') + "...[5000 bytes]\""),
             std::string::npos)
@@ -196,7 +201,8 @@ TEST(SystemLog, NeverHoldsTheGate) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(socket.records(), std::vector<std::string>(queued, "filler"));
 
-  for (const char* policy : {R"({"syslog": 0})", R"({"syslog": false, "scripts_section": {"check_method": 2}})"}) {
+  for (const char* policy :
+       {R"({"syslog": 0})", R"({"syslog": false, "scripts_section": {"check_method": 2}})"}) {
     SCOPED_TRACE(policy);
     box.policy(policy);
     r = box.gate({"echo ran"});

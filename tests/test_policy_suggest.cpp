@@ -56,18 +56,19 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
   EXPECT_EQ(json.status, 1) << json.err;
   const Json::Value entries = parsed(json.out);
   ASSERT_EQ(entries.size(), suggested.size()) << json.out;
-  for (const auto& [command, code] : warned) EXPECT_NE(json.err.find("[" + code + "]"), std::string::npos) << json.err;
+  for (const auto& [command, code] : warned)
+    EXPECT_NE(json.err.find("[" + code + "]"), std::string::npos) << json.err;
   EXPECT_NE(json.err.find("[policy-not-loaded]"), std::string::npos) << json.err;
 
   const RunResult text = policy_tool(box, {"suggest"});
   EXPECT_EQ(text.status, 1);
-  for (const char* line : {
-           "refused 3 times (first at line 6): \"systemctl restart nginx\"\n"
-           "  {\"pattern\": \"^systemctl restart nginx$\", \"is_cookie_check\": 1, \"type\": 1, "
-           "\"role_right\": {\"1\": 2147483647}}\n",
-           "refused 1 time (first at line 21): \"echo a\\\\x0aid\"\n  warning: holds a control byte",
-           "refused 1 time (first at line 4): the policy did not load",
-           ": 9 refusals of 7 command lines, 4 entries suggested, 3 without\n"}) {
+  for (const char* line :
+       {"refused 3 times (first at line 6): \"systemctl restart nginx\"\n"
+        "  {\"pattern\": \"^systemctl restart nginx$\", \"is_cookie_check\": 1, \"type\": 1, "
+        "\"role_right\": {\"1\": 2147483647}}\n",
+        "refused 1 time (first at line 21): \"echo a\\\\x0aid\"\n  warning: holds a control byte",
+        "refused 1 time (first at line 4): the policy did not load",
+        ": 9 refusals of 7 command lines, 4 entries suggested, 3 without\n"}) {
     EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
   }
 
@@ -90,14 +91,16 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
   for (size_t i = 0; i < suggested.size(); ++i) {
     const std::string& command = suggested[i];
     SCOPED_TRACE(command);
-    const RunResult allowed = policy_tool(box, {"explain", "--json", "--policy", "/etc/suggested.json", command});
+    const RunResult allowed =
+        policy_tool(box, {"explain", "--json", "--policy", "/etc/suggested.json", command});
     EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
     const Json::Value steps = parsed(allowed.out)["sections"][0]["steps"];
     ASSERT_GT(steps.size(), i);
     EXPECT_EQ(steps[static_cast<Json::ArrayIndex>(i)]["result"], "match") << allowed.out;
     for (const std::string& other : {command + "; id", "x" + command, command.substr(1),
                                      command.substr(0, command.size() - 1), command + "\n"}) {
-      const RunResult refused = policy_tool(box, {"explain", "--policy", "/etc/suggested.json", "--", other});
+      const RunResult refused =
+          policy_tool(box, {"explain", "--policy", "/etc/suggested.json", "--", other});
       EXPECT_EQ(refused.status, 1) << other << "\n" << refused.out;
     }
   }
@@ -109,8 +112,9 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
                                          "role_right": {"5": 3}}])")));
   const RunResult known = policy_tool(box, {"suggest", "--json"});
   EXPECT_EQ(parsed(known.out).size(), suggested.size() - 1) << known.out;
-  EXPECT_NE(known.err.find("is matched by $.ui_section.white_cmd_list[0] of /etc/cmd_check.json already"),
-            std::string::npos)
+  EXPECT_NE(
+      known.err.find("is matched by $.ui_section.white_cmd_list[0] of /etc/cmd_check.json already"),
+      std::string::npos)
       << known.err;
 }
 
@@ -118,8 +122,9 @@ TEST(PolicySuggest, UnreadableLogAndUsage) {
   Sandbox box;
   const RunResult missing = policy_tool(box, {"suggest"});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.out.find("/var/varn/log/corvexin_check.log: error: cannot be read: No such file"),
-            std::string::npos)
+  EXPECT_NE(
+      missing.out.find("/var/varn/log/corvexin_check.log: error: cannot be read: No such file"),
+      std::string::npos)
       << missing.out;
   EXPECT_EQ(policy_tool(box, {"suggest", "extra"}).status, 2);
   EXPECT_EQ(policy_tool(box, {"suggest", "--log"}).status, 2);

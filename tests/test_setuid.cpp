@@ -368,7 +368,8 @@ TEST_P(SetuidGate, SystemLogNamesTheRealCaller) {
   EXPECT_EQ(as_caller("echo ran").out, "ran\n");
   box_.policy(kRefuseBoth);
   EXPECT_EQ(as_caller("echo ran").status, 1);
-  const std::string caller = GetParam() == 33 ? " uid=33 login=\"www-data\" " : " uid=65534 login=\"nobody\" ";
+  const std::string caller =
+      GetParam() == 33 ? " uid=33 login=\"www-data\" " : " uid=65534 login=\"nobody\" ";
   const std::vector<std::string> records = socket.records();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_NE(records[0].find("]: allowed:" + caller), std::string::npos) << records[0];

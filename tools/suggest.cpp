@@ -78,7 +78,8 @@ bool cut_in_log(const std::string& logged, unsigned long long* whole) {
       logged.compare(logged.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
     return false;
   const std::string digits = logged.substr(mark + 4, logged.size() - kEnd.size() - mark - 4);
-  if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos)
+  if (digits.empty() || digits.size() > 19 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
     return false;
   *whole = strtoull(digits.c_str(), nullptr, 10);
   size_t bytes = 0;
@@ -143,7 +144,8 @@ std::string matching_entry(const Json::Value& policy, const std::string& command
     decision_hooks = nullptr;
     const int entry = decision.sections[0].entry;
     if (entry >= 0)
-      return index_path(member_path(member_path("$", name), "white_cmd_list"), static_cast<unsigned>(entry));
+      return index_path(member_path(member_path("$", name), "white_cmd_list"),
+                        static_cast<unsigned>(entry));
   }
   return std::string();
 }
@@ -164,7 +166,9 @@ std::string entry_line(const Json::Value& entry) {
          std::to_string(kPlaceholderLevel) + "}}";
 }
 
-std::string times(unsigned n) { return n == 1 ? "1 time" : std::to_string(n) + " times"; }
+std::string times(unsigned n) {
+  return n == 1 ? "1 time" : std::to_string(n) + " times";
+}
 
 }  // namespace
 
@@ -178,8 +182,9 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     return report.status();
   }
   Json::Value policy;
-  const bool compared = parse_policy_text(read_policy_text(policy_path.c_str()), policy, nullptr, nullptr) &&
-                        policy.isObject();
+  const bool compared =
+      parse_policy_text(read_policy_text(policy_path.c_str()), policy, nullptr, nullptr) &&
+      policy.isObject();
   if (!compared) {
     report.add_file(Severity::kNote, "policy-not-compared", policy_path,
                     "does not load: the refused command lines are not compared with its entries");
@@ -198,7 +203,8 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   unsigned not_loaded = 0;
   size_t not_loaded_at = 0;
   for (size_t i = 0; i < lines.size();) {
-    if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark && lines[i + 2].second.empty()) {
+    if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark &&
+        lines[i + 2].second.empty()) {
       const auto known = seen.emplace(lines[i].second, refused.size());
       if (known.second) {
         refused.emplace_back();
@@ -207,7 +213,8 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
       }
       ++refused[known.first->second].count;
       i += 3;
-    } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark && lines[i + 1].second.empty()) {
+    } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark &&
+               lines[i + 1].second.empty()) {
       if (not_loaded++ == 0) not_loaded_at = lines[i].first;
       i += 2;
     } else {
