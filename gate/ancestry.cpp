@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,11 +13,34 @@ constexpr size_t kPathSize = 1024;
 // A stat record is a few hundred bytes; the name field is at most 64.
 constexpr size_t kStatSize = 4096;
 
-// Opens /proc/PID/NAME for reading.
-FILE* open_proc_file(int pid, const char* name) {
-  char path[kPathSize];
-  snprintf(path, sizeof path, "/proc/%d/%s", pid, name);
-  return fopen(path, "r");
+// Reads up to size bytes of /proc/PID/NAME into buffer and terminates them;
+// false when the file cannot be opened. Plain descriptor reads and a path put
+// together by hand: the system-log record of every run reads its parent's
+// command line, and stdio's and snprintf's machinery would cost the run more
+// than the reading itself.
+bool read_proc_file(int pid, const char* name, char* buffer, size_t size, size_t* length) {
+  char digits[16];
+  size_t start = sizeof digits;
+  unsigned value = static_cast<unsigned>(pid);
+  do digits[--start] = static_cast<char>('0' + value % 10);
+  while ((value /= 10) != 0);
+  char path[kPathSize] = "/proc/";
+  strncat(path, digits + start, sizeof digits - start);
+  strncat(path, "/", 2);
+  strncat(path, name, kPathSize - strlen(path) - 1);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t n = 0;
+  while (n < size) {
+    const ssize_t got = read(fd, buffer + n, size - n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    n += static_cast<size_t>(got);
+  }
+  close(fd);
+  buffer[n] = '\0';
+  *length = n;
+  return true;
 }
 
 // Reads the parent pid of pid from its stat record, -1 when the record cannot
@@ -25,15 +50,12 @@ FILE* open_proc_file(int pid, const char* name) {
 // the start would let a process that names itself, say, "a b 4242" send the
 // walk to a process of its choosing.
 int read_parent_pid(int pid) {
-  FILE* f = open_proc_file(pid, "stat");
-  if (f == nullptr) {
+  char record[kStatSize + 1];
+  size_t n = 0;
+  if (!read_proc_file(pid, "stat", record, kStatSize, &n)) {
     if (enable_log) printf("open /proc/pid/stat filed");
     return -1;
   }
-  char record[kStatSize + 1];
-  const size_t n = fread(record, 1, kStatSize, f);
-  fclose(f);
-  record[n] = '\0';
   const char* end_of_name = strrchr(record, ')');
   int parent = -1;
   if (end_of_name == nullptr || sscanf(end_of_name + 1, " %*s %d", &parent) != 1) return -1;
@@ -47,20 +69,17 @@ int read_parent_pid(int pid) {
 // kProcNameSize bytes. 0 when read (possibly empty), -1 when the process's
 // cmdline cannot be opened.
 int get_proc_name(int pid, char* buffer) {
-  FILE* f = open_proc_file(pid, "cmdline");
-  if (f == nullptr) {
+  size_t n = 0;
+  if (!read_proc_file(pid, "cmdline", buffer, kProcNameSize, &n)) {
     if (enable_log) puts("failed to open /proc/pid/cmdline");
     return -1;
   }
-  const size_t n = fread(buffer, 1, kProcNameSize, f);
-  buffer[n] = '\0';
   if (n > 0) {
     if (buffer[n - 1] == '\n') buffer[n - 1] = '\0';
     for (size_t i = 0; i + 1 < n; ++i) {
       if (buffer[i] == '\0') buffer[i] = ' ';
     }
   }
-  fclose(f);
   return 0;
 }
 

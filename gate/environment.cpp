@@ -1,4 +1,3 @@
-#include <pwd.h>
 #include <sys/auxv.h>
 
 #include <cstdlib>
@@ -46,8 +45,8 @@ bool safe_value(std::string_view name, std::string_view value) {
 }
 
 std::string root_home() {
-  const passwd* pw = getpwuid(0);
-  return pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/' ? pw->pw_dir : "/root";
+  char home[4096];
+  return account_field(0, kAccountHome, home) && home[0] == '/' ? home : "/root";
 }
 
 }  // namespace

@@ -60,14 +60,21 @@ constexpr size_t kLoggableSize = kLoggedTextMax * 4 + 32;
 int log_to_file(const char* message);
 int log_param(const char* message, int force);
 int log_text(const char* text, int force);
-size_t loggable(const char* text, char (&out)[kLoggableSize]);
+size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted = false);
 
 // policy.cpp: loads kPolicyPath (or another policy file, for the
-// administrator's tools) into root and sets enable_log from policy_log_switch.
+// administrator's tools) into root and sets enable_log from policy_log_switch
+// and syslog_records from policy_syslog_switch, converted in this order.
 // The gate uses only a policy file that root alone can change (trusted_only).
 int read_json_file();
 int read_policy_file(const char* path, bool trusted_only);
 int policy_log_switch(const Json::Value& policy);
+// The policy's "syslog" switch, read like "enable_log" (a signed integer, but
+// default 1): non-zero sends the system-log record of the run's decision
+// (audit.cpp). It stays 1 while no policy is loaded, so a run whose policy
+// does not load, or ends on its "syslog" member, is recorded.
+extern int syslog_records;
+int policy_syslog_switch(const Json::Value& policy);
 // The steps of loading, shared with the administrator's tools. The file's
 // bytes, read in one pass (empty when it cannot be opened or read, or, with
 // trusted_only, when policy_distrust finds a reason not to use it). Their
@@ -224,3 +231,39 @@ constexpr const char* kRightCategories[] = {"1", "2", "3", "4", "5"};
 int right_level(const Json::Value& rights, const char* category);
 int check_right(int granted, int required);
 int check_role_right(Json::Value role_right);
+
+// accounts.cpp: field field (kAccountName, kAccountHome) of uid's line in
+// the password file, cut to fit out's size; false when it has no such line.
+constexpr int kAccountName = 0;
+constexpr int kAccountHome = 5;
+bool account_field(uid_t uid, int field, char* out, size_t size);
+template <size_t N>
+bool account_field(uid_t uid, int field, char (&out)[N]) {
+  return account_field(uid, field, out, N);
+}
+
+// audit.cpp: the system-log record of a decision, one datagram to the local
+// log daemon, in addition to the log file. audit_record writes it as
+// "<PRI>corvexin_check[PID]: " and the message (the README and
+// corvexin_check(8) give its fields), without a time stamp: the daemon
+// stamps the time it receives the record, and the local time would cost
+// every run the time zone's set-up. The section, method, entry, role lookup
+// and user come from the decision's record d. Text from outside the gate is
+// escaped as loggable's quoted form and cut so that the record stays under
+// kAuditRecordSize bytes. Null texts are written as "-".
+constexpr size_t kAuditRecordSize = 7168;
+struct AuditFacts {
+  int pid = 0;                  // the gate's
+  uid_t uid = 0;                // the caller's real uid
+  const char* login = nullptr;  // its name in /etc/passwd, if there
+  int ppid = 0;
+  const char* parent = nullptr;  // the parent's command line, if readable
+  const char* cwd = nullptr;     // the working directory, if known
+  const char* command = "";
+};
+size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAuditRecordSize]);
+// Gathers the facts of this run (caller: the real uid taken before the gate
+// took root identity) and sends the record of decision, unless the policy's
+// "syslog" is 0. Never waits for the log daemon: when there is none, or it
+// does not keep up, the record is dropped without a word.
+void send_audit_record(uid_t caller, const char* command);

@@ -91,15 +91,18 @@ int log_param(const char* message, int force) {
 // first kLoggedTextMax bytes, with every control byte but TAB written as
 // "\xHH", so that it can neither end the line (and forge the next one) nor
 // drive the reader's terminal; a longer text ends in "...[N bytes]", N being
-// its whole length. Written into the caller's buffer, without allocating.
-size_t loggable(const char* text, char (&out)[kLoggableSize]) {
+// its whole length. quoted also writes '"' and '\' so, for a value between
+// double quotes: it then holds no quote to end the value early, and every
+// backslash in it starts an escape. Written into the caller's buffer, without
+// allocating.
+size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted) {
   static const char kHex[] = "0123456789abcdef";
   const size_t length = strlen(text);
   const size_t kept = length < kLoggedTextMax ? length : kLoggedTextMax;
   size_t n = 0;
   for (size_t i = 0; i < kept; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7f) {
+    if ((c < 0x20 && c != '\t') || c == 0x7f || (quoted && (c == '"' || c == '\\'))) {
       out[n++] = '\\';
       out[n++] = 'x';
       out[n++] = kHex[c >> 4];

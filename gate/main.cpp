@@ -110,12 +110,14 @@ void restore_limits(const CallerLimits& caller) {
 
 // A failure that escaped the decision (a policy value of a type that cannot be
 // converted, nesting too deep, memory exhausted), or limits that leave the
-// run too little to decide, is a refusal like any other. Nothing here
-// allocates.
-int refuse_after_error(const char* command, const char* what) {
+// run too little to decide, is a refusal like any other, and recorded as
+// one. Nothing here allocates but the password database's lookup of the
+// system-log record, which leaves out the name when it fails.
+int refuse_after_error(const char* command, const char* what, uid_t caller) {
   fprintf(stderr, "corvexin_check: %s\n", what);
   log_text(command, 1);
   log_param("check failed, skip cmd\n", 1);
+  send_audit_record(caller, command);
   puts("failed to pass the parameter check");
   return 1;
 }
@@ -123,6 +125,9 @@ int refuse_after_error(const char* command, const char* what) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Who started the gate, for the system-log record: taking root identity
+  // replaces the real uid too.
+  const uid_t caller_uid = getuid();
   close_inherited_descriptors();
   reset_signals();
   umask(022);
@@ -139,7 +144,9 @@ int main(int argc, char* argv[]) {
   }
   const char* command = argv[1];
   if (command == nullptr || (argc == 3 && argv[2] == nullptr)) return 1;
-  if (!room) return refuse_after_error(command, "the resource limits leave too little to decide");
+  if (!room)
+    return refuse_after_error(command, "the resource limits leave too little to decide",
+                              caller_uid);
 
   int verdict = 1;
   try {
@@ -151,10 +158,11 @@ int main(int argc, char* argv[]) {
                                                          : kDefaultCookie;
     verdict = check_parameters(command, cookie);
   } catch (const std::exception& e) {
-    return refuse_after_error(command, e.what());
+    return refuse_after_error(command, e.what(), caller_uid);
   } catch (...) {
-    return refuse_after_error(command, "unexpected error");
+    return refuse_after_error(command, "unexpected error", caller_uid);
   }
+  send_audit_record(caller_uid, command);
   if (verdict != 0) {
     puts("failed to pass the parameter check");
     return 1;

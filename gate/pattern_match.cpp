@@ -14,14 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// Bytes that may have a meaning of their own in basic syntax; every other
-// byte stands for itself ("+", "?", "|", "(", "{" and the others need a
-// backslash to become operators). NUL ends the pattern.
-bool special(char c) {
+bool special_in_pattern(char c) {
   return c == '\\' || c == '.' || c == '[' || c == '*' || c == '^' || c == '$' || c == '\0';
 }
+
+namespace {
 
 // A literal unit at p: a byte that is not special, or a special byte escaped
 // ("\." "\*" "\[" "\^" "\$" "\\"). Gives its length in the pattern and its
@@ -29,7 +26,7 @@ bool special(char c) {
 // engine: many are operators or GNU extensions ("\(" "\{" "\|" "\+" "\1" "\w"
 // "\<"), and a trailing "\" does not compile.
 size_t literal_unit(const char* p, char* byte) {
-  if (!special(p[0])) {
+  if (!special_in_pattern(p[0])) {
     *byte = p[0];
     return 1;
   }

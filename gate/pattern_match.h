@@ -3,6 +3,13 @@
 // syntax, no flags) would give.
 #pragma once
 
+// Whether a byte may have a meaning of its own in basic syntax: "\", ".",
+// "[", "*", "^", "$" (and NUL, which ends a pattern). A backslash before one
+// of the first six makes it stand for itself; every other byte stands for
+// itself as it is ("+", "?", "|", "(", "{" and the others need a backslash to
+// become operators).
+bool special_in_pattern(char c);
+
 // The result when no shortcut applies: the pattern goes to regcomp/regexec.
 constexpr int kNeedsRegex = -1;
 

@@ -18,6 +18,7 @@
 Json::Value root;
 Json::Value group_role;
 int enable_log = 0;
+int syslog_records = 1;
 
 namespace {
 
@@ -169,9 +170,12 @@ int read_policy_file(const char* path, bool trusted_only) {
     return 1;
   }
   enable_log = policy_log_switch(root);
+  syslog_records = policy_syslog_switch(root);
   return 0;
 }
 
 int policy_log_switch(const Json::Value& policy) { return policy.get("enable_log", 0).asInt(); }
+
+int policy_syslog_switch(const Json::Value& policy) { return policy.get("syslog", 1).asInt(); }
 
 int read_json_file() { return read_policy_file(kPolicyPath, true); }

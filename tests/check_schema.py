@@ -77,6 +77,7 @@ def main():
     expect("a white list", good, True)
     expect("null sections", {"scripts_section": None, "ui_section": None}, True)
     expect("enable_log true", {"enable_log": True}, True)
+    expect("syslog off", {"syslog": 0}, True)
     bad = {
         "misspelt method": {"scripts_section": {"check_methd": 1}},
         "misspelt list": {"scripts_section": {"check_method": 1, "white_cmd_lst": []}},
@@ -91,6 +92,7 @@ def main():
         "category six": {"scripts_section": {"white_cmd_list": [{"pattern": "^x$", "role_right": {"6": 1}}]}},
         "root as array": [],
         "unknown top-level member": {"enable_logs": 1},
+        "syslog as text": {"syslog": "off"},
     }
     for name, policy in bad.items():
         expect(name, policy, False)

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,7 +87,9 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 RunResult Sandbox::run(const std::vector<std::string>& argv, const std::string& input,
                        const std::vector<std::string>& env) const {
-  std::vector<std::string> full = {sandbox_script(), dir_};
+  std::vector<std::string> full = {sandbox_script()};
+  if (!syslog_.empty()) full.insert(full.end(), {"--syslog", syslog_});
+  full.push_back(dir_);
   full.insert(full.end(), argv.begin(), argv.end());
   std::vector<char*> args;
   for (auto& a : full) args.push_back(const_cast<char*>(a.c_str()));
@@ -128,4 +132,55 @@ RunResult Sandbox::gate(const std::vector<std::string>& args,
   std::vector<std::string> argv = {gate_binary()};
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv, "", env);
+}
+
+namespace {
+
+sockaddr_un socket_address(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path)
+    throw std::runtime_error("socket path too long: " + path);
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+}  // namespace
+
+SyslogSocket::SyslogSocket(Sandbox& box) : path_(box.dir() + "/syslog.sock") {
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const sockaddr_un address = socket_address(path_);
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    throw std::runtime_error("cannot bind " + path_ + ": " + strerror(errno));
+  box.syslog_socket(path_);
+}
+
+SyslogSocket::~SyslogSocket() {
+  close(fd_);
+  unlink(path_.c_str());
+}
+
+std::vector<std::string> SyslogSocket::records() const {
+  std::vector<std::string> records;
+  char buffer[65536];
+  for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
+    records.emplace_back(buffer, static_cast<size_t>(n));
+  return records;
+}
+
+void SyslogSocket::fill() const {
+  const sockaddr_un address = socket_address(path_);
+  for (bool full = false; !full;) {
+    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (sender < 0 ||
+        connect(sender, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("cannot connect to " + path_ + ": " + strerror(errno));
+    // A sender's own buffer may run out first; the queue is full when a
+    // fresh sender cannot put in a single datagram.
+    int sent = 0;
+    while (send(sender, "filler", 6, MSG_DONTWAIT) == 6) ++sent;
+    if (errno != EAGAIN) throw std::runtime_error("cannot fill " + path_ + ": " + strerror(errno));
+    full = sent == 0;
+    close(sender);
+  }
 }

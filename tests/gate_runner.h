@@ -37,9 +37,33 @@ class Sandbox {
                 const std::vector<std::string>& env = {}) const;
   // Runs the gate with the given arguments.
   RunResult gate(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const;
+  // The runs made from now on find this socket at /dev/log (see the sandbox
+  // script); without one, they find no /dev/log.
+  void syslog_socket(const std::string& path) { syslog_ = path; }
 
  private:
   std::string dir_;
+  std::string syslog_;
+};
+
+// A datagram socket of the test's own, bound in the sandbox's directory and
+// mounted at /dev/log for the sandbox's later runs: the gate's system-log
+// records arrive here.
+class SyslogSocket {
+ public:
+  explicit SyslogSocket(Sandbox& box);
+  ~SyslogSocket();
+  SyslogSocket(const SyslogSocket&) = delete;
+  SyslogSocket& operator=(const SyslogSocket&) = delete;
+  // The datagrams received since the last call, without waiting.
+  std::vector<std::string> records() const;
+  // Fills the socket's queue, as a log daemon that has stopped reading
+  // leaves it: until a new sender's first datagram no longer fits.
+  void fill() const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
 };
 
 // Path of the built gate, of the administrator's program and of the sandbox script.

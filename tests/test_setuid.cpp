@@ -361,6 +361,21 @@ TEST_P(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
   EXPECT_NE(box_.gate({"echo ran"}).out.find("'77319e99999' is not a number."), std::string::npos);
 }
 
+// The system-log record names the caller by its real uid, which taking root
+// identity replaces, and by its name in the password database.
+TEST_P(SetuidGate, SystemLogNamesTheRealCaller) {
+  SyslogSocket socket(box_);
+  EXPECT_EQ(as_caller("echo ran").out, "ran\n");
+  box_.policy(kRefuseBoth);
+  EXPECT_EQ(as_caller("echo ran").status, 1);
+  const std::string caller =
+      GetParam() == 33 ? " uid=33 login=\"www-data\" " : " uid=65534 login=\"nobody\" ";
+  const std::vector<std::string> records = socket.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_NE(records[0].find("]: allowed:" + caller), std::string::npos) << records[0];
+  EXPECT_NE(records[1].find("]: refused:" + caller), std::string::npos) << records[1];
+}
+
 TEST(RootCaller, KeepsItsEnvironment) {
   Sandbox box;
   box.policy(R"({"scripts_section": {"check_method": 0}})");

@@ -41,9 +41,15 @@ class PolicyChecker {
       return;
     }
     convert("$.enable_log", at(root, "enable_log"), [&] { (void)policy_log_switch(root); });
+    int syslog = 1;
+    convert("$.syslog", at(root, "syslog"), [&] { syslog = policy_syslog_switch(root); });
+    if (syslog == 0) {
+      r_.add(Severity::kNote, "no-syslog", "$.syslog", root["syslog"],
+             "is 0: the gate sends no system-log record of its decisions");
+    }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", {"enable_log", scripts, ui});
+    unknown_members(root, "$", {"enable_log", "syslog", scripts, ui});
     if (!section(root, scripts)) {
       section(root, ui);
     } else if (root.isMember(ui)) {

@@ -1,6 +1,7 @@
 // corvexin_policy: the administrator's companion of the command gate. It
-// checks a command policy, explains how the gate would decide a command and
-// tests a policy against a table of commands with their expected verdicts.
+// checks a command policy, explains how the gate would decide a command,
+// tests a policy against a table of commands with their expected verdicts,
+// and suggests white-list entries from the refusals in the gate's log.
 // It is never installed set-uid and never runs a command.
 #include <getopt.h>
 
@@ -11,6 +12,7 @@
 #include "check.h"
 #include "explain.h"
 #include "gate.h"
+#include "suggest.h"
 #include "test.h"
 
 namespace {
@@ -22,6 +24,7 @@ const char kUsage[] =
     "       corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
     "[--] COMMAND\n"
     "       corvexin_policy test [--json] [--coverage] POLICY CASES...\n"
+    "       corvexin_policy suggest [--json] [--log FILE] [--policy FILE]\n"
     "\n"
     "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
     "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
@@ -29,7 +32,10 @@ const char kUsage[] =
     "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n"
     "test     decides each case of the CASES files (JSON) under POLICY and compares the verdict\n"
     "         with the case's; --coverage counts the cases that matched each white-list entry;\n"
-    "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n";
+    "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n"
+    "suggest  proposes a white-list entry for each command line refused in the gate's log\n"
+    "         (default /var/varn/log/corvexin_check.log) that no entry of the policy matches;\n"
+    "         exit status 0 no warning, 1 warnings, 2 the log cannot be read.\n";
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "corvexin_policy: %s\n", problem);
@@ -109,6 +115,29 @@ int test_main(int argc, char** argv) {
   return test_command(options);
 }
 
+int suggest_main(int argc, char** argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"log", required_argument, nullptr, 'l'},
+                                    {"policy", required_argument, nullptr, 'p'},
+                                    {}};
+  bool json = false;
+  std::string log = kLogPath, policy = kPolicyPath;
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c == 'j') {
+      json = true;
+    } else if (c == 'l') {
+      log = optarg;
+    } else if (c == 'p') {
+      policy = optarg;
+    } else {
+      return usage(problem.c_str());
+    }
+  }
+  if (optind < argc) return usage("suggest takes no operand; name the log with --log");
+  return suggest_command(log, policy, json);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +151,7 @@ int main(int argc, char** argv) {
     if (action == "check") return check_main(argc - 1, argv + 1);
     if (action == "explain") return explain_main(argc - 1, argv + 1);
     if (action == "test") return test_main(argc - 1, argv + 1);
+    if (action == "suggest") return suggest_main(argc - 1, argv + 1);
   } catch (const std::exception& e) {
     fprintf(stderr, "corvexin_policy: %s\n", e.what());
     return kUsageError;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "gate.h"
+#include "pattern_match.h"
 
 namespace {
 
@@ -155,4 +156,21 @@ bool matches_everything(const std::string& pattern) {
     if (!matches(pattern, probe)) return false;
   }
   return true;
+}
+
+std::string shell_metachars_in(const std::string& text) {
+  std::string found;
+  for (const char* m = kShellMetachars; *m != '\0'; ++m) {
+    if (text.find(*m) != std::string::npos) found += *m;
+  }
+  return found;
+}
+
+std::string literal_pattern(const std::string& text) {
+  std::string pattern = "^";
+  for (char c : text) {
+    if (special_in_pattern(c)) pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "$";
 }

@@ -62,21 +62,21 @@ std::string counted(int n, const char* what) {
 }  // namespace
 
 // file:line:column: severity: path: message [code], as compilers write it.
-void Report::print_text() const {
+void Report::print_text(std::ostream& out) const {
   for (const auto& f : findings_) {
     std::string where = f.file;
     if (f.line > 0) where += ":" + std::to_string(f.line) + ":" + std::to_string(f.column);
-    std::cout << where << ": " << severity_name(f.severity) << ": ";
-    if (!f.path.empty()) std::cout << f.path << ": ";
-    std::cout << f.message << " [" << f.code << "]\n";
+    out << where << ": " << severity_name(f.severity) << ": ";
+    if (!f.path.empty()) out << f.path << ": ";
+    out << f.message << " [" << f.code << "]\n";
   }
   if (findings_.empty()) {
-    std::cout << file_ << ": no findings\n";
+    out << file_ << ": no findings\n";
   } else {
     const int notes = count(Severity::kNote);
-    std::cout << file_ << ": " << counted(count(Severity::kError), "error") << ", "
-              << counted(count(Severity::kWarning), "warning")
-              << (notes > 0 ? ", " + counted(notes, "note") : "") << "\n";
+    out << file_ << ": " << counted(count(Severity::kError), "error") << ", "
+        << counted(count(Severity::kWarning), "warning")
+        << (notes > 0 ? ", " + counted(notes, "note") : "") << "\n";
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <json/value.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ class Report {
   int count(Severity severity) const;
   // 0 no finding, 1 warnings only, 2 errors.
   int status() const;
-  void print_text() const;
+  void print_text(std::ostream& out = std::cout) const;
   void print_json() const;
   // What print_json prints.
   Json::Value json() const;

@@ -1,0 +1,198 @@
+// The system-log record of a decision: by whom, from where and why a command
+// was allowed or refused, in the place every log tool reads. The log
+// file stays as it is; this is one datagram more, sent to the local log
+// daemon's socket and never waited for.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "gate.h"
+
+namespace {
+
+constexpr char kLogSocket[] = "/dev/log";
+constexpr char kIdentity[] = "corvexin_check";
+// The facility authpriv, and the priorities of the two verdicts.
+constexpr int kAuthpriv = 10 << 3;
+constexpr int kNotice = 5;
+constexpr int kWarning = 4;
+
+// The most bytes each text keeps in the record, escaped, quotes not counted.
+constexpr size_t kLoginMax = 64;
+constexpr size_t kUserMax = 128;
+constexpr size_t kParentMax = 1024;
+constexpr size_t kCwdMax = 1024;
+constexpr size_t kCommandMax = kLoggedTextMax;
+// The header and the fields that are not text: "<85>corvexin_check[PID]:
+// refused: uid=N ppid=N section=scripts_section method=N entry=N
+// role_lookup=yes" and the keys of the texts.
+constexpr size_t kFixedMax = 256;
+static_assert(kFixedMax + kLoginMax + kUserMax + kParentMax + kCwdMax + kCommandMax + 5 * 2 <
+                  kAuditRecordSize,
+              "every record fits");
+
+// Appends to the caller's buffer; the budgets above keep every record inside it.
+class Record {
+ public:
+  explicit Record(char (&out)[kAuditRecordSize]) : out_(out) {}
+  void put(const char* text, size_t n) {
+    n = n < kAuditRecordSize - 1 - size_ ? n : kAuditRecordSize - 1 - size_;
+    memcpy(out_ + size_, text, n);
+    size_ += n;
+    out_[size_] = '\0';
+  }
+  void put(const char* text) { put(text, strlen(text)); }
+  // Without snprintf, which would cost more than the rest of the record.
+  void number(unsigned long long value) {
+    char digits[24];
+    size_t start = sizeof digits;
+    do digits[--start] = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    put(digits + start, sizeof digits - start);
+  }
+  // key="text", escaped by loggable's quoted form; a text longer than limit
+  // is cut there and ends in "...[N bytes]", N its whole length, as in the
+  // log. Null: key=-.
+  void text(const char* key, const char* value, size_t limit) {
+    put(key);
+    if (value == nullptr) {
+      put("=-");
+      return;
+    }
+    char escaped[kLoggableSize];
+    size_t n = loggable(value, escaped, true);
+    char cut[32] = "";
+    if (n > limit) {
+      const size_t mark =
+          static_cast<size_t>(snprintf(cut, sizeof cut, "...[%zu bytes]", strlen(value)));
+      n = limit - mark;
+      // Every backslash starts an escape of four bytes, which stays whole.
+      for (size_t back = 1; back < 4 && back <= n; ++back) {
+        if (escaped[n - back] == '\\') {
+          n -= back;
+          break;
+        }
+      }
+    }
+    put("=\"");
+    put(escaped, n);
+    put(cut);
+    put("\"");
+  }
+  size_t size() const { return size_; }
+
+ private:
+  char* out_;
+  size_t size_ = 0;
+};
+
+// The section whose record tells why: the one that allowed the command; for
+// a refusal, which every section asked made, the last one whose white list
+// matched (the command, or an ancestor's command line), or else the last one
+// asked. None when the policy did not load or the run ended on an error.
+const SectionDecision* deciding_section(const Decision& d) {
+  if (!d.loaded || d.verdict < 0 || d.count == 0) return nullptr;
+  if (d.verdict != 0) {
+    for (unsigned i = d.count; i-- > 0;) {
+      if (d.sections[i].entry >= 0) return &d.sections[i];
+    }
+  }
+  return &d.sections[d.count - 1];
+}
+
+}  // namespace
+
+size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAuditRecordSize]) {
+  Record r(out);
+  const bool allowed = d.verdict == 0;
+  r.put("<");
+  r.number(static_cast<unsigned>(kAuthpriv + (allowed ? kNotice : kWarning)));
+  r.put(">");
+  r.put(kIdentity);
+  r.put("[");
+  r.number(static_cast<unsigned>(facts.pid));
+  r.put("]: ");
+  r.put(allowed ? "allowed:" : "refused:");
+  r.put(" uid=");
+  r.number(facts.uid);
+  r.text(" login", facts.login, kLoginMax);
+  r.put(" ppid=");
+  r.number(static_cast<unsigned>(facts.ppid));
+  r.text(" parent", facts.parent, kParentMax);
+  r.text(" cwd", facts.cwd, kCwdMax);
+  const SectionDecision* s = deciding_section(d);
+  r.put(" section=");
+  r.put(s != nullptr ? s->name : "none");
+  r.put(" method=");
+  if (s != nullptr && s->read) {
+    r.number(s->method);
+  } else {
+    r.put("-");
+  }
+  r.put(" entry=");
+  if (s != nullptr && s->entry >= 0) {
+    r.number(static_cast<unsigned>(s->entry));
+  } else {
+    r.put("-");
+  }
+  r.put(s != nullptr && s->role_lookup ? " role_lookup=yes" : " role_lookup=no");
+  r.text(" user", s != nullptr && !s->user.empty() ? s->user.c_str() : nullptr, kUserMax);
+  r.text(" command", facts.command, kCommandMax);
+  return r.size();
+}
+
+namespace {
+
+// One datagram to the log daemon, never waited for: the socket does not
+// block, and a daemon whose queue is full loses the record rather than hold
+// a root process. No daemon (no socket, or a socket nobody listens on) and
+// a full queue are the usual reasons and pass without a word; anything else
+// says why on standard error.
+void send_datagram(const char* data, size_t size) {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int error = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, kLogSocket, sizeof kLogSocket);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      error = errno;
+    } else {
+      ssize_t n;
+      do n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      while (n < 0 && errno == EINTR);
+      if (n < 0) error = errno;
+    }
+    close(fd);
+  }
+  if (error != 0 && error != ENOENT && error != ECONNREFUSED && error != EAGAIN &&
+      error != EWOULDBLOCK && error != ENOBUFS) {
+    fprintf(stderr, "corvexin_check: %s: %s; no system-log record\n", kLogSocket, strerror(error));
+  }
+}
+
+}  // namespace
+
+void send_audit_record(uid_t caller, const char* command) {
+  if (syslog_records == 0) return;
+  AuditFacts facts;
+  facts.pid = getpid();
+  facts.uid = caller;
+  char login[kLoginMax + 1];
+  facts.login = account_field(caller, kAccountName, login) ? login : nullptr;
+  facts.ppid = getppid();
+  char parent[kProcNameSize + 1] = "";
+  if (get_proc_name(facts.ppid, parent) == 0) facts.parent = parent;
+  char cwd[4096];
+  facts.cwd = getcwd(cwd, sizeof cwd);
+  facts.command = command;
+  char record[kAuditRecordSize];
+  send_datagram(record, audit_record(decision, facts, record));
+}

@@ -1,0 +1,293 @@
+#include "suggest.h"
+
+#include <json/value.h>
+#include <json/writer.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <vector>
+
+#include "dry_run.h"
+#include "gate.h"
+#include "pattern.h"
+#include "report.h"
+
+namespace {
+
+// What the gate logs after a refused command line: this message, then the
+// empty line that its own final newline leaves. A policy that does not load
+// leaves the other message and no command line.
+constexpr char kRefusedMark[] = "check failed, skip cmd";
+constexpr char kNotLoadedMark[] = "load json failed, skip cmd";
+// The level that a suggested entry demands until the administrator puts in
+// the right category and level: no group holds it, so only the internal
+// administrator passes, and yet the entry is one that can grant.
+constexpr int kPlaceholderLevel = INT_MAX;
+
+struct Refused {
+  std::string logged;  // the command line as the log has it
+  size_t offset = 0;   // where in the log it was first refused
+  unsigned count = 0;
+  // Why no entry is suggested (code empty when one is): a warning, or a note
+  // when the policy has an entry for the command already.
+  Severity severity = Severity::kWarning;
+  std::string code, why;
+};
+
+std::string read_log(const std::string& path, std::string* problem) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    *problem = strerror(errno);
+    return text;
+  }
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+  if (ferror(f)) *problem = strerror(errno);
+  fclose(f);
+  return text;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Whether text[i] starts the log's escape of a control byte ("\x0a"), as
+// loggable writes it.
+bool control_escape(const std::string& text, size_t i) {
+  if (text.compare(i, 2, "\\x") != 0 || i + 4 > text.size()) return false;
+  const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
+  const int c = high * 16 + low;
+  return high >= 0 && low >= 0 && ((c < 0x20 && c != '\t') || c == 0x7f);
+}
+
+// Whether the logged text is the log's cut form of a longer command line:
+// its first kLoggedTextMax bytes, escaped, and "...[N bytes]" with N its
+// whole length. Sets *whole to N.
+bool cut_in_log(const std::string& logged, unsigned long long* whole) {
+  static const std::string kEnd = " bytes]";
+  const size_t mark = logged.rfind("...[");
+  if (mark == std::string::npos || logged.size() < mark + 4 + kEnd.size() ||
+      logged.compare(logged.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+    return false;
+  const std::string digits = logged.substr(mark + 4, logged.size() - kEnd.size() - mark - 4);
+  if (digits.empty() || digits.size() > 19 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *whole = strtoull(digits.c_str(), nullptr, 10);
+  size_t bytes = 0;
+  for (size_t i = 0; i < mark; ++bytes) i += control_escape(logged, i) ? 4 : 1;
+  return *whole > kLoggedTextMax && bytes == kLoggedTextMax;
+}
+
+// Why the refused command line can have no suggested entry, if it cannot.
+void judge(Refused& r) {
+  unsigned long long whole = 0;
+  std::string metachars;
+  const auto raw_control = [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b < 0x20 && b != '\t') || b == 0x7f;
+  };
+  bool control = std::any_of(r.logged.begin(), r.logged.end(), raw_control);
+  for (size_t i = 0; i < r.logged.size() && !control; ++i) control = control_escape(r.logged, i);
+  if (cut_in_log(r.logged, &whole)) {
+    r.code = "cut-in-log";
+    r.why = "is cut in the log, which keeps only the first " + std::to_string(kLoggedTextMax) +
+            " of its " + std::to_string(whole) + " bytes: no entry suggested";
+  } else if (control) {
+    r.code = "control-byte";
+    r.why =
+        "holds a control byte, which the log writes as \\xHH (or that very text, which the log "
+        "cannot tell apart from it): no entry suggested";
+  } else if (!(metachars = shell_metachars_in(r.logged)).empty()) {
+    std::string listed;
+    for (char m : metachars) listed += std::string(listed.empty() ? "" : ", ") + "\"" + m + "\"";
+    r.code = "shell-metachar";
+    r.why = std::string("holds the shell ") +
+            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") + listed +
+            ": the shell would run more than one simple command (a second command, a pipe, a "
+            "substitution or a redirection); no entry suggested: write one by hand that spells "
+            "out what may vary, or allow a script that does the work";
+  }
+}
+
+// The JSON path of the white-list entry of the loaded policy that matches
+// the command line already, as the gate's own decision finds it (role checks
+// unanswered, no ancestors); empty when there is none. Such a command was
+// refused by that entry's role check, or by a section asked before, not for
+// want of an entry.
+std::string matching_entry(DryRun& dry, const std::string& command) {
+  dry.decide(command, kDefaultCookie);
+  for (unsigned i = 0; i < decision.count; ++i) {
+    const SectionDecision& s = decision.sections[i];
+    if (s.entry >= 0 && s.method == kMethodWhiteList)
+      return index_path(member_path(member_path("$", s.name), "white_cmd_list"),
+                        static_cast<unsigned>(s.entry));
+  }
+  return std::string();
+}
+
+Json::Value entry_for(const std::string& command) {
+  Json::Value entry(Json::objectValue);
+  entry["pattern"] = literal_pattern(command);
+  entry["is_cookie_check"] = 1;
+  entry["type"] = 1;
+  entry["role_right"]["1"] = kPlaceholderLevel;
+  return entry;
+}
+
+// One line, the members in the order in which a policy's writer reads them.
+std::string entry_line(const Json::Value& entry) {
+  return "{\"pattern\": " + quoted(entry["pattern"].asString()) +
+         ", \"is_cookie_check\": 1, \"type\": 1, \"role_right\": {\"1\": " +
+         std::to_string(kPlaceholderLevel) + "}}";
+}
+
+std::string times(unsigned n) {
+  return n == 1 ? "1 time" : std::to_string(n) + " times";
+}
+
+}  // namespace
+
+int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
+  std::string problem;
+  const std::string text = read_log(path, &problem);
+  Report report(path, text);
+  if (!problem.empty()) {
+    report.add_file(Severity::kError, "unreadable-log", path, "cannot be read: " + problem);
+    report.print_text(json ? std::cerr : std::cout);
+    return report.status();
+  }
+
+  // The log's lines, each with its offset; the gate ends every line with a
+  // newline.
+  std::vector<std::pair<size_t, std::string>> lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    lines.emplace_back(start, text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<Refused> refused;
+  std::map<std::string, size_t> seen;
+  unsigned not_loaded = 0;
+  size_t not_loaded_at = 0;
+  for (size_t i = 0; i < lines.size();) {
+    if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark &&
+        lines[i + 2].second.empty()) {
+      const auto known = seen.emplace(lines[i].second, refused.size());
+      if (known.second) {
+        refused.emplace_back();
+        refused.back().logged = lines[i].second;
+        refused.back().offset = lines[i].first;
+      }
+      ++refused[known.first->second].count;
+      i += 3;
+    } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark &&
+               lines[i + 1].second.empty()) {
+      if (not_loaded++ == 0) not_loaded_at = lines[i].first;
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  std::stable_sort(refused.begin(), refused.end(),
+                   [](const Refused& a, const Refused& b) { return a.count > b.count; });
+
+  // Compared with the policy's entries before anything is printed: while the
+  // dry run lives, standard output belongs to the gate's code.
+  std::vector<std::string> matches(refused.size());
+  bool compared = false;
+  {
+    DryRun dry;
+    dry.roles = DryRun::Roles::kNone;
+    const std::vector<std::string> no_ancestors;
+    dry.ancestors = &no_ancestors;
+    std::string error;
+    compared = dry.load(policy_path, false, &error) == DryRun::Load::kLoaded;
+    for (size_t i = 0; i < refused.size(); ++i) {
+      judge(refused[i]);
+      if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
+    }
+  }
+  if (!compared) {
+    report.add_file(Severity::kNote, "policy-not-compared", policy_path,
+                    "does not load: the refused command lines are not compared with its entries");
+  }
+
+  unsigned refusals = 0;
+  Json::Value entries(Json::arrayValue);
+  for (size_t i = 0; i < refused.size(); ++i) {
+    Refused& r = refused[i];
+    refusals += r.count;
+    const std::string& matched = matches[i];
+    if (!matched.empty()) {
+      r.severity = Severity::kNote;
+      r.code = "already-matched";
+      r.why = "is matched by " + matched + " of " + policy_path +
+              " already: it was refused by that entry's role check (or by a section asked "
+              "before), not for want of an entry; no entry suggested";
+    }
+    size_t line = 0, column = 0;
+    line_and_column(text, r.offset, &line, &column);
+    if (!json) {
+      std::cout << "refused " << times(r.count) << " (first at line " << line
+                << "): " << quoted(r.logged) << "\n";
+    }
+    if (!r.code.empty()) {
+      report.add_at(r.severity, r.code, r.offset,
+                    quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
+      if (!json) {
+        std::cout << (r.severity == Severity::kNote ? "  note: " : "  warning: ") << r.why << " ["
+                  << r.code << "]\n";
+      }
+      continue;
+    }
+    const Json::Value entry = entry_for(r.logged);
+    entries.append(entry);
+    if (!json) std::cout << "  " << entry_line(entry) << "\n";
+  }
+  if (not_loaded > 0) {
+    report.add_at(Severity::kNote, "policy-not-loaded", not_loaded_at,
+                  std::to_string(not_loaded) + (not_loaded == 1 ? " run was" : " runs were") +
+                      " refused because the policy did not load; the log holds no command line "
+                      "for them");
+  }
+
+  if (json) {
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "  ";
+    writer["emitUTF8"] = true;
+    std::cout << Json::writeString(writer, entries) << "\n";
+    if (report.count(Severity::kWarning) + report.count(Severity::kNote) > 0)
+      report.print_text(std::cerr);
+    return report.status();
+  }
+  if (not_loaded > 0) {
+    size_t line = 0, column = 0;
+    line_and_column(text, not_loaded_at, &line, &column);
+    std::cout << "refused " << times(not_loaded) << " (first at line " << line
+              << "): the policy did not load, and the log holds no command line\n";
+  }
+  std::cout << path << ": " << refusals << (refusals == 1 ? " refusal" : " refusals") << " of "
+            << refused.size() << (refused.size() == 1 ? " command line, " : " command lines, ")
+            << entries.size() << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
+            << refused.size() - entries.size() << " without\n";
+  if (!compared) std::cout << policy_path << ": does not load; entries not compared with it\n";
+  if (!entries.empty()) {
+    std::cout << "Each entry demands a role check: put it in the white_cmd_list of a section "
+                 "with \"check_method\": 1 and \"is_type_check\": 1, and replace its "
+                 "placeholder \"role_right\" {\"1\": "
+              << kPlaceholderLevel
+              << "}, a level no group holds (until then only the internal administrator "
+                 "passes), with the category and the lowest level that the command needs.\n";
+  }
+  return report.status();
+}
