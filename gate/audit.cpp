@@ -150,38 +150,43 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
 
 namespace {
 
-// One datagram to the log daemon, never waited for: the socket does not
-// block, and a daemon whose queue is full loses the record rather than hold
-// a root process. No daemon (no socket, or a socket nobody listens on) and
-// a full queue are the usual reasons and pass without a word; anything else
-// says why on standard error.
-void send_datagram(const char* data, size_t size) {
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  int error = fd < 0 ? errno : 0;
-  if (fd >= 0) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, kLogSocket, sizeof kLogSocket);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      error = errno;
-    } else {
-      ssize_t n;
-      do n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-      while (n < 0 && errno == EINTR);
-      if (n < 0) error = errno;
-    }
-    close(fd);
-  }
-  if (error != 0 && error != ENOENT && error != ECONNREFUSED && error != EAGAIN &&
-      error != EWOULDBLOCK && error != ENOBUFS) {
+// The record goes to the log daemon as one datagram, never waited for: the
+// socket does not block, and a daemon whose queue is full loses the record
+// rather than hold a root process. No daemon (no socket, or a socket nobody
+// listens on) and a full queue are the usual reasons and pass without a word;
+// anything else says why on standard error.
+void report_unsent(int error) {
+  if (error != ENOENT && error != ECONNREFUSED && error != EAGAIN && error != EWOULDBLOCK &&
+      error != ENOBUFS) {
     fprintf(stderr, "corvexin_check: %s: %s; no system-log record\n", kLogSocket, strerror(error));
   }
+}
+
+// A socket connected to the log daemon's, or -1.
+int connect_to_daemon() {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    report_unsent(errno);
+    return -1;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, kLogSocket, sizeof kLogSocket);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    report_unsent(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
 
 void send_audit_record(uid_t caller, const char* command) {
   if (syslog_records == 0) return;
+  // Nothing is gathered for a record that has nowhere to go.
+  const int fd = connect_to_daemon();
+  if (fd < 0) return;
   AuditFacts facts;
   facts.pid = getpid();
   facts.uid = caller;
@@ -194,5 +199,10 @@ void send_audit_record(uid_t caller, const char* command) {
   facts.cwd = getcwd(cwd, sizeof cwd);
   facts.command = command;
   char record[kAuditRecordSize];
-  send_datagram(record, audit_record(decision, facts, record));
+  const size_t size = audit_record(decision, facts, record);
+  ssize_t n;
+  do n = send(fd, record, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) report_unsent(errno);
+  close(fd);
 }

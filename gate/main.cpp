@@ -76,34 +76,41 @@ constexpr rlim_t kFiles = 1024;
 
 struct CallerLimits {
   rlimit saved[kLimitCount];
-  bool known[kLimitCount];
+  bool changed[kLimitCount];  // lifted, so to be put back before the exec
 };
 
-// True when every limit leaves the run what it needs.
+// True when every limit leaves the run what it needs. A limit that is
+// already where it would be lifted to is left alone.
 bool raise_limits(CallerLimits& caller) {
   bool enough = true;
   for (size_t i = 0; i < kLimitCount; ++i) {
     const auto resource = kLimits[i].resource;
-    rlimit& old = caller.saved[i];
-    caller.known[i] = getrlimit(resource, &old) == 0;
-    if (!caller.known[i]) continue;
+    const rlimit& old = caller.saved[i];
+    caller.changed[i] = false;
+    if (getrlimit(resource, &caller.saved[i]) != 0) continue;
     rlimit raised{RLIM_INFINITY, RLIM_INFINITY};
     if (resource == RLIMIT_NOFILE)
       raised = {std::max(old.rlim_cur, kFiles), std::max(old.rlim_max, kFiles)};
-    // Without the privilege to lift a hard limit, the soft one goes up to it.
-    if (setrlimit(resource, &raised) != 0) {
-      raised = {old.rlim_max, old.rlim_max};
-      if (setrlimit(resource, &raised) != 0) {}
+    const rlimit to_hard{old.rlim_max, old.rlim_max};
+    rlim_t now = old.rlim_cur;
+    if (raised.rlim_cur == old.rlim_cur && raised.rlim_max == old.rlim_max) {
+      // nothing to lift
+    } else if (setrlimit(resource, &raised) == 0) {
+      caller.changed[i] = true;
+      now = raised.rlim_cur;
+    } else if (old.rlim_cur != old.rlim_max && setrlimit(resource, &to_hard) == 0) {
+      // Without the privilege to lift a hard limit, the soft one goes up to it.
+      caller.changed[i] = true;
+      now = old.rlim_max;
     }
-    rlimit now{};
-    enough = enough && getrlimit(resource, &now) == 0 && now.rlim_cur >= kLimits[i].needed;
+    enough = enough && now >= kLimits[i].needed;
   }
   return enough;
 }
 
 void restore_limits(const CallerLimits& caller) {
   for (size_t i = 0; i < kLimitCount; ++i) {
-    if (caller.known[i] && setrlimit(kLimits[i].resource, &caller.saved[i]) != 0)
+    if (caller.changed[i] && setrlimit(kLimits[i].resource, &caller.saved[i]) != 0)
       perror("corvexin_check: setrlimit");
   }
 }
