@@ -19,13 +19,10 @@ constexpr size_t kStatSize = 4096;
 // command line, and stdio's and snprintf's machinery would cost the run more
 // than the reading itself.
 bool read_proc_file(int pid, const char* name, char* buffer, size_t size, size_t* length) {
-  char digits[16];
-  size_t start = sizeof digits;
-  unsigned value = static_cast<unsigned>(pid);
-  do digits[--start] = static_cast<char>('0' + value % 10);
-  while ((value /= 10) != 0);
+  char digits[kDecimalSize];
+  const size_t pid_length = decimal(static_cast<unsigned>(pid), digits);
   char path[kPathSize] = "/proc/";
-  strncat(path, digits + start, sizeof digits - start);
+  strncat(path, digits, pid_length);
   strncat(path, "/", 2);
   strncat(path, name, kPathSize - strlen(path) - 1);
   const int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -49,13 +49,9 @@ class Record {
     out_[size_] = '\0';
   }
   void put(const char* text) { put(text, strlen(text)); }
-  // Without snprintf, which would cost more than the rest of the record.
   void number(unsigned long long value) {
-    char digits[24];
-    size_t start = sizeof digits;
-    do digits[--start] = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
-    put(digits + start, sizeof digits - start);
+    char digits[kDecimalSize];
+    put(digits, decimal(value, digits));
   }
   // key="text", escaped by loggable's quoted form; a text longer than limit
   // is cut there and ends in "...[N bytes]", N its whole length, as in the
@@ -68,11 +64,9 @@ class Record {
     }
     char escaped[kLoggableSize];
     size_t n = loggable(value, escaped, true);
-    char cut[32] = "";
+    char cut[kLengthMarkSize] = "";
     if (n > limit) {
-      const size_t mark =
-          static_cast<size_t>(snprintf(cut, sizeof cut, "...[%zu bytes]", strlen(value)));
-      n = limit - mark;
+      n = limit - length_mark(strlen(value), cut);
       // Every backslash starts an escape of four bytes, which stays whole.
       for (size_t back = 1; back < 4 && back <= n; ++back) {
         if (escaped[n - back] == '\\') {

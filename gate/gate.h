@@ -61,6 +61,18 @@ int log_to_file(const char* message);
 int log_param(const char* message, int force);
 int log_text(const char* text, int force);
 size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted = false);
+// The bytes that outside text may not carry as they are, in the log, in the
+// system-log record or in a request header: every control byte but TAB, and
+// DEL.
+inline bool control_byte(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; }
+// Small text pieces written without snprintf (whose machinery costs a run
+// more than what it writes): a number's decimal digits, and the mark
+// "...[N bytes]" that ends a text cut short, N its whole length. Each gives
+// the bytes written to out, which it terminates.
+constexpr size_t kDecimalSize = 21;
+constexpr size_t kLengthMarkSize = kDecimalSize + 10;
+size_t decimal(unsigned long long value, char (&out)[kDecimalSize]);
+size_t length_mark(size_t length, char (&out)[kLengthMarkSize]);
 
 // policy.cpp: loads kPolicyPath (or another policy file, for the
 // administrator's tools) into root and sets enable_log from policy_log_switch

@@ -102,7 +102,7 @@ size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted) {
   size_t n = 0;
   for (size_t i = 0; i < kept; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7f || (quoted && (c == '"' || c == '\\'))) {
+    if (control_byte(c) || (quoted && (c == '"' || c == '\\'))) {
       out[n++] = '\\';
       out[n++] = 'x';
       out[n++] = kHex[c >> 4];
@@ -111,9 +111,34 @@ size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted) {
       out[n++] = static_cast<char>(c);
     }
   }
-  if (kept < length) n += static_cast<size_t>(snprintf(out + n, kLoggableSize - n, "...[%zu bytes]", length));
+  out[n] = '\0';
+  if (kept < length) {
+    char mark[kLengthMarkSize];
+    const size_t m = length_mark(length, mark);
+    memcpy(out + n, mark, m + 1);
+    n += m;
+  }
+  return n;
+}
+
+size_t decimal(unsigned long long value, char (&out)[kDecimalSize]) {
+  char digits[kDecimalSize];
+  size_t start = sizeof digits;
+  do digits[--start] = static_cast<char>('0' + value % 10);
+  while ((value /= 10) != 0);
+  const size_t n = sizeof digits - start;
+  memcpy(out, digits + start, n);
   out[n] = '\0';
   return n;
+}
+
+size_t length_mark(size_t length, char (&out)[kLengthMarkSize]) {
+  char digits[kDecimalSize];
+  const size_t n = decimal(length, digits);
+  memcpy(out, "...[", 4);
+  memcpy(out + 4, digits, n);
+  memcpy(out + 4 + n, " bytes]", 8);
+  return n + 11;
 }
 
 int log_text(const char* text, int force) {

@@ -77,7 +77,7 @@ const CurlApi* curl_api(std::string* error) {
 // the caller add header lines of its own to the request.
 bool header_safe(const char* text) {
   for (auto* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-    if ((*p < 0x20 && *p != '\t') || *p == 0x7f) return false;
+    if (control_byte(*p)) return false;
   }
   return true;
 }

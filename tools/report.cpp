@@ -130,6 +130,10 @@ std::string index_path(const std::string& parent, unsigned index) {
   return parent + "[" + std::to_string(index) + "]";
 }
 
+std::string entry_path(const std::string& section, unsigned index) {
+  return index_path(member_path(member_path("$", section), "white_cmd_list"), index);
+}
+
 std::string type_name(const Json::Value& value) {
   // In the order of Json::ValueType.
   static const char* const kNames[] = {"null",     "a number",  "a number", "a number",

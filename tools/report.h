@@ -56,6 +56,8 @@ class Report {
 // "$.a.b[2]" style paths; names that are not plain words are quoted.
 std::string member_path(const std::string& parent, const std::string& name);
 std::string index_path(const std::string& parent, unsigned index);
+// "$.SECTION.white_cmd_list[INDEX]": a white-list entry of a policy section.
+std::string entry_path(const std::string& section, unsigned index);
 // "an array", "a string", ... for messages.
 std::string type_name(const Json::Value& value);
 // Text with control characters escaped, quoted: for patterns in messages.

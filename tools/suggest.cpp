@@ -66,7 +66,7 @@ bool control_escape(const std::string& text, size_t i) {
   if (text.compare(i, 2, "\\x") != 0 || i + 4 > text.size()) return false;
   const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
   const int c = high * 16 + low;
-  return high >= 0 && low >= 0 && ((c < 0x20 && c != '\t') || c == 0x7f);
+  return high >= 0 && low >= 0 && control_byte(static_cast<unsigned char>(c));
 }
 
 // Whether the logged text is the log's cut form of a longer command line:
@@ -92,11 +92,8 @@ bool cut_in_log(const std::string& logged, unsigned long long* whole) {
 void judge(Refused& r) {
   unsigned long long whole = 0;
   std::string metachars;
-  const auto raw_control = [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return (b < 0x20 && b != '\t') || b == 0x7f;
-  };
-  bool control = std::any_of(r.logged.begin(), r.logged.end(), raw_control);
+  bool control = std::any_of(r.logged.begin(), r.logged.end(),
+                             [](char c) { return control_byte(static_cast<unsigned char>(c)); });
   for (size_t i = 0; i < r.logged.size() && !control; ++i) control = control_escape(r.logged, i);
   if (cut_in_log(r.logged, &whole)) {
     r.code = "cut-in-log";
@@ -129,8 +126,7 @@ std::string matching_entry(DryRun& dry, const std::string& command) {
   for (unsigned i = 0; i < decision.count; ++i) {
     const SectionDecision& s = decision.sections[i];
     if (s.entry >= 0 && s.method == kMethodWhiteList)
-      return index_path(member_path(member_path("$", s.name), "white_cmd_list"),
-                        static_cast<unsigned>(s.entry));
+      return entry_path(s.name, static_cast<unsigned>(s.entry));
   }
   return std::string();
 }

@@ -124,10 +124,6 @@ void on_entry_tried(const char*, unsigned index, const std::string&, int result)
     matched.emplace(static_cast<unsigned>(&section_record() - decision.sections), index);
 }
 
-std::string entry_path(unsigned section, unsigned index) {
-  return index_path(member_path(member_path("$", kSectionNames[section]), "white_cmd_list"), index);
-}
-
 // How one section that was asked decided, from the decision's record.
 Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
                             const std::string& error) {
@@ -144,7 +140,7 @@ Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
   }
   if (record.entry < 0) return out;
   out["entry"] = record.entry;
-  out["path"] = entry_path(i, static_cast<unsigned>(record.entry));
+  out["path"] = entry_path(record.name, static_cast<unsigned>(record.entry));
   const Json::Value& policy = root;
   out["pattern"] = pattern_of(policy[record.name]["white_cmd_list"][record.entry]);
   if (record.method == kMethodAncestor) out["ancestor"] = record.ancestor;
@@ -352,7 +348,7 @@ int test_command(const TestOptions& options) {
       unsigned reached = 0;
       for (const auto& [key, pattern] : policy_entries()) {
         Json::Value& e = entries.append(Json::Value(Json::objectValue));
-        e["path"] = entry_path(key.first, key.second);
+        e["path"] = entry_path(kSectionNames[key.first], key.second);
         e["pattern"] = pattern;
         e["cases"] = counts[key];
         reached += counts[key] > 0;
