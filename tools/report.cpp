@@ -20,8 +20,8 @@ void Report::place(Finding& f, size_t offset) const {
 }
 
 void Report::add(Severity severity, const std::string& code, const std::string& path,
-                 const Json::Value& at, const std::string& message) {
-  Finding f{severity, code, path, file_, 0, 0, message};
+                 const Json::Value& at, const std::string& message, const std::string& example) {
+  Finding f{severity, code, path, file_, 0, 0, message, example};
   const ptrdiff_t offset = at.getOffsetStart();
   if (offset > 0 || (offset == 0 && at.getOffsetLimit() > 0)) place(f, static_cast<size_t>(offset));
   findings_.push_back(f);
@@ -29,14 +29,14 @@ void Report::add(Severity severity, const std::string& code, const std::string& 
 
 void Report::add_at(Severity severity, const std::string& code, size_t offset,
                     const std::string& message, const std::string& path) {
-  Finding f{severity, code, path, file_, 0, 0, message};
+  Finding f{severity, code, path, file_, 0, 0, message, ""};
   place(f, offset);
   findings_.push_back(f);
 }
 
 void Report::add_file(Severity severity, const std::string& code, const std::string& file,
                       const std::string& message) {
-  findings_.push_back({severity, code, "", file, 0, 0, message});
+  findings_.push_back({severity, code, "", file, 0, 0, message, ""});
 }
 
 int Report::count(Severity severity) const {
@@ -69,6 +69,7 @@ void Report::print_text(std::ostream& out) const {
     out << where << ": " << severity_name(f.severity) << ": ";
     if (!f.path.empty()) out << f.path << ": ";
     out << f.message << " [" << f.code << "]\n";
+    if (!f.example.empty()) out << "  for example: " << quoted(f.example) << "\n";
   }
   if (findings_.empty()) {
     out << file_ << ": no findings\n";
@@ -103,6 +104,7 @@ Json::Value Report::json() const {
       item["column"] = static_cast<Json::Int64>(f.column);
     }
     item["message"] = f.message;
+    if (!f.example.empty()) item["example"] = f.example;
     list.append(item);
   }
   return out;
