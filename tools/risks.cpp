@@ -195,7 +195,31 @@ struct TableRisk {
 // that run its program at all (a quick first test).
 struct ProgramRisks {
   Language runs = Language::none();
+  std::vector<const Rule*> rules;
+  bool built = false;
   std::vector<TableRisk> names, options, interactive, pagers;
+
+  // The languages of the rules, built when an entry first runs the program.
+  void build(const Shapes& s) {
+    if (built) return;
+    built = true;
+    for (const Rule* rule : rules) {
+      const Rule& r = *rule;
+      if (r.kind == "program" || r.kind == "runner") {
+        if (names.empty()) names.push_back({&r, runs, r.program});
+      } else if (r.kind == "option") {
+        options.push_back({&r, s.command_with(r.program, s.option_word(r.word)).minimal(),
+                           r.program + " " + r.word + " (" + r.what + ")"});
+      } else {
+        Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
+        if (!r.unless.empty()) {
+          l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
+        }
+        const std::string name = r.program + (r.word.empty() ? "" : " " + r.word);
+        (r.kind == "interactive" ? interactive : pagers).push_back({&r, l.minimal(), name});
+      }
+    }
+  }
 };
 
 struct Risks {
@@ -203,23 +227,10 @@ struct Risks {
   std::map<std::string, ProgramRisks> programs;
 
   Risks() {
-    const Shapes& s = shapes;
     for (const Rule& r : table().rules) {
       ProgramRisks& p = programs[r.program];
-      if (p.runs.is_empty()) p.runs = s.command(r.program).then(s.rest()).minimal();
-      if (r.kind == "program" || r.kind == "runner") {
-        if (p.names.empty()) p.names.push_back({&r, p.runs, r.program});
-      } else if (r.kind == "option") {
-        p.options.push_back({&r, s.command_with(r.program, s.option_word(r.word)).minimal(),
-                             r.program + " " + r.word + " (" + r.what + ")"});
-      } else {
-        Language l = r.word.empty() ? p.runs : s.command_with(r.program, Language::text(r.word));
-        if (!r.unless.empty()) {
-          l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
-        }
-        const std::string name = r.program + (r.word.empty() ? "" : " " + r.word);
-        (r.kind == "interactive" ? p.interactive : p.pagers).push_back({&r, l.minimal(), name});
-      }
+      if (p.rules.empty()) p.runs = shapes.command(r.program).then(shapes.rest()).minimal();
+      p.rules.push_back(&r);
     }
   }
 };
@@ -338,8 +349,11 @@ class EntryRisks {
     // The table's programs, options, interactive programs and pagers.
     std::vector<std::string> names, options, interactive, pagers;
     std::vector<Language> named, optioned, edits, pages;
-    for (const auto& [program, p] : t.programs) {
+    bool has_options = false;
+    for (auto& [program, p] : t.programs) {
       if (e_.both(p.runs).is_empty()) continue;
+      p.build(s);
+      has_options = has_options || !p.options.empty();
       for (const TableRisk& r : p.names) {
         if (spelled(pattern_, program)) continue;
         names.push_back(r.name);
@@ -387,10 +401,6 @@ class EntryRisks {
         "tail included, as a comment");
     // A warning where the program has options in the table: a file name can
     // become one of them.
-    bool has_options = false;
-    for (const auto& [program, p] : t.programs) {
-      has_options = has_options || (!p.options.empty() && !e_.both(p.runs).is_empty());
-    }
     add(&out, has_options ? Severity::kWarning : Severity::kNote, "glob",
         e_.both(s.unquoted_then("*?[").then(s.any())),
         std::string("admits \"*\", \"?\" or \"[\" outside quotes: the shell expands them to the "

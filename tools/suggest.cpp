@@ -17,6 +17,7 @@
 #include "gate.h"
 #include "pattern.h"
 #include "report.h"
+#include "risks.h"
 
 namespace {
 
@@ -249,6 +250,17 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     const Json::Value entry = entry_for(r.logged);
     entries.append(entry);
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
+    // What check would say of the entry, said here too.
+    const std::string pattern = entry["pattern"].asString();
+    for (const RiskFinding& f : pattern_risks(pattern)) {
+      std::string why = "the suggested " + quoted(pattern) + " " + f.message;
+      if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
+      report.add_at(f.severity, f.code, r.offset, why);
+      if (!json) {
+        std::cout << (f.severity == Severity::kNote ? "  note: " : "  warning: ") << why << " ["
+                  << f.code << "]\n";
+      }
+    }
   }
   if (not_loaded > 0) {
     report.add_at(Severity::kNote, "policy-not-loaded", not_loaded_at,
