@@ -53,9 +53,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies from the binaries; libcurl is loaded at run time by the
-# first role lookup, so it is named here.
+# first role lookup, so it is named here. libaugeas0 holds libfa, which
+# corvexin_policy links (named here too, as the package's own statement).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 | libcurl4t64, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 | libcurl4t64, libaugeas0, adduser")
 set(gate ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/corvexin_check)
 foreach(script postinst postrm)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/${script}.in ${PROJECT_BINARY_DIR}/debian/${script}
