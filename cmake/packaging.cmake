@@ -36,6 +36,19 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES ${PROJECT_SOURCE_DIR}/share/cmd_check.schema.json
   DESTINATION ${CMAKE_INSTALL_DATADIR}/corvexin)
 
+# The settings store's pkg-config file, written when it is installed, so
+# that it names the prefix of that install (cmake --install --prefix DIR).
+set(pc_template ${PROJECT_SOURCE_DIR}/cmake/corvexin_config.pc.in)
+set(pc_file ${PROJECT_BINARY_DIR}/pkgconfig/corvexin_config.pc)
+install(CODE "set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
+  set(includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(version \"${PROJECT_VERSION}\")
+  configure_file(\"${pc_template}\" \"${pc_file}\" @ONLY)
+  file(INSTALL \"${pc_file}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)"
+  COMPONENT corvexin_config)
+
 # One package with everything: `cpack -G DEB` in the build directory. The
 # archive records every file as root's, with the modes of the staged install
 # (the gate 4750); the maintainer scripts create the gate's group and give

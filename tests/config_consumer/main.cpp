@@ -2,7 +2,7 @@
 // line, as the appliance's other programs read it.
 #include <cstdio>
 
-#include "config_file.h"
+#include <corvexin/config_file.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
