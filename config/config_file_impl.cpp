@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -43,6 +44,27 @@ typename Map::mapped_type& entry(Map& map, std::string_view name) {
     it = map.emplace_hint(it, std::string(name), typename Map::mapped_type());
   }
   return it->second;
+}
+
+// True when the INI form of the store reads back as the store itself: the
+// reader takes as a section name only a non-empty run of name characters
+// right after the '[', as a key only the run of name characters that starts
+// a line (it may be empty), and ends every line at a line feed after taking
+// off one carriage return. So every section name is such a run, every key
+// is a run of name characters, possibly empty, and no value holds a line feed
+// or a carriage return. Blanks around a value need no care: the reader loses
+// the leading ones only.
+bool reads_back(const ConfigFileImpl::Sections& sections) {
+  const auto is_name = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), is_valid_letter);
+  };
+  for (const auto& [name, keys] : sections) {
+    if (name.empty() || !is_name(name)) return false;
+    for (const auto& [key, value] : keys) {
+      if (!is_name(key) || value.find_first_of("\r\n") != std::string::npos) return false;
+    }
+  }
+  return true;
 }
 
 void append_flat(const ConfigFileImpl::Section& section, std::string& out) {
@@ -212,6 +234,10 @@ std::string* ConfigFileImpl::Serialize() const {
 
 int ConfigFileImpl::dump_to_FILE(FILE* file) const {
   if (file == nullptr) return -1;
+  if (!reads_back(sections)) {
+    errno = EINVAL;
+    return -1;
+  }
   bool failed = false;
   for (const auto& [name, keys] : sections) {
     failed |= std::fprintf(file, "[%s]\n", name.c_str()) < 0;
@@ -226,6 +252,11 @@ int ConfigFileImpl::dump_to_FILE(FILE* file) const {
 }
 
 int ConfigFileImpl::dump(const char* path) const {
+  // Checked before the file is touched: a refused store leaves it as it was.
+  if (!reads_back(sections)) {
+    errno = EINVAL;
+    return -1;
+  }
   return corvexin_config::replace_file(path, [this](FILE* file) { return dump_to_FILE(file); });
 }
 

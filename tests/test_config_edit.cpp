@@ -34,10 +34,11 @@ std::string take(char* text) {
   return copy;
 }
 
-// The INI form, written through dump_to_FILE into a temporary stream.
-std::string ini_form(ConfigFile& config) {
+// The INI form, written through dump_to_FILE into a temporary stream, which
+// returns result.
+std::string ini_form(ConfigFile& config, int result = 0) {
   const std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);
-  EXPECT_EQ(config.dump_to_FILE(file.get()), 0);
+  EXPECT_EQ(config.dump_to_FILE(file.get()), result);
   std::rewind(file.get());
   std::string text;
   for (int c; (c = std::fgetc(file.get())) != EOF;) text += static_cast<char>(c);
@@ -85,13 +86,15 @@ TEST(ConfigEdit, TextForms) {
 }
 
 // Each case is a series of edits on a store read from "[s]\nk=v\n", and the
-// INI and flat forms it must end with.
+// INI and flat forms it must end with. dump_to_FILE refuses (-1) and writes
+// nothing when a name or value would read back as something else.
 TEST(ConfigEdit, Edits) {
   struct Case {
     const char* what;
     std::function<void(ConfigFile&)> edit;
     const char* ini;
     const char* flat;
+    int dumped = 0;
   };
   const std::vector<Case> cases = {
       {"new section", [](ConfigFile& c) { c.setparam("t", "a", "1"); }, "[s]\nk = v\n[t]\na = 1\n",
@@ -110,18 +113,21 @@ TEST(ConfigEdit, Edits) {
          c.setparam("s", "k", "again");
        },
        "[s]\nk = again\n", "k=again\n"},
-      {"any strings are written as they are",
-       [](ConfigFile& c) { c.setparam("a b", " k=", "x\ny"); }, "[a b]\n k= = x\ny\n[s]\nk = v\n",
-       " k==x\ny\nk=v\n"},
+      {"any strings are kept, but not written when they would not read back",
+       [](ConfigFile& c) { c.setparam("a b", " k=", "x\ny"); }, "", " k==x\ny\nk=v\n", -1},
+      {"an injected line in a value",
+       [](ConfigFile& c) { c.setparam("system", "hostname", "b\n[http]\nkelvo_web_server = 1"); },
+       "", "k=v\nhostname=b\n[http]\nkelvo_web_server = 1\n", -1},
+      {"an injected line in a key",
+       [](ConfigFile& c) { c.setparam("s", "x\n[http]\nkelvo_web_server", "1"); }, "",
+       "k=v\nx\n[http]\nkelvo_web_server=1\n", -1},
       {"unsigned byte-wise order",
        [](ConfigFile& c) {
          for (const char* name : {"\xC3\xA9", "z", "Z", "ab", "a", ""}) c.setparam(name, "k", "1");
          c.setparam("s", "\x80", "2");
          c.setparam("s", "K", "3");
        },
-       "[]\nk = 1\n[Z]\nk = 1\n[a]\nk = 1\n[ab]\nk = 1\n[s]\nK = 3\nk = v\n\x80 = 2\n[z]\nk = "
-       "1\n[\xC3\xA9]\nk = 1\n",
-       "k=1\nk=1\nk=1\nk=1\nK=3\nk=v\n\x80=2\nk=1\nk=1\n"},
+       "", "k=1\nk=1\nk=1\nk=1\nK=3\nk=v\n\x80=2\nk=1\nk=1\n", -1},
   };
   const Sandbox box;
   box.write("/s.ini", "[s]\nk=v\n");
@@ -129,8 +135,42 @@ TEST(ConfigEdit, Edits) {
     SCOPED_TRACE(c.what);
     ConfigFile config((box.dir() + "/s.ini").c_str());
     c.edit(config);
-    EXPECT_EQ(ini_form(config), c.ini);
+    EXPECT_EQ(ini_form(config, c.dumped), c.ini);
     EXPECT_EQ(take(config.Serialize()), c.flat);
+  }
+}
+
+// dump writes a store only when its names and values read back as
+// themselves, blanks before a value aside; otherwise the old file stays.
+TEST(ConfigEdit, DumpWritesOnlyWhatReadsBack) {
+  struct Case {
+    const char *section, *key, *value;
+    bool written;
+  } const cases[] = {
+      {"", "k", "v", false},     // an empty header is skipped
+      {"a]b", "k", "v", false},  // read as section "a"
+      {"s", "#k", "v", false},   // a comment
+      {"s", "[k]", "v", false},  // a header
+      {"s", "k k", "v", false},  // split at the blank
+      {"s", "k", "v\r", false},  // the reader takes off a last carriage return
+      {"s", "k", "a\rb", false},
+      {"s", "", "v", true},
+      {"A-z.0_9", "A-z.0_9", " \t= #;[x]\xC3\xA9 ", true},
+  };
+  const Sandbox box;
+  const std::string path = box.dir() + "/s.ini";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.section) + "/" + c.key + "/" + c.value);
+    box.write("/s.ini", "old");
+    ConfigFile config;
+    config.setparam(c.section, c.key, c.value);
+    EXPECT_EQ(config.dump(path.c_str()), c.written ? 0 : -1);
+    if (!c.written) {
+      EXPECT_EQ(read_file(path), "old");
+    } else {  // blanks before the value are lost
+      const char* value = c.value + std::strspn(c.value, " \t");
+      EXPECT_STREQ(ConfigFile(path.c_str()).getparam(c.section, c.key), value);
+    }
   }
 }
 
