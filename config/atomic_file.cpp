@@ -16,28 +16,68 @@ namespace corvexin_config {
 namespace {
 
 // The text written over the file at path after emptying it, as fopen's "w"
-// does: a write that fails half-way leaves the file short.
-int write_in_place(const char* path, const std::function<int(FILE*)>& write) {
-  FILE* file = std::fopen(path, "we");
-  if (file == nullptr) return -1;
+// does: a write that fails half-way leaves the file short. flags adds to the
+// open's flags.
+int write_in_place(const char* path, int flags, const std::function<int(FILE*)>& write) {
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | flags, 0666);
+  if (fd < 0) return -1;
+  FILE* file = ::fdopen(fd, "w");
+  if (file == nullptr) {
+    ::close(fd);
+    return -1;
+  }
   int result = write(file);
   if (std::fclose(file) != 0) result = -1;
   return result;
 }
 
+// The directory that holds the last name of path ("." for a bare name, "/"
+// for a name right under the root), and that name.
+void split(const std::string& path, std::string& dir, std::string& base) {
+  const size_t slash = path.rfind('/');
+  base = path.substr(slash + 1);  // npos + 1 is 0
+  dir = slash == std::string::npos ? "." : path.substr(0, std::max<size_t>(slash, 1));
+}
+
+// A directory where anyone may put a name and no one may remove another's,
+// as /tmp: sticky and writable by others.
+bool shared_directory(const struct stat& dir) {
+  return (dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+}
+
 // Follows path while it names a symbolic link, so that dump replaces the file
 // at the end of the chain and every link stays. A relative link counts from
 // the directory that holds it. A name that does not exist ends the chain: the
-// new file goes there. False on a loop or a link that cannot be read.
-bool follow_links(std::string& path) {
+// new file goes there. A link in a shared directory is followed only when it
+// belongs to the caller's effective user or to the directory's owner: the
+// kernel's rule for such links (fs.protected_symlinks), kept here whether the
+// kernel applies it or not, as this walk is made outside the kernel. shared
+// tells whether the name at the end lies in a shared directory. False on a
+// loop, a link that cannot be read, or one that is not followed (EACCES).
+bool follow_links(std::string& path, bool& shared) {
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    char link[PATH_MAX];
-    const ssize_t length = ::readlink(path.c_str(), link, sizeof link);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof link) return false;
-    const std::string to(link, static_cast<size_t>(length));
-    path = to[0] == '/' ? to : path.substr(0, path.rfind('/') + 1) + to;  // npos + 1 is 0
+    std::string dir, base;
+    split(path, dir, base);
+    shared = false;
+    const Descriptor directory{::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (directory.fd < 0) return true;  // no name there to follow
+    struct stat held;
+    if (::fstat(directory.fd, &held) != 0) return false;
+    shared = shared_directory(held);
+    // The link itself is opened, so that the owner checked and the text read
+    // are one link's, even when the name is given to another meanwhile.
+    const Descriptor name{::openat(directory.fd, base.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+    struct stat link;
+    if (name.fd < 0 || ::fstat(name.fd, &link) != 0 || !S_ISLNK(link.st_mode)) return true;
+    if (shared && link.st_uid != ::geteuid() && link.st_uid != held.st_uid) {
+      errno = EACCES;
+      return false;
+    }
+    char to[PATH_MAX];
+    const ssize_t length = ::readlinkat(name.fd, "", to, sizeof to);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof to) return false;
+    const std::string text(to, static_cast<size_t>(length));
+    path = text[0] == '/' ? text : path.substr(0, path.rfind('/') + 1) + text;  // npos + 1 is 0
   }
   errno = ELOOP;
   return false;
@@ -86,11 +126,8 @@ constexpr int kWriteInPlace = 1;
 // opened or written, target is no regular file or not writable by the
 // caller, or its owner or group can only be given by root.
 int replace(const std::string& target, const std::function<int(FILE*)>& write) {
-  const size_t slash = target.rfind('/');
-  const std::string base = target.substr(slash + 1);  // npos + 1 is 0
-  // The directory: "." for a bare name, "/" for a name right under the root.
-  const std::string dir =
-      slash == std::string::npos ? "." : target.substr(0, std::max<size_t>(slash, 1));
+  std::string dir, base;
+  split(target, dir, base);
   const Descriptor directory{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   if (directory.fd < 0 || base.empty()) return kWriteInPlace;
   struct stat old;
@@ -136,9 +173,14 @@ int replace(const std::string& target, const std::function<int(FILE*)>& write) {
 int replace_file(const char* path, const std::function<int(FILE*)>& write) {
   if (path == nullptr || *path == '\0') return -1;
   std::string target = path;
-  if (!follow_links(target)) return -1;
+  bool shared = false;
+  if (!follow_links(target, shared)) return -1;
   const int result = replace(target, write);
-  return result == kWriteInPlace ? write_in_place(path, write) : result;
+  if (result != kWriteInPlace) return result;
+  // In a shared directory anyone may have put a link under the name since it
+  // was looked at: the name itself is written there, never through a link.
+  return shared ? write_in_place(target.c_str(), O_NOFOLLOW, write)
+                : write_in_place(path, 0, write);
 }
 
 }  // namespace corvexin_config

@@ -54,6 +54,13 @@ class ConfigFile {
   // would end the key there, or take the line as a comment or a header; an
   // empty key is fine), or when a value holds a line feed or a carriage
   // return. Blanks before a value are not refused; reading drops them.
+  //
+  // Links as the kernel follows them: a symbolic link that sits in a sticky
+  // directory writable by others (as /tmp) is followed only when it belongs
+  // to the caller's effective user or to the directory's owner, whether the
+  // kernel's fs.protected_symlinks is on or not; otherwise dump writes
+  // nothing and returns -1 (errno EACCES). Where such a directory holds the
+  // file itself and dump writes in place, it never writes through a link.
   int dump(const char* path);
   int dump();
   int dump_to_FILE(FILE* file);

@@ -409,4 +409,51 @@ TEST(ConfigEdit, DumpInPlaceWhereNoReplacementCanBeMade) {
   }
 }
 
+// A link in a sticky directory that others may write is followed only when
+// it is the caller's or the directory owner's, as the kernel's
+// fs.protected_symlinks has it, whether that is on or not. Each such link is
+// reached through a link of root's in a plain directory.
+TEST(ConfigEdit, DumpFollowsOnlyTheLinksTheKernelWould) {
+  const uid_t nobody = 65534;
+  struct Case {
+    const char* what;
+    uid_t caller, dir_owner;
+    mode_t dir_mode;
+    uid_t link_owner;
+    bool followed;
+  } const cases[] = {
+      {"another user's link in a sticky directory", 0, 0, 01777, nobody, false},
+      {"the caller's own link there", 0, 0, 01777, 0, true},
+      {"the directory owner's link", 0, nobody, 01777, nobody, true},
+      {"the caller's own link, the caller not root", nobody, 0, 01777, nobody, true},
+      {"another user's link, the directory not sticky", 0, 0, 0777, nobody, true},
+      {"another user's link, the directory not writable by others", 0, 0, 01775, nobody, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Sandbox box;
+    const std::string dir = box.dir(), shared = dir + "/shared", target = dir + "/out/app.ini";
+    std::filesystem::create_directory(dir + "/out");
+    std::filesystem::create_directory(shared);
+    std::filesystem::create_symlink(target, shared + "/app.ini");
+    std::filesystem::create_symlink("shared/app.ini", dir + "/app.ini");
+    ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod((dir + "/out").c_str(), 0777) |
+                  chown(shared.c_str(), c.dir_owner, 0) | chmod(shared.c_str(), c.dir_mode) |
+                  lchown((shared + "/app.ini").c_str(), c.link_owner, 0),
+              0);
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setresuid(c.caller, c.caller, c.caller) != 0) _exit(3);
+      ConfigFile config;
+      config.setparam("s", "k", "v");
+      _exit(config.dump((dir + "/app.ini").c_str()) == 0 ? 0 : errno == EACCES ? 1 : 2);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), c.followed ? 0 : 1);
+    EXPECT_EQ(std::filesystem::exists(target), c.followed);
+  }
+}
+
 }  // namespace
