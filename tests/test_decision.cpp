@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "gate.h"
+#include "decision.h"
+#include "json_document.h"
+#include "policy.h"
 #include "gate_runner.h"
 
 namespace {
@@ -110,10 +112,10 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
 // process. The role lookup is replaced through the hook: the case supplies
 // the account role information, and no request is made.
 Json::Value role_answer;
-void keep_quiet(const char*, int) {}
-void ignore_entry(const char*, unsigned, const std::string&, int) {}
-void answer_role_lookup(const char*) { group_role = role_answer; }
-const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup, nullptr};
+void keep_quiet(void*, const char*, int) {}
+void ignore_entry(void*, const char*, unsigned, const std::string&, int) {}
+void answer_role_lookup(void*, const char*) { group_role = role_answer; }
+const DecisionHooks kAnswering = {nullptr, keep_quiet, ignore_entry, answer_role_lookup, nullptr};
 
 void decide_with_answer(const std::string& policy, const char* answer) {
   ASSERT_TRUE(parse_policy_text(policy, root, nullptr, nullptr));

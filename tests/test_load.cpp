@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "gate.h"
+#include "policy.h"
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "private_root.h"

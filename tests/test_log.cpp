@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "gate.h"
+#include "ancestry.h"
+#include "audit.h"
+#include "decision.h"
+#include "policy.h"
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "role_service.h"

@@ -11,7 +11,8 @@
 #include <set>
 #include <string>
 
-#include "gate.h"
+#include "policy.h"
+#include "role_lookup.h"
 #include "gate_runner.h"
 #include "private_root.h"
 #include "role_service.h"

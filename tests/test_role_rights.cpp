@@ -6,7 +6,9 @@
 #include <climits>
 #include <string>
 
-#include "gate.h"
+#include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 #include "private_root.h"
 #include "role_service.h"
 

@@ -10,7 +10,11 @@
 #include <set>
 
 #include "document.h"
-#include "gate.h"
+#include "decision.h"
+#include "json_document.h"
+#include "policy.h"
+#include "role_rights.h"
+#include "white_list.h"
 #include "pattern.h"
 #include "report.h"
 #include "trust.h"

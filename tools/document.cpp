@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "gate.h"
+#include "json_document.h"
 
 // jsoncpp's strict reader (CharReaderBuilder with "rejectDupKeys") stops at
 // the first repeated name of a document and tells it only as formatted text,

@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-DryRun* DryRun::current_ = nullptr;
+#include "policy.h"
+#include "role_lookup.h"
 
 DryRun::DryRun() {
-  current_ = this;
   fflush(stdout);
   saved_stdout_ = dup(1);
   dup2(2, 1);
@@ -20,12 +20,11 @@ DryRun::~DryRun() {
     close(saved_stdout_);
   }
   decision_hooks = nullptr;
-  current_ = nullptr;
 }
 
 DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::string* error) {
   try {
-    if (read_policy_file(path.c_str(), trusted_only) != 0) return Load::kNotLoaded;
+    if (read_policy_file(path.c_str(), trusted_only, false) != 0) return Load::kNotLoaded;
   } catch (const std::exception& e) {
     *error = e.what();
     return Load::kRunEnds;
@@ -36,9 +35,9 @@ DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::strin
 }
 
 std::string DryRun::decide(const std::string& command, const std::string& cookie) {
-  static const DecisionHooks kFromProc = {on_logged, on_entry_tried, on_role_lookup, nullptr};
-  static const DecisionHooks kGivenAncestors = {on_logged, on_entry_tried, on_role_lookup,
-                                                on_ancestor};
+  const DecisionHooks kFromProc = {this, on_logged, on_entry_tried, on_role_lookup, nullptr};
+  const DecisionHooks kGivenAncestors = {this, on_logged, on_entry_tried, on_role_lookup,
+                                         on_ancestor};
   unanswered[0] = unanswered[1] = false;
   answered = false;
   reply.clear();
@@ -70,21 +69,23 @@ const char* DryRun::section_result(unsigned i) const {
                                 : "refuses";
 }
 
-void DryRun::on_logged(const char* message, int) {
+void DryRun::on_logged(void* context, const char* message, int) {
+  DryRun* current_ = static_cast<DryRun*>(context);
   // The one message logged during a lookup is the service's reply.
   if (current_->in_lookup_) current_->reply = message;
 }
 
-void DryRun::on_entry_tried(const char* text, unsigned index, const std::string& pattern,
-                            int result) {
+void DryRun::on_entry_tried(void* context, const char* text, unsigned index,
+                            const std::string& pattern, int result) {
+  DryRun* current_ = static_cast<DryRun*>(context);
   if (current_->entry_tried != nullptr) current_->entry_tried(text, index, pattern, result);
 }
 
 // Replaces the gate's role lookup: the real one, watched; the role given, put
 // where a parsed reply would be; or none, which leaves group_role without a
 // user, as a lookup that fails would.
-void DryRun::on_role_lookup(const char* cookie) {
-  DryRun& run = *current_;
+void DryRun::on_role_lookup(void* context, const char* cookie) {
+  DryRun& run = *static_cast<DryRun*>(context);
   run.reply.clear();
   run.answered = run.roles != Roles::kNone;
   switch (run.roles) {
@@ -102,7 +103,8 @@ void DryRun::on_role_lookup(const char* cookie) {
   }
 }
 
-const char* DryRun::on_ancestor(unsigned generation) {
+const char* DryRun::on_ancestor(void* context, unsigned generation) {
+  DryRun* current_ = static_cast<DryRun*>(context);
   const std::vector<std::string>& lines = *current_->ancestors;
   return generation < lines.size() ? lines[generation].c_str() : nullptr;
 }

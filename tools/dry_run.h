@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gate.h"
+#include "decision.h"
 
 class DryRun {
  public:
@@ -65,12 +65,11 @@ class DryRun {
   const char* section_result(unsigned i) const;
 
  private:
-  static void on_logged(const char* message, int force);
-  static void on_entry_tried(const char* text, unsigned index, const std::string& pattern,
-                             int result);
-  static void on_role_lookup(const char* cookie);
-  static const char* on_ancestor(unsigned generation);
-  static DryRun* current_;
+  static void on_logged(void* context, const char* message, int force);
+  static void on_entry_tried(void* context, const char* text, unsigned index,
+                             const std::string& pattern, int result);
+  static void on_role_lookup(void* context, const char* cookie);
+  static const char* on_ancestor(void* context, unsigned generation);
 
   int saved_stdout_ = -1;
   int enable_log_ = 0;

@@ -5,7 +5,8 @@
 #include <iostream>
 
 #include "dry_run.h"
-#include "gate.h"
+#include "decision.h"
+#include "policy.h"
 #include "report.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "gate.h"
+#include "white_list.h"
 #include "pattern_match.h"
 
 namespace {

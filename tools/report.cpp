@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "gate.h"
+#include "json_document.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;

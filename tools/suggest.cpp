@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "dry_run.h"
-#include "gate.h"
+#include "decision.h"
+#include "json_document.h"
+#include "policy.h"
+#include "text.h"
 #include "pattern.h"
 #include "report.h"
 

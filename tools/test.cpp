@@ -10,7 +10,10 @@
 #include <set>
 
 #include "dry_run.h"
-#include "gate.h"
+#include "decision.h"
+#include "json_document.h"
+#include "policy.h"
+#include "white_list.h"
 #include "report.h"
 
 namespace {

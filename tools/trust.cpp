@@ -12,7 +12,8 @@
 #include <string>
 
 #include "config_file.h"
-#include "gate.h"
+#include "policy.h"
+#include "role_lookup.h"
 
 namespace {
 
