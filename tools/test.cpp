@@ -119,25 +119,17 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
 
 // A white-list entry of the policy: section index and entry index.
 using EntryKey = std::pair<unsigned, unsigned>;
-// The entries that matched while the current case was decided.
-std::set<EntryKey> matched;
-
-void on_entry_tried(const char*, unsigned index, const std::string&, int result) {
-  if (result == 0)
-    matched.emplace(static_cast<unsigned>(&section_record() - decision.sections), index);
-}
 
 // How one section that was asked decided, from the decision's record.
-Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
-                            const std::string& error) {
-  const SectionDecision& record = decision.sections[i];
+Json::Value section_outcome(unsigned i, const Case& c, const Outcome& outcome) {
+  const SectionDecision& record = outcome.record.sections[i];
   Json::Value out(Json::objectValue);
   out["section"] = record.name;
-  out["result"] = run.section_result(i);
-  if (record.result < 0) out["error"] = error;
+  out["result"] = outcome.section_result(i);
+  if (record.result < 0) out["error"] = outcome.error;
   if (!record.read) return out;
   out["method"] = record.method;
-  if (record.method != kMethodWhiteList && record.method != kMethodAncestor) return out;
+  if (!method_reads_white_list(record.method)) return out;
   if (record.method == kMethodAncestor) {
     out["ancestors_given"] = static_cast<Json::UInt>(c.ancestors.size());
   }
@@ -145,11 +137,11 @@ Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
   out["entry"] = record.entry;
   out["path"] = entry_path(record.name, static_cast<unsigned>(record.entry));
   const Json::Value& policy = root;
-  out["pattern"] = pattern_of(policy[record.name]["white_cmd_list"][record.entry]);
+  out["pattern"] = pattern_of(policy[record.name][kWhiteListMember][record.entry]);
   if (record.method == kMethodAncestor) out["ancestor"] = record.ancestor;
   if (record.rule != MatchRule::kRoleCheck) {
     out["allowed_by"] = record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0";
-  } else if (run.section_undecided(i)) {
+  } else if (outcome.section_undecided(i)) {
     out["role_check"] = "no role given";
   } else if (record.role_result >= 0) {
     out["role_check"] = record.role_result == 0 ? "passed" : "refused";
@@ -190,18 +182,12 @@ std::string section_text(const Json::Value& s) {
 
 // What the decision of a case that failed tells: the allowing section, or
 // every section asked.
-Json::Value decided_by(const Case& c, const DryRun& run, const std::string& error) {
+Json::Value decided_by(const Case& c, const Outcome& outcome) {
   Json::Value sections(Json::arrayValue);
-  const unsigned first = decision.verdict == 0 ? decision.count - 1 : 0;
-  for (unsigned i = first; i < decision.count; ++i)
-    sections.append(section_outcome(i, c, run, error));
+  const Decision& record = outcome.record;
+  const unsigned first = record.verdict == 0 ? record.count - 1 : 0;
+  for (unsigned i = first; i < record.count; ++i) sections.append(section_outcome(i, c, outcome));
   return sections;
-}
-
-const char* verdict_word(DryRun::Verdict v) {
-  return v == DryRun::Verdict::kAllowed   ? "allow"
-         : v == DryRun::Verdict::kRefused ? "refuse"
-                                          : "undecided";
 }
 
 // The entries of the loaded policy's white lists that a decision can reach:
@@ -210,16 +196,15 @@ std::map<EntryKey, std::string> policy_entries() {
   std::map<EntryKey, std::string> entries;
   const Json::Value& policy = root;
   if (!policy.isObject()) return entries;
-  for (unsigned i = 0; i < 2; ++i) {
+  for (unsigned i = 0; i < kSectionCount; ++i) {
     const Json::Value& s = policy[kSectionNames[i]];
     if (!s.isObject()) continue;
     try {
-      const unsigned method = read_section_numbers(s).method;
-      if (method != kMethodWhiteList && method != kMethodAncestor) continue;
+      if (!method_reads_white_list(read_section_numbers(s).method)) continue;
     } catch (const Json::Exception&) {
       continue;
     }
-    const Json::Value& list = s["white_cmd_list"];
+    const Json::Value& list = s[kWhiteListMember];
     if (!list.isArray()) continue;
     for (Json::ArrayIndex j = 0; j < list.size(); ++j) {
       std::string pattern;
@@ -313,26 +298,21 @@ int test_command(const TestOptions& options) {
     } else if (load == DryRun::Load::kRunEnds) {
       out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
     }
-    run.entry_tried = on_entry_tried;
     for (const Case& c : cases) {
-      DryRun::Verdict verdict = DryRun::Verdict::kRefused;
+      const char* verdict = "refuse";
       Json::Value sections(Json::arrayValue);
       if (load == DryRun::Load::kLoaded) {
-        run.roles = c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone;
-        run.role = c.role;
-        run.ancestors = &c.ancestors;
-        matched.clear();
-        error = run.decide(c.command, c.cookie);
-        verdict = run.verdict();
-        // A role check that ends the run leaves its match in the record alone.
-        for (unsigned i = 0; i < decision.count; ++i) {
-          if (decision.sections[i].entry >= 0)
-            matched.emplace(i, static_cast<unsigned>(decision.sections[i].entry));
-        }
+        const Outcome outcome =
+            run.decide(c.command, c.cookie, c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone,
+                       c.role, &c.ancestors);
+        verdict = outcome.verdict_word();
+        std::set<EntryKey> matched;
+        for (const EntryTried& e : outcome.tried)
+          if (e.result == 0) matched.emplace(e.section, e.index);
         for (const EntryKey& key : matched) ++counts[key];
-        sections = decided_by(c, run, error);
+        sections = decided_by(c, outcome);
       }
-      if (verdict_word(verdict) == c.expected) {
+      if (verdict == c.expected) {
         ++passed;
         continue;
       }
@@ -342,7 +322,7 @@ int test_command(const TestOptions& options) {
       if (!c.name.empty()) f["name"] = c.name;
       f["command"] = c.command;
       f["expected"] = c.expected;
-      f["actual"] = verdict_word(verdict);
+      f["actual"] = verdict;
       f["sections"] = sections;
     }
     if (options.coverage) {
