@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-// A note tells what a reviewer should know but need not change; it leaves
-// the exit status alone.
-enum class Severity { kNote, kWarning, kError };
+#include "findings.h"
+
 
 struct Finding {
   Severity severity;
@@ -29,13 +28,14 @@ class Report {
 
   // A finding about the value at a JSON path of the policy. at is the value
   // (or, for a missing member, its object) whose place in the file is given.
-  void add(Severity severity, const std::string& code, const std::string& path,
+  // Each takes the finding's severity from its class (findings.h).
+  void add(const std::string& code, const std::string& path,
            const Json::Value& at, const std::string& message);
   // A finding at a byte offset of the policy file, at a JSON path if known.
-  void add_at(Severity severity, const std::string& code, size_t offset,
+  void add_at(const std::string& code, size_t offset,
               const std::string& message, const std::string& path = "");
   // A finding about another file or directory.
-  void add_file(Severity severity, const std::string& code, const std::string& file,
+  void add_file(const std::string& code, const std::string& file,
                 const std::string& message);
 
   int count(Severity severity) const;

@@ -37,9 +37,7 @@ struct Refused {
   std::string logged;  // the command line as the log has it
   size_t offset = 0;   // where in the log it was first refused
   unsigned count = 0;
-  // Why no entry is suggested (code empty when one is): a warning, or a note
-  // when the policy has an entry for the command already.
-  Severity severity = Severity::kWarning;
+  // Why no entry is suggested (code empty when one is).
   std::string code, why;
 };
 
@@ -163,7 +161,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   const std::string text = read_log(path, &problem);
   Report report(path, text);
   if (!problem.empty()) {
-    report.add_file(Severity::kError, "unreadable-log", path, "cannot be read: " + problem);
+    report.add_file("unreadable-log", path, "cannot be read: " + problem);
     report.print_text(json ? std::cerr : std::cout);
     return report.status();
   }
@@ -211,7 +209,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
   }
   if (!compared) {
-    report.add_file(Severity::kNote, "policy-not-compared", policy_path,
+    report.add_file("policy-not-compared", policy_path,
                     "does not load: the refused command lines are not compared with its entries");
   }
 
@@ -222,7 +220,6 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     refusals += r.count;
     const std::string& matched = matches[i];
     if (!matched.empty()) {
-      r.severity = Severity::kNote;
       r.code = "already-matched";
       r.why = "is matched by " + matched + " of " + policy_path +
               " already: it was refused by that entry's role check (or by a section asked "
@@ -235,10 +232,10 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      report.add_at(r.severity, r.code, r.offset,
+      report.add_at(r.code, r.offset,
                     quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
       if (!json) {
-        std::cout << (r.severity == Severity::kNote ? "  note: " : "  warning: ") << r.why << " ["
+        std::cout << "  " << severity_name(finding_class(r.code).severity) << ": " << r.why << " ["
                   << r.code << "]\n";
       }
       continue;
@@ -248,7 +245,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
   }
   if (not_loaded > 0) {
-    report.add_at(Severity::kNote, "policy-not-loaded", not_loaded_at,
+    report.add_at("policy-not-loaded", not_loaded_at,
                   std::to_string(not_loaded) + (not_loaded == 1 ? " run was" : " runs were") +
                       " refused because the policy did not load; the log holds no command line "
                       "for them");

@@ -35,33 +35,33 @@ const std::vector<std::string> kCaseMembers = {"command", "verdict", "name",
 // or holds a NUL byte, which no command line or cookie can.
 bool read_string(const Json::Value& v, const std::string& path, Report& report, std::string& out) {
   if (!v.isString()) {
-    report.add(Severity::kError, "bad-case", path, v, "is " + type_name(v) + ", not a string");
+    report.add("bad-case", path, v, "is " + type_name(v) + ", not a string");
     return false;
   }
   out = v.asString();
   if (strlen(out.c_str()) == out.size()) return true;
-  report.add(Severity::kError, "bad-case", path, v, "holds a NUL byte");
+  report.add("bad-case", path, v, "holds a NUL byte");
   return false;
 }
 
 // The case at path in a case file; false, with errors, when it has a wrong shape.
 bool read_case(const Json::Value& c, const std::string& path, Report& report, Case& out) {
   if (!c.isObject()) {
-    report.add(Severity::kError, "bad-case", path, c, "is " + type_name(c) + ", not an object");
+    report.add("bad-case", path, c, "is " + type_name(c) + ", not an object");
     return false;
   }
   bool ok = true;
   for (const auto& name : c.getMemberNames()) {
     if (std::find(kCaseMembers.begin(), kCaseMembers.end(), name) != kCaseMembers.end()) continue;
     const std::string suggestion = similar_name(name, kCaseMembers);
-    report.add(Severity::kError, "bad-case", member_path(path, name), c[name],
+    report.add("bad-case", member_path(path, name), c[name],
                "is no member of a case" +
                    (suggestion.empty() ? "" : "; did you mean \"" + suggestion + "\"?"));
     ok = false;
   }
   for (const char* required : {"command", "verdict"}) {
     if (c.isMember(required)) continue;
-    report.add(Severity::kError, "bad-case", path, c, std::string("has no \"") + required + "\"");
+    report.add("bad-case", path, c, std::string("has no \"") + required + "\"");
     ok = false;
   }
   for (auto [member, text] : {std::pair{"command", &out.command}, std::pair{"name", &out.name},
@@ -72,7 +72,7 @@ bool read_case(const Json::Value& c, const std::string& path, Report& report, Ca
   const Json::Value& verdict = c["verdict"];
   out.expected = verdict.isString() ? verdict.asString() : "";
   if (c.isMember("verdict") && out.expected != "allow" && out.expected != "refuse") {
-    report.add(Severity::kError, "bad-case", member_path(path, "verdict"), verdict,
+    report.add("bad-case", member_path(path, "verdict"), verdict,
                "is neither \"allow\" nor \"refuse\"");
     ok = false;
   }
@@ -81,7 +81,7 @@ bool read_case(const Json::Value& c, const std::string& path, Report& report, Ca
   const Json::Value& ancestors = c["ancestors"];
   const std::string ancestors_path = member_path(path, "ancestors");
   if (c.isMember("ancestors") && !ancestors.isArray()) {
-    report.add(Severity::kError, "bad-case", ancestors_path, ancestors,
+    report.add("bad-case", ancestors_path, ancestors,
                "is " + type_name(ancestors) + ", not an array of command lines");
     return false;
   }
@@ -99,11 +99,11 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
   Json::Value document;
   std::vector<PolicyError> errors;
   if (!parse_document(text, document, false, nullptr, &errors)) {
-    for (const auto& e : errors) report.add_at(Severity::kError, "bad-case", e.offset, e.message);
+    for (const auto& e : errors) report.add_at("bad-case", e.offset, e.message);
     return;
   }
   if (!document.isArray()) {
-    report.add(Severity::kError, "bad-case", "$", document,
+    report.add("bad-case", "$", document,
                "is " + type_name(document) + ", not an array of cases");
     return;
   }
@@ -265,7 +265,7 @@ int test_command(const TestOptions& options) {
     const std::string text = why.empty() && i > 0 ? read_policy_text(path.c_str()) : "";
     reports.push_back(std::make_unique<Report>(path, text));
     if (!why.empty()) {
-      reports.back()->add_file(Severity::kError, "unreadable", path, why);
+      reports.back()->add_file("unreadable", path, why);
     } else if (i > 0) {
       read_case_file(path, text, *reports.back(), cases);
     }
