@@ -170,11 +170,17 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
   return std::string();
 }
 
-std::string unreadable(const std::string& path) {
+std::string unreadable(const std::string& path) { return read_file(path, nullptr); }
+
+std::string read_file(const std::string& path, std::string* text) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
   FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
+  if (text != nullptr) {
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
+  }
   fclose(f);
   return std::string();
 }

@@ -70,3 +70,6 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
 // Why the file at path cannot be read at all ("is a directory", "cannot be
 // opened: ..."); empty when it can.
 std::string unreadable(const std::string& path);
+// The same, reading the whole file into text in the same pass (a read error
+// leaves what was read).
+std::string read_file(const std::string& path, std::string* text);

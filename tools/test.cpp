@@ -150,45 +150,62 @@ Json::Value section_outcome(unsigned i, const Case& c, const Outcome& outcome) {
   return out;
 }
 
-std::string section_text(const Json::Value& s) {
-  std::string text = s["section"].asString();
-  if (s.isMember("method")) {
-    const unsigned method = s["method"].asUInt();
+// How one section that was asked decided, in words.
+std::string section_text(unsigned i, const Case& c, const Outcome& outcome) {
+  const SectionDecision& record = outcome.record.sections[i];
+  std::string text = record.name;
+  const bool entry = record.read && method_reads_white_list(record.method) && record.entry >= 0;
+  if (record.read) {
+    const unsigned method = record.method;
     text += ", method " + std::to_string(method);
     if (method == kMethodNone) text += " (allows every command)";
     if (method == kMethodBlackList) text += " (refuses every command)";
     if (method > kMethodAncestor) text += " (no such method: refuses every command)";
-    if (s.isMember("ancestors_given") && !s.isMember("entry")) {
-      text += s["ancestors_given"].asUInt() == 0 ? ", no ancestors given" : ", no ancestor matched";
-    } else if (method == kMethodWhiteList && !s.isMember("entry")) {
+    if (method == kMethodAncestor && !entry) {
+      text += c.ancestors.empty() ? ", no ancestors given" : ", no ancestor matched";
+    } else if (method == kMethodWhiteList && !entry) {
       text += ", no entry matched";
     }
   }
-  if (s.isMember("entry")) text += ", entry [" + s["entry"].asString() + "]";
-  if (s.isMember("ancestor")) text += " on ancestor " + quoted(s["ancestor"].asString());
-  if (s.isMember("allowed_by"))
-    text += ", allowed by the match alone (" + s["allowed_by"].asString() + ")";
-  const std::string role = s["role_check"].asString();
-  if (role == "no role given") text += ", role check undecided: the case gives no \"role\"";
-  if (role == "passed" || role == "refused") {
-    text += ", role check " + role;
-    text += s["user"] == "" ? " (no user)" : " for user " + quoted(s["user"].asString());
+  if (entry) {
+    text += ", entry [" + std::to_string(record.entry) + "]";
+    if (record.method == kMethodAncestor) text += " on ancestor " + quoted(record.ancestor);
+    if (record.rule != MatchRule::kRoleCheck) {
+      text += std::string(", allowed by the match alone (") +
+              (record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0") + ")";
+    } else if (outcome.section_undecided(i)) {
+      text += ", role check undecided: the case gives no \"role\"";
+    } else if (record.role_result >= 0) {
+      text += std::string(", role check ") + (record.role_result == 0 ? "passed" : "refused");
+      text += record.user.empty() ? " (no user)" : " for user " + quoted(record.user);
+    }
   }
-  if (s.isMember("error")) {
-    text += ", a value cannot be converted (" + s["error"].asString() + "): the gate's run ends";
+  if (record.result < 0) {
+    text += ", a value cannot be converted (" + outcome.error + "): the gate's run ends";
   }
   return text;
 }
 
 // What the decision of a case that failed tells: the allowing section, or
 // every section asked.
-Json::Value decided_by(const Case& c, const Outcome& outcome) {
-  Json::Value sections(Json::arrayValue);
-  const Decision& record = outcome.record;
-  const unsigned first = record.verdict == 0 ? record.count - 1 : 0;
-  for (unsigned i = first; i < record.count; ++i) sections.append(section_outcome(i, c, outcome));
-  return sections;
+unsigned first_told(const Outcome& outcome) {
+  return outcome.record.verdict == 0 ? outcome.record.count - 1 : 0;
 }
+
+// A case whose verdict is not the expected one, and its decision (none when
+// the policy is not used).
+struct Failure {
+  const Case* c;
+  const char* actual;
+  bool decided;
+  Outcome outcome;
+};
+
+// A white-list entry that a decision can reach, and the cases that matched it.
+struct Covered {
+  std::string path, pattern;
+  unsigned cases;
+};
 
 // The entries of the loaded policy's white lists that a decision can reach:
 // those of sections of method 1 or 3, with their patterns.
@@ -218,39 +235,37 @@ std::map<EntryKey, std::string> policy_entries() {
   return entries;
 }
 
-void print_text(const Json::Value& out) {
-  const std::string not_used = out["not_used"].asString();
-  if (!not_used.empty()) {
-    std::cout << out["policy"].asString() << ": " << not_used << ": every command is refused\n";
-  }
-  for (const auto& f : out["failures"]) {
-    std::cout << "FAIL " << f["file"].asString() << ":" << f["line"].asInt64() << " "
-              << quoted(f.isMember("name") ? f["name"].asString() : f["command"].asString())
-              << ": expected " << f["expected"].asString() << ", got " << f["actual"].asString();
+void print_text(const std::string& policy, const std::string& not_used,
+                const std::vector<Failure>& failures, const std::vector<Covered>* coverage,
+                unsigned passed) {
+  if (!not_used.empty()) std::cout << policy << ": " << not_used << ": every command is refused\n";
+  for (const Failure& f : failures) {
+    const Case& c = *f.c;
+    std::cout << "FAIL " << c.file << ":" << c.line << " "
+              << quoted(c.name.empty() ? c.command : c.name) << ": expected " << c.expected
+              << ", got " << f.actual;
     std::string why = not_used;
-    for (const auto& s : f["sections"]) why += (why.empty() ? "" : "; ") + section_text(s);
+    if (f.decided) {
+      for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
+        why += (why.empty() ? "" : "; ") + section_text(i, c, f.outcome);
+    }
     if (!why.empty()) std::cout << " (" << why << ")";
     std::cout << "\n";
   }
-  if (out.isMember("coverage")) {
-    const Json::Value& coverage = out["coverage"];
-    for (const auto& e : coverage["entries"]) {
-      const unsigned n = e["cases"].asUInt();
-      if (n > 0) {
-        std::cout << e["path"].asString() << " " << quoted(e["pattern"].asString()) << ": " << n
-                  << (n == 1 ? " case\n" : " cases\n");
-      }
+  if (coverage != nullptr) {
+    unsigned reached = 0;
+    for (const Covered& e : *coverage) {
+      if (e.cases == 0) continue;
+      ++reached;
+      std::cout << e.path << " " << quoted(e.pattern) << ": " << e.cases
+                << (e.cases == 1 ? " case\n" : " cases\n");
     }
-    for (const auto& e : coverage["entries"]) {
-      if (e["cases"].asUInt() == 0) {
-        std::cout << "not reached: " << e["path"].asString() << " "
-                  << quoted(e["pattern"].asString()) << "\n";
-      }
+    for (const Covered& e : *coverage) {
+      if (e.cases == 0) std::cout << "not reached: " << e.path << " " << quoted(e.pattern) << "\n";
     }
-    std::cout << "coverage: " << coverage["reached"].asUInt() << " of "
-              << coverage["entries"].size() << " entries reached\n";
+    std::cout << "coverage: " << reached << " of " << coverage->size() << " entries reached\n";
   }
-  std::cout << out["passed"].asUInt() << " passed, " << out["failed"].asUInt() << " failed\n";
+  std::cout << passed << " passed, " << failures.size() << " failed\n";
 }
 
 }  // namespace
@@ -261,8 +276,8 @@ int test_command(const TestOptions& options) {
   std::vector<Case> cases;
   for (size_t i = 0; i <= options.case_files.size(); ++i) {
     const std::string& path = i == 0 ? options.policy : options.case_files[i - 1];
-    const std::string why = unreadable(path);
-    const std::string text = why.empty() && i > 0 ? read_policy_text(path.c_str()) : "";
+    std::string text;
+    const std::string why = read_file(path, i > 0 ? &text : nullptr);
     reports.push_back(std::make_unique<Report>(path, text));
     if (!why.empty()) {
       reports.back()->add_file("unreadable", path, why);
@@ -288,63 +303,72 @@ int test_command(const TestOptions& options) {
 
   std::map<EntryKey, unsigned> counts;
   unsigned passed = 0;
-  Json::Value& failures = out["failures"] = Json::Value(Json::arrayValue);
-  {
-    DryRun run;
-    std::string error;
-    const DryRun::Load load = run.load(options.policy, false, &error);
-    if (load == DryRun::Load::kNotLoaded) {
-      out["not_used"] = "the policy does not load";
-    } else if (load == DryRun::Load::kRunEnds) {
-      out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
+  std::vector<Failure> failures;
+  std::string not_used;
+  DryRun run;
+  std::string error;
+  const DryRun::Load load = run.load(options.policy, false, &error);
+  if (load == DryRun::Load::kNotLoaded) {
+    not_used = "the policy does not load";
+  } else if (load == DryRun::Load::kRunEnds) {
+    not_used = "reading \"enable_log\" ends the gate's run (" + error + ")";
+  }
+  for (const Case& c : cases) {
+    Failure f{&c, "refuse", load == DryRun::Load::kLoaded, Outcome()};
+    if (f.decided) {
+      f.outcome = run.decide(c.command, c.cookie,
+                             c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone, c.role,
+                             &c.ancestors);
+      f.actual = f.outcome.verdict_word();
+      std::set<EntryKey> matched;
+      for (const EntryTried& e : f.outcome.tried)
+        if (e.result == 0) matched.emplace(e.section, e.index);
+      for (const EntryKey& key : matched) ++counts[key];
     }
-    for (const Case& c : cases) {
-      const char* verdict = "refuse";
-      Json::Value sections(Json::arrayValue);
-      if (load == DryRun::Load::kLoaded) {
-        const Outcome outcome =
-            run.decide(c.command, c.cookie, c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone,
-                       c.role, &c.ancestors);
-        verdict = outcome.verdict_word();
-        std::set<EntryKey> matched;
-        for (const EntryTried& e : outcome.tried)
-          if (e.result == 0) matched.emplace(e.section, e.index);
-        for (const EntryKey& key : matched) ++counts[key];
-        sections = decided_by(c, outcome);
-      }
-      if (verdict == c.expected) {
-        ++passed;
-        continue;
-      }
-      Json::Value& f = failures.append(Json::Value(Json::objectValue));
-      f["file"] = c.file;
-      f["line"] = static_cast<Json::Int64>(c.line);
-      if (!c.name.empty()) f["name"] = c.name;
-      f["command"] = c.command;
-      f["expected"] = c.expected;
-      f["actual"] = verdict;
-      f["sections"] = sections;
+    if (f.actual == c.expected) {
+      ++passed;
+    } else {
+      failures.push_back(std::move(f));
     }
-    if (options.coverage) {
-      Json::Value& coverage = out["coverage"] = Json::Value(Json::objectValue);
-      Json::Value& entries = coverage["entries"] = Json::Value(Json::arrayValue);
-      unsigned reached = 0;
-      for (const auto& [key, pattern] : policy_entries()) {
-        Json::Value& e = entries.append(Json::Value(Json::objectValue));
-        e["path"] = entry_path(kSectionNames[key.first], key.second);
-        e["pattern"] = pattern;
-        e["cases"] = counts[key];
-        reached += counts[key] > 0;
-      }
-      coverage["reached"] = reached;
+  }
+  std::vector<Covered> coverage;
+  for (const auto& [key, pattern] : policy_entries())
+    coverage.push_back({entry_path(kSectionNames[key.first], key.second), pattern, counts[key]});
+
+  if (!options.json) {
+    print_text(options.policy, not_used, failures, options.coverage ? &coverage : nullptr, passed);
+    return failures.empty() ? 0 : 1;
+  }
+  if (!not_used.empty()) out["not_used"] = not_used;
+  Json::Value& list = out["failures"] = Json::Value(Json::arrayValue);
+  for (const Failure& f : failures) {
+    Json::Value& item = list.append(Json::Value(Json::objectValue));
+    item["file"] = f.c->file;
+    item["line"] = static_cast<Json::Int64>(f.c->line);
+    if (!f.c->name.empty()) item["name"] = f.c->name;
+    item["command"] = f.c->command;
+    item["expected"] = f.c->expected;
+    item["actual"] = f.actual;
+    Json::Value& sections = item["sections"] = Json::Value(Json::arrayValue);
+    if (!f.decided) continue;
+    for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
+      sections.append(section_outcome(i, *f.c, f.outcome));
+  }
+  if (options.coverage) {
+    Json::Value& covered = out["coverage"] = Json::Value(Json::objectValue);
+    Json::Value& entries = covered["entries"] = Json::Value(Json::arrayValue);
+    unsigned reached = 0;
+    for (const Covered& e : coverage) {
+      Json::Value& item = entries.append(Json::Value(Json::objectValue));
+      item["path"] = e.path;
+      item["pattern"] = e.pattern;
+      item["cases"] = e.cases;
+      reached += e.cases > 0;
     }
+    covered["reached"] = reached;
   }
   out["passed"] = passed;
-  out["failed"] = failures.size();
-  if (options.json) {
-    print_json(out);
-  } else {
-    print_text(out);
-  }
+  out["failed"] = static_cast<Json::UInt>(failures.size());
+  print_json(out);
   return failures.empty() ? 0 : 1;
 }
