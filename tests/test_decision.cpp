@@ -7,6 +7,7 @@
 #include "json_document.h"
 #include "policy.h"
 #include "gate_runner.h"
+#include "policy_json.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ class Decision : public ::testing::TestWithParam<DecisionCase> {};
 const char kScriptsPass[] = "echo x\npass the scripts check, run cmd now\n\n";
 const char kUiPass[] = "echo x\npass the ui check, run cmd now\n\n";
 const char kRefusedLog[] = "echo x\ncheck failed, skip cmd\n\n";
-const char kRefusedOut[] = "failed to pass the parameter check\n";
 
 TEST_P(Decision, WithTracingOnAndOff) {
   const DecisionCase& c = GetParam();
@@ -39,7 +39,7 @@ TEST_P(Decision, WithTracingOnAndOff) {
       EXPECT_EQ(r.out, "x\n");
       EXPECT_EQ(box.log(), trace ? c.log : "");
     } else {
-      EXPECT_EQ(r.out, trace ? c.out : kRefusedOut);
+      EXPECT_EQ(r.out, trace ? c.out : kRefusal);
       EXPECT_EQ(box.log(), kRefusedLog);  // refusals are logged either way
     }
   }
@@ -58,13 +58,13 @@ INSTANTIATE_TEST_SUITE_P(
                      kUiPass, ""},
         DecisionCase{"BothBlack",
                      R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\nblack list check\n") + kRefusedOut},
+                     std::string("black list check\nblack list check\n") + kRefusal},
         DecisionCase{"UnknownMethodHasNoTrace",
                      R"("scripts_section": {"check_method": 7}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\n") + kRefusedOut},
+                     std::string("black list check\n") + kRefusal},
         DecisionCase{"EmptyWhiteListRefuses",
                      R"("scripts_section": {"check_method": 1}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("white list check\nblack list check\n") + kRefusedOut},
+                     std::string("white list check\nblack list check\n") + kRefusal},
         // Numbers are read as unsigned integers: true is 1, a real is truncated.
         DecisionCase{"MethodAsReal",
                      R"("scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5})", 0,
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionCase{"MethodAsTrue",
                      R"("scripts_section": {"check_method": true, "white_cmd_list": []},
                         "ui_section": {"check_method": 2})",
-                     1, "", std::string("white list check\nblack list check\n") + kRefusedOut},
+                     1, "", std::string("white list check\nblack list check\n") + kRefusal},
         // The black list is handed over but never read.
         DecisionCase{"BlackListIgnored",
                      R"("scripts_section": {"check_method": 2, "black_cmd_list": [{"pattern": "echo"}]},
@@ -102,7 +102,7 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
     box.policy(R"({"scripts_section": )" + section + R"(, "ui_section": {"check_method": 0}})");
     RunResult r = box.gate({"echo x"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kRefusedOut);
+    EXPECT_EQ(r.out, kRefusal);
     EXPECT_NE(r.err.find("corvexin_check: "), std::string::npos);
     EXPECT_EQ(box.log(), kRefusedLog);
   }

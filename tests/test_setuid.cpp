@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kEmptyDocument[] =
-    "Failed to parse configuration\n"
-    "* Line 1, Column 1\n"
-    "  Syntax error: value, object or array expected.\n"
-    "failed to pass the parameter check\n";
 const char kRefuseBoth[] = R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
 
 // A set-uid root copy of the gate in a directory that everybody can reach,
