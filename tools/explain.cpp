@@ -43,8 +43,9 @@ const Json::Value& role_right_of(const SectionDecision& record, unsigned index) 
   return policy[record.name][kWhiteListMember][index][kRoleRightMember];
 }
 
+// null when no entry was tried, as before the first step.
 Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
-  Json::Value out(Json::arrayValue);
+  Json::Value out;
   for (const Step& step : steps) {
     const EntryTried& e = *step.entry;
     Json::Value& s = out.append(Json::Value(Json::objectValue));
