@@ -152,7 +152,7 @@ class PolicyChecker {
            "is never read: check method 2 refuses every command without consulting a list");
     }
     if (!method_known) return false;
-    const bool uses_list = method == kMethodWhiteList || method == kMethodAncestor;
+    const bool uses_list = method_reads_white_list(method);
     if (!uses_list && s.isMember("white_cmd_list")) {
       warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
            "is never read: check method " + std::to_string(method) + " does not use it");
