@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz_support.h"
 #include "decision.h"
+#include "fuzz_support.h"
 #include "policy.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -10,9 +10,13 @@
 const DecisionHooks* decision_hooks = nullptr;
 Decision decision;
 
-unsigned section_index() { return decision.count > 0 ? decision.count - 1 : 0; }
+unsigned section_index() {
+  return decision.count > 0 ? decision.count - 1 : 0;
+}
 
-SectionDecision& section_record() { return decision.sections[section_index()]; }
+SectionDecision& section_record() {
+  return decision.sections[section_index()];
+}
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "entry.h"
-
 #include <sys/auxv.h>
 
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "entry.h"
 
 extern char** environ;
 
@@ -52,7 +51,9 @@ std::string root_home() {
 
 }  // namespace
 
-bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
+bool started_with_privilege() {
+  return getauxval(AT_SECURE) != 0;
+}
 
 // The cookie passed in the environment, which, unlike an argument, other
 // local users cannot read from /proc; null when there is none. The variable

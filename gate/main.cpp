@@ -53,10 +53,14 @@ void reset_signals() {
 // Results are deliberately ignored: a gate that is not installed with the
 // privilege keeps running with the identity it has.
 void take_root_identity() {
-  if (setegid(0) != 0) {}
-  if (seteuid(0) != 0) {}
-  if (setgid(0) != 0) {}
-  if (setuid(0) != 0) {}
+  if (setegid(0) != 0) {
+  }
+  if (seteuid(0) != 0) {
+  }
+  if (setgid(0) != 0) {
+  }
+  if (setuid(0) != 0) {
+  }
 }
 
 // The caller's resource limits, which must not end or tear the gate's own
@@ -72,8 +76,8 @@ struct Limit {
   rlim_t needed;
 };
 constexpr Limit kLimits[] = {
-    {RLIMIT_FSIZE, 0},          {RLIMIT_DATA, 64 << 20},      {RLIMIT_AS, 256 << 20},
-    {RLIMIT_STACK, 1 << 20},    {RLIMIT_CPU, kRunSeconds},    {RLIMIT_NOFILE, 64},
+    {RLIMIT_FSIZE, 0},       {RLIMIT_DATA, 64 << 20},   {RLIMIT_AS, 256 << 20},
+    {RLIMIT_STACK, 1 << 20}, {RLIMIT_CPU, kRunSeconds}, {RLIMIT_NOFILE, 64},
     {RLIMIT_RTTIME, 0},
 };
 constexpr size_t kLimitCount = sizeof kLimits / sizeof kLimits[0];

@@ -96,11 +96,17 @@ int read_policy_file(const char* path, bool trusted_only, bool privileged) {
   return 0;
 }
 
-int policy_log_switch(const Json::Value& policy) { return policy.get(kEnableLogMember, 0).asInt(); }
+int policy_log_switch(const Json::Value& policy) {
+  return policy.get(kEnableLogMember, 0).asInt();
+}
 
-int policy_syslog_switch(const Json::Value& policy) { return policy.get(kSyslogMember, 1).asInt(); }
+int policy_syslog_switch(const Json::Value& policy) {
+  return policy.get(kSyslogMember, 1).asInt();
+}
 
-int read_json_file(bool privileged) { return read_policy_file(kPolicyPath, true, privileged); }
+int read_json_file(bool privileged) {
+  return read_policy_file(kPolicyPath, true, privileged);
+}
 
 const char* method_meaning(unsigned method) {
   static const char* const kMeanings[] = {"no check: allows every command", "white list",

@@ -2,8 +2,6 @@
 // transfer delivers piece by piece, and turning it into group_role. Kept apart
 // from the transfer itself (role_lookup.cpp) so that the reply handling can be
 // exercised without a network.
-#include "role_lookup.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "json_document.h"
 #include "log.h"
 #include "policy.h"
+#include "role_lookup.h"
 
 // Appends one piece of the reply body. The block always holds the whole body
 // so far and a NUL behind it. When it cannot grow, it is kept but holds the

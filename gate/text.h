@@ -8,7 +8,9 @@
 // The bytes that outside text may not carry as they are, in the log, in the
 // system-log record or in a request header: every control byte but TAB, and
 // DEL.
-inline bool control_byte(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; }
+inline bool control_byte(unsigned char c) {
+  return (c < 0x20 && c != '\t') || c == 0x7f;
+}
 
 // A number's decimal digits, and the mark "...[N bytes]" that ends a text cut
 // short, N its whole length. Each gives the bytes written to out, which it

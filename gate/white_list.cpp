@@ -80,7 +80,9 @@ std::string pattern_of(const Json::Value& entry) {
   return pattern;
 }
 
-int cookie_flag_of(const Json::Value& entry) { return entry.get(kCookieCheckMember, 1).asInt(); }
+int cookie_flag_of(const Json::Value& entry) {
+  return entry.get(kCookieCheckMember, 1).asInt();
+}
 
 // The type is converted whenever the section checks types, even when the
 // cookie flag alone would allow: a type that cannot be converted ends the run.
@@ -94,7 +96,8 @@ MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) 
 namespace {
 
 void trace_entry(const char* text, unsigned index, const std::string& pattern, int result) {
-  if (decision_hooks != nullptr) decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
+  if (decision_hooks != nullptr)
+    decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 namespace {
 
-const char kRefuseBoth[] = R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})";
+const char kRefuseBoth[] =
+    R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})";
 
 TEST(BadPolicy, NestingDeeperThanTheReaderAllowsIsALoggedRefusal) {
   Sandbox box;
@@ -107,10 +108,12 @@ TEST(BadPolicy, WrongTypesEndTheRun) {
       {"entry number", R"([5])", 0, kUser},
       {"list object with members", R"({"pattern": "echo"})", 0, kUser},
       // Replies of the role service outside the account role information.
-      {"reply array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"([{"user": "admin"}])"},
+      {"reply array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
+       R"([{"user": "admin"}])"},
       {"reply string", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"("admin")"},
       {"reply number", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, "42"},
-      {"user array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"({"user": ["admin"]})"},
+      {"user array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
+       R"({"user": ["admin"]})"},
       {"user object", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
        R"({"user": {"name": "admin"}})"},
       {"group_value string", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include "decision.h"
+#include "gate_runner.h"
 #include "json_document.h"
 #include "policy.h"
-#include "gate_runner.h"
 #include "policy_json.h"
 
 namespace {
@@ -49,35 +49,39 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Decision,
     ::testing::Values(
         DecisionCase{"NoSections", "", 0, kScriptsPass, ""},
-        DecisionCase{"ScriptsMethod0", R"("scripts_section": {"check_method": 0})", 0, kScriptsPass, ""},
-        DecisionCase{"ScriptsNull", R"("scripts_section": null, "ui_section": {"check_method": 2})", 0,
-                     kScriptsPass, ""},
-        DecisionCase{"ScriptsBlackUiMissing", R"("scripts_section": {"check_method": 2})", 0, kUiPass, ""},
+        DecisionCase{"ScriptsMethod0", R"("scripts_section": {"check_method": 0})", 0, kScriptsPass,
+                     ""},
+        DecisionCase{"ScriptsNull", R"("scripts_section": null, "ui_section": {"check_method": 2})",
+                     0, kScriptsPass, ""},
+        DecisionCase{"ScriptsBlackUiMissing", R"("scripts_section": {"check_method": 2})", 0,
+                     kUiPass, ""},
         DecisionCase{"ScriptsBlackUiNone",
-                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 0})", 0,
-                     kUiPass, ""},
+                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 0})",
+                     0, kUiPass, ""},
         DecisionCase{"BothBlack",
-                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\nblack list check\n") + kRefusal},
+                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("black list check\nblack list check\n") + kRefusal},
         DecisionCase{"UnknownMethodHasNoTrace",
-                     R"("scripts_section": {"check_method": 7}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\n") + kRefusal},
+                     R"("scripts_section": {"check_method": 7}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("black list check\n") + kRefusal},
         DecisionCase{"EmptyWhiteListRefuses",
-                     R"("scripts_section": {"check_method": 1}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("white list check\nblack list check\n") + kRefusal},
+                     R"("scripts_section": {"check_method": 1}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("white list check\nblack list check\n") + kRefusal},
         // Numbers are read as unsigned integers: true is 1, a real is truncated.
-        DecisionCase{"MethodAsReal",
-                     R"("scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5})", 0,
-                     kUiPass, ""},
+        DecisionCase{
+            "MethodAsReal",
+            R"("scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5})", 0,
+            kUiPass, ""},
         DecisionCase{"MethodAsTrue",
                      R"("scripts_section": {"check_method": true, "white_cmd_list": []},
                         "ui_section": {"check_method": 2})",
                      1, "", std::string("white list check\nblack list check\n") + kRefusal},
         // The black list is handed over but never read.
-        DecisionCase{"BlackListIgnored",
-                     R"("scripts_section": {"check_method": 2, "black_cmd_list": [{"pattern": "echo"}]},
+        DecisionCase{
+            "BlackListIgnored",
+            R"("scripts_section": {"check_method": 2, "black_cmd_list": [{"pattern": "echo"}]},
                         "ui_section": {"check_method": 0, "black_cmd_list": "anything"})",
-                     0, kUiPass, "x"}),
+            0, kUiPass, "x"}),
     [](const ::testing::TestParamInfo<DecisionCase>& p) { return p.param.name; });
 
 // Values that cannot be converted end the run, whatever the method: the
@@ -114,7 +118,9 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
 Json::Value role_answer;
 void keep_quiet(void*, const char*, int) {}
 void ignore_entry(void*, const char*, unsigned, const std::string&, int) {}
-void answer_role_lookup(void*, const char*) { group_role = role_answer; }
+void answer_role_lookup(void*, const char*) {
+  group_role = role_answer;
+}
 const DecisionHooks kAnswering = {nullptr, keep_quiet, ignore_entry, answer_role_lookup, nullptr};
 
 void decide_with_answer(const std::string& policy, const char* answer) {
@@ -156,7 +162,8 @@ TEST(Record, IsFilledAsTheDecisionIsMade) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.list);
     decide_with_answer(std::string(R"({"scripts_section": {"check_method": 1, "is_type_check": 1,
-        "white_cmd_list": )") + c.list + R"(}, "ui_section": {"check_method": 2}})",
+        "white_cmd_list": )") +
+                           c.list + R"(}, "ui_section": {"check_method": 2}})",
                        c.answer);
     EXPECT_EQ(decision.verdict, c.verdict);
     EXPECT_EQ(decision.count, c.verdict == 1 ? 2u : 1u);

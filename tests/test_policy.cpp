@@ -9,7 +9,6 @@
 
 namespace {
 
-
 TEST(Policy, MissingOrEmptyPolicyRefusesEveryCommand) {
   Sandbox missing;
   missing.make_log_dir();
@@ -66,8 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LoadCase{"SyntaxError", R"({"scripts_section": {)", false, kFailedParse},
         LoadCase{"ByteOrderMark", "\xEF\xBB\xBF{}", false, kFailedParse},
-        LoadCase{"EmptyObject", "{}", true, ""},
-        LoadCase{"NullRoot", "null", true, ""},
+        LoadCase{"EmptyObject", "{}", true, ""}, LoadCase{"NullRoot", "null", true, ""},
         LoadCase{"Comments",
                  "// line comment\n{ /* block */ \"scripts_section\": {" + kRefuse +
                      "}, \"ui_section\": {\"check_method\": 0} // end\n}",
@@ -79,10 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
                  false, kFailedParse + "1, Column 42\n  Extra non-whitespace after JSON value.\n"},
         LoadCase{"SecondDocument", "{\"scripts_section\": {" + kRefuse + "}}\r\n{}", false,
                  kFailedParse + "2, Column 1\n  Extra non-whitespace after JSON value.\n"},
-        LoadCase{"TrailingCommentLeftOpen", "{\"scripts_section\": {" + kRefuse + "}} /* end", false,
-                 kFailedParse + "1, Column 42\n"},
+        LoadCase{"TrailingCommentLeftOpen", "{\"scripts_section\": {" + kRefuse + "}} /* end",
+                 false, kFailedParse + "1, Column 42\n"},
         LoadCase{"TrailingCommentsAndBlankLines",
-                 "{\"scripts_section\": {" + kRefuse + "}}\n\n// end\n/* more */ \r\n\t// last", true, ""},
+                 "{\"scripts_section\": {" + kRefuse + "}}\n\n// end\n/* more */ \r\n\t// last",
+                 true, ""},
         LoadCase{"RepeatedMemberKeepsTheLast",
                  "{\"scripts_section\": {\"check_method\": 0}, \"scripts_section\": {" + kRefuse +
                      "}, \"ui_section\": {" + kRefuse + "}}",

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "policy.h"
+#include "private_root.h"
 #include "role_lookup.h"
 #include "role_rights.h"
-#include "private_root.h"
 #include "role_service.h"
 
 using testing::internal::CaptureStdout;

@@ -9,15 +9,15 @@
 #include <map>
 #include <set>
 
-#include "document.h"
 #include "decision.h"
+#include "document.h"
 #include "json_document.h"
-#include "policy.h"
-#include "role_rights.h"
-#include "white_list.h"
 #include "pattern.h"
+#include "policy.h"
 #include "report.h"
+#include "role_rights.h"
 #include "trust.h"
+#include "white_list.h"
 
 namespace {
 

@@ -22,7 +22,7 @@ struct EntryTried {
   int result = 1;  // 0 match, 1 no match, 2 the pattern does not compile
   // Of a match:
   MatchRule rule = MatchRule::kRoleCheck;
-  bool ended_run = false;  // its role check ended the run (a value the gate cannot convert)
+  bool ended_run = false;    // its role check ended the run (a value the gate cannot convert)
   bool lookup_made = false;  // a role lookup (or a given role) answered its role check
   std::string reply;         // the service's reply to that lookup
   std::string user;          // the user the role check read
@@ -35,9 +35,9 @@ struct Outcome {
   // role check without an answer.
   enum class Verdict { kAllowed, kRefused, kUndecided };
   Verdict verdict = Verdict::kRefused;
-  Decision record;                // the decision's record, copied
-  std::vector<EntryTried> tried;  // in the order tried
-  std::string error;              // what ended the run; empty when it did not end
+  Decision record;                      // the decision's record, copied
+  std::vector<EntryTried> tried;        // in the order tried
+  std::string error;                    // what ended the run; empty when it did not end
   bool unanswered[kSectionCount] = {};  // a role check of the section had no answer
 
   bool section_undecided(unsigned i) const {

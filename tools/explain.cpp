@@ -5,8 +5,8 @@
 #include <iostream>
 #include <vector>
 
-#include "dry_run.h"
 #include "decision.h"
+#include "dry_run.h"
 #include "policy.h"
 #include "report.h"
 
@@ -188,8 +188,7 @@ void print_text(const ExplainOptions& options, const Explained& x) {
   }
   const Outcome::Verdict verdict = x.outcome.verdict;
   std::cout << "verdict: "
-            << (verdict == Outcome::Verdict::kAllowed
-                    ? "allowed: the gate would run the command"
+            << (verdict == Outcome::Verdict::kAllowed ? "allowed: the gate would run the command"
                 : verdict == Outcome::Verdict::kRefused
                     ? "refused: the gate would not run the command"
                     : "undecided: it depends on the role lookup that was not made")

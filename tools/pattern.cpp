@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "white_list.h"
 #include "pattern_match.h"
+#include "white_list.h"
 
 namespace {
 

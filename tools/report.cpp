@@ -170,7 +170,9 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
   return std::string();
 }
 
-std::string unreadable(const std::string& path) { return read_file(path, nullptr); }
+std::string unreadable(const std::string& path) {
+  return read_file(path, nullptr);
+}
 
 std::string read_file(const std::string& path, std::string* text) {
   struct stat st {};

@@ -10,7 +10,6 @@
 
 #include "findings.h"
 
-
 struct Finding {
   Severity severity;
   std::string code;  // stable name of the finding class, e.g. "not-anchored"
@@ -29,14 +28,13 @@ class Report {
   // A finding about the value at a JSON path of the policy. at is the value
   // (or, for a missing member, its object) whose place in the file is given.
   // Each takes the finding's severity from its class (findings.h).
-  void add(const std::string& code, const std::string& path,
-           const Json::Value& at, const std::string& message);
+  void add(const std::string& code, const std::string& path, const Json::Value& at,
+           const std::string& message);
   // A finding at a byte offset of the policy file, at a JSON path if known.
-  void add_at(const std::string& code, size_t offset,
-              const std::string& message, const std::string& path = "");
+  void add_at(const std::string& code, size_t offset, const std::string& message,
+              const std::string& path = "");
   // A finding about another file or directory.
-  void add_file(const std::string& code, const std::string& file,
-                const std::string& message);
+  void add_file(const std::string& code, const std::string& file, const std::string& message);
 
   int count(Severity severity) const;
   // 0 no finding, 1 warnings only, 2 errors.

@@ -13,13 +13,13 @@
 #include <map>
 #include <vector>
 
-#include "dry_run.h"
 #include "decision.h"
+#include "dry_run.h"
 #include "json_document.h"
-#include "policy.h"
-#include "text.h"
 #include "pattern.h"
+#include "policy.h"
 #include "report.h"
+#include "text.h"
 
 namespace {
 

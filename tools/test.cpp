@@ -9,12 +9,12 @@
 #include <memory>
 #include <set>
 
-#include "dry_run.h"
 #include "decision.h"
+#include "dry_run.h"
 #include "json_document.h"
 #include "policy.h"
-#include "white_list.h"
 #include "report.h"
+#include "white_list.h"
 
 namespace {
 
@@ -103,8 +103,7 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
     return;
   }
   if (!document.isArray()) {
-    report.add("bad-case", "$", document,
-               "is " + type_name(document) + ", not an array of cases");
+    report.add("bad-case", "$", document, "is " + type_name(document) + ", not an array of cases");
     return;
   }
   for (Json::ArrayIndex i = 0; i < document.size(); ++i) {
@@ -316,9 +315,9 @@ int test_command(const TestOptions& options) {
   for (const Case& c : cases) {
     Failure f{&c, "refuse", load == DryRun::Load::kLoaded, Outcome()};
     if (f.decided) {
-      f.outcome = run.decide(c.command, c.cookie,
-                             c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone, c.role,
-                             &c.ancestors);
+      f.outcome =
+          run.decide(c.command, c.cookie, c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone,
+                     c.role, &c.ancestors);
       f.actual = f.outcome.verdict_word();
       std::set<EntryKey> matched;
       for (const EntryTried& e : f.outcome.tried)
