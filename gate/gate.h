@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,10 @@ int log_to_file(const char* message);
 int log_param(const char* message, int force);
 int log_text(const char* text, int force);
 size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted = false);
+// Writes the parts, joined (at most 8), to standard error in one write(),
+// without stdio and without allocating: safe in a signal handler. Error texts
+// for it come from strerrordesc_np, which translates nothing.
+void say_on_stderr(std::initializer_list<const char*> parts);
 // The bytes that outside text may not carry as they are, in the log, in the
 // system-log record or in a request header: every control byte but TAB, and
 // DEL.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <filesystem>
+#include <functional>
 
 #include "gate_runner.h"
 #include "policy_json.h"
@@ -53,7 +54,8 @@ class SetuidGate : public ::testing::TestWithParam<int> {
                       const std::vector<std::string>& wrapper = {}) {
     const std::string id = std::to_string(GetParam());
     std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
-                                     "--clear-groups", "--", "/usr/bin/env"};
+                                     groups_.empty() ? "--clear-groups" : "--groups=" + groups_,
+                                     "--", "/usr/bin/env"};
     argv.insert(argv.end(), env.begin(), env.end());
     argv.insert(argv.end(), wrapper.begin(), wrapper.end());
     argv.push_back(gate_);
@@ -65,6 +67,7 @@ class SetuidGate : public ::testing::TestWithParam<int> {
   }
 
   std::string dir_, gate_;
+  std::string groups_;  // the caller's supplementary groups ("a,b"); none when empty
   Sandbox box_;
 };
 
@@ -83,10 +86,11 @@ TEST_P(SetuidGate, AllowedCommandRunsAsRootAndRefusedOneDoesNot) {
   EXPECT_EQ(refused.out, "failed to pass the parameter check\n");
 }
 
-// The command's environment is root's, plus the caller's language, time zone
-// and terminal settings when their values cannot name a file; whatever else
-// the caller sets (here: variables that made python, tar, PHP, apt, OpenSSL,
-// git, less and lua run the caller's code) never arrives.
+// The command's environment is root's, with pagers and editors that start no
+// shell, plus the caller's language, time zone and terminal settings when
+// their values cannot name a file; whatever else the caller sets (here:
+// variables that made python, tar, PHP, apt, OpenSSL, git, less and lua run
+// the caller's code) never arrives.
 TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
   const RunResult r = as_caller(
       "env | grep -v '^PWD=' | sort",
@@ -97,12 +101,14 @@ TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
        "BASH_FUNC_id%%=() { echo FAKE; }", "USER=mallory", "CORVEXIN_COOKIE=session=x",
        "TERM=xterm-256color", "LANG=de_DE.UTF-8", "LANGUAGE=de:en", "LC_TIME=C", "LC_ALL=C.UTF-8",
        "TZ=Europe/Berlin", "COLUMNS=120", "LINES=40", "LC_MESSAGES=../../tmp/evil",
-       "LC_NUMERIC=%n%n"});
+       "LC_NUMERIC=%n%n", "EDITOR=vi", "GIT_PAGER=less", "LESSSECURE=0", "MANPAGER=less"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "COLUMNS=120\nHOME=/root\nLANG=de_DE.UTF-8\nLANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLINES=40\n"
-            "LOGNAME=root\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
-            "SHELL=/bin/sh\nTERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\n");
+            "COLUMNS=120\nEDITOR=false\nGIT_EDITOR=false\nGIT_PAGER=cat\nHOME=/root\nLANG=de_DE.UTF-8\n"
+            "LANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLESSSECURE=1\nLINES=40\nLOGNAME=root\nMANPAGER=cat\n"
+            "PAGER=cat\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
+            "SHELL=/bin/sh\nSYSTEMD_EDITOR=false\nSYSTEMD_PAGER=cat\nSYSTEMD_PAGERSECURE=1\n"
+            "TERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\nVISUAL=false\n");
   // Values that could name a file are dropped, each name on its own.
   const std::pair<const char*, const char*> unsafe[] = {
       {"TZ=/tmp/zone", "TZ"},    {"TZ=:/tmp/zone", "TZ"},      {"TZ=Europe/../../tmp", "TZ"},
@@ -112,6 +118,60 @@ TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
   for (const auto& [entry, name] : unsafe) {
     SCOPED_TRACE(entry);
     EXPECT_EQ(as_caller(std::string("echo \"[${") + name + "-unset}]\"", {entry}).out, "[unset]\n");
+  }
+}
+
+// The command runs in "/" with root's group alone, whatever the caller's
+// directory and groups; the system-log record keeps the caller's directory.
+TEST_P(SetuidGate, CommandRunsInRootDirectoryWithRootGroupAlone) {
+  SyslogSocket socket(box_);
+  groups_ = "4242," + std::to_string(GetParam());
+  const RunResult r =
+      as_caller({"pwd; id -G"}, {}, {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir_});
+  EXPECT_EQ(r.out, "/\n0\n") << r.err;
+  const auto records = socket.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_NE(records[0].find(" cwd=\"" + dir_ + "\" "), std::string::npos) << records[0];
+}
+
+// Where the set-uid bit has no effect, the gate runs nothing and says why.
+TEST_P(SetuidGate, NoNewPrivsStartRunsNothing) {
+  const RunResult r = as_caller({"echo RAN"}, {}, {"/usr/bin/setpriv", "--no-new-privs", "--"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kRefusal);
+  EXPECT_EQ(r.err, "corvexin_check: cannot become root: no_new_privs is set, so the set-uid bit has no effect\n");
+}
+
+// Standard output or error going to a pipe whose reader is gone: the refusal
+// is logged and recorded all the same, also with tracing on and a long
+// command, or a role check whose cookie is refused on standard error.
+TEST_P(SetuidGate, RefusalIsRecordedWhenTheCallersPipesAreGone) {
+  SyslogSocket socket(box_);
+  const std::string long_command(5000, 'y');
+  const struct {
+    const char* fds;
+    std::string policy, command, cookie;
+  } cases[] = {
+      {"1,2", policy_text(section(1, R"([{"pattern": "^x"}])"), 1), long_command, "c"},
+      {"1", policy_text(section(1, R"([{"pattern": "^x"}])"), 1), long_command, "c"},
+      {"2", policy_text(section(1, R"([{"pattern": "^x"}])")), "x", "a\x01b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fds);
+    box_.policy(c.policy);
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r = as_caller(
+        {c.command, c.cookie}, {},
+        {"/usr/bin/python3", "-c",
+         "import os, sys\nr, w = os.pipe()\nos.close(r)\n"
+         "for fd in sys.argv[1].split(','): os.dup2(w, int(fd))\nos.execv(sys.argv[2], sys.argv[2:])",
+         c.fds});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string log = box_.log();
+    EXPECT_NE(log.find("check failed, skip cmd\n\n"), std::string::npos) << log;
+    const auto records = socket.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("]: refused: "), std::string::npos) << records[0];
   }
 }
 
@@ -231,11 +291,44 @@ TEST_P(SetuidGate, LogIsWrittenOnlyAsAPlainFileAndOnlyLineByLine) {
   EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
   fs::remove(log);
 
+  // Nobody but root can have put the log's directory or the log itself
+  // there: a linked directory, one that others may write, a file of
+  // another's or one linked elsewhere too is not written.
+  const std::string dir = box_.dir() + "/var/varn/log";
+  fs::create_directories(box_.dir() + "/etc/logrotate.d");
+  const struct {
+    const char* why;
+    std::function<void()> prepare;
+  } unsafe[] = {
+      {"has a symbolic link on its path",
+       [&] { fs::remove_all(dir), fs::create_directory_symlink("/etc/logrotate.d", dir); }},
+      {"lies in a directory that someone other than root may change",
+       [&] { fs::remove_all(dir), box_.make_log_dir(), fs::permissions(dir, fs::perms::group_write, fs::perm_options::add); }},
+      {"is not owned by root", [&] { box_.write("/var/varn/log/corvexin_check.log", "");
+         EXPECT_EQ(chown(log.c_str(), 33, 0), 0); }},
+      {"has more than one link", [&] { box_.write("/var/varn/log/corvexin_check.log", "");
+         fs::create_hard_link(log, box_.dir() + "/var/varn/other"); }},
+  };
+  for (const auto& c : unsafe) {
+    SCOPED_TRACE(c.why);
+    c.prepare();
+    r = as_caller("postrotate");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("corvexin_check: /var/varn/log/corvexin_check.log ") + c.why + "; nothing logged\n");
+    EXPECT_TRUE(fs::is_empty(box_.dir() + "/etc/logrotate.d"));
+    EXPECT_EQ(box_.log(), "");
+    fs::remove_all(dir), fs::remove(box_.dir() + "/var/varn/other"), box_.make_log_dir();
+  }
+
   r = as_caller("reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(box_.log(),
             "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a \xc3\xa9\n"
             "check failed, skip cmd\n\n");
+  fs::remove(log);
+  // A C1 control in UTF-8 (CSI) is escaped; another character of that page is not.
+  as_caller("a\xc2\x9b" "31mb\xc2\xa0" "c\xc2");
+  EXPECT_EQ(box_.log(), "a\\xc2\\x9b31mb\xc2\xa0" "c\xc2\ncheck failed, skip cmd\n\n");
   fs::remove(log);
   const std::string big(100 << 10, '\n');
   as_caller(big);
