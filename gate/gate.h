@@ -254,6 +254,8 @@ int check_role_right(Json::Value role_right);
 constexpr int kAccountName = 0;
 constexpr int kAccountHome = 5;
 bool account_field(uid_t uid, int field, char* out, size_t size);
+// The uid of the account named name in the password file; false when none.
+bool account_uid(const char* name, uid_t* uid);
 template <size_t N>
 bool account_field(uid_t uid, int field, char (&out)[N]) {
   return account_field(uid, field, out, N);

@@ -387,6 +387,7 @@ TEST_P(SetuidGate, RoleLookupUsesOnlyAPortNumberAndAWholeReply) {
       {port + "/other/path?x=", R"({"user": "admin"})"},
       {port, R"({"user": "admin", "group_value": )"},
       {port, R"({"user": "alice"}{"user": "admin"})"},
+      {port, R"({"user": "admin", "pad": ")" + std::string(2 << 20, 'x') + "\"}"},
   };
   for (const auto& [server, reply] : cases) {
     SCOPED_TRACE(server + " " + reply);
@@ -396,7 +397,50 @@ TEST_P(SetuidGate, RoleLookupUsesOnlyAPortNumberAndAWholeReply) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(kRefusal), std::string::npos) << r.out;
   }
-  EXPECT_EQ(service.requests().size(), 2u);  // none for the two that are no port number
+  EXPECT_EQ(service.requests().size(), 3u);  // none for the two that are no port number
+}
+
+// The request, and with it the cookie, goes only to a role service whose
+// socket is root's or the "role_service_user"'s: another account that took
+// the port while the web service was down gets nothing and grants nothing.
+TEST_P(SetuidGate, RoleServiceOfAnotherAccountGetsNoRequest) {
+  const struct {
+    uid_t runs_as;
+    RoleService::Protocol protocol;
+    const char* member;  // of the policy
+    const char* refused;  // on standard error and in the log; empty: the request is sent
+  } cases[] = {
+      {0, RoleService::kHttp, "", ""},
+      {0, RoleService::kHttps, R"("role_service_user": "nobody",)", ""},
+      {65534, RoleService::kHttp, "", "is run by uid 65534, not by root; request not sent"},
+      {65534, RoleService::kHttps, "", "is run by uid 65534, not by root; request not sent"},
+      {65534, RoleService::kHttp, R"("role_service_user": "nobody",)", ""},
+      {65534, RoleService::kHttp, R"("role_service_user": 65534,)", ""},
+      {65534, RoleService::kHttp, R"("role_service_user": "www-data",)",
+       "is run by uid 65534, not by root or \"role_service_user\" (uid 33); request not sent"},
+      {0, RoleService::kHttp, R"("role_service_user": "no such account",)",
+       "\"role_service_user\" is neither an account name nor a uid; role lookup skipped"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.runs_as) + " " + c.member);
+    RoleService service(c.protocol, RoleService::kSelfSigned, c.runs_as);
+    service.reply(R"({"user": "admin"})");
+    box_.settings(service.settings(c.protocol == RoleService::kHttps ? "https" : "http"));
+    box_.policy(std::string("{") + c.member +
+                policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")).substr(1));
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r = as_caller("echo ran");
+    if (*c.refused == '\0') {
+      EXPECT_EQ(r.out, "ran\n") << r.err;
+      EXPECT_EQ(service.requests().size(), 1u);
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(kRefusal), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.refused), std::string::npos) << r.err;
+    EXPECT_NE(box_.log().find(c.refused), std::string::npos) << box_.log();
+    EXPECT_TRUE(service.requests().empty());
+  }
 }
 
 TEST_P(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
