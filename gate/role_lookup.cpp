@@ -138,12 +138,11 @@ size_t sink(char* piece, size_t size, size_t nmemb, void* record) {
   return write_data(piece, size, nmemb, &reply->data);
 }
 
-// The account that, besides root, may run the role service: the policy's
-// "role_service_user", an account name of the password file or a uid (a
-// number, or a text of digits that names no account). Null when the member
-// is missing or names one (*given then tells which), else what is wrong.
-const char* service_user(uid_t* uid, bool* given) {
-  const Json::Value& policy = root;
+}  // namespace
+
+// The policy's "role_service_user": an account name of the password file or
+// a uid (a number, or a text of digits that names no account).
+const char* role_service_user(const Json::Value& policy, uid_t* uid, bool* given) {
   *given = policy.isObject() && policy.isMember(kServiceUserMember);
   if (!*given) return nullptr;
   const Json::Value& user = policy[kServiceUserMember];
@@ -163,6 +162,8 @@ const char* service_user(uid_t* uid, bool* given) {
   *uid = static_cast<uid_t>(user.asLargestUInt());
   return nullptr;
 }
+
+namespace {
 
 // The socket at the server end of the loopback connection from client to
 // server (host byte order ports) as the kernel knows it, asked for with one
@@ -289,7 +290,7 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
     return;
   }
   ServiceCheck check;
-  if (const char* wrong = service_user(&check.user, &check.given)) {
+  if (const char* wrong = role_service_user(root, &check.user, &check.given)) {
     lookup_failed(std::string(kPolicyPath) + " " + wrong + "; role lookup skipped");
     api.easy_cleanup(curl);
     return;

@@ -49,7 +49,13 @@ class PolicyChecker {
     }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", {"enable_log", "syslog", scripts, ui});
+    unknown_members(root, "$", {"enable_log", "syslog", "role_service_user", scripts, ui});
+    uid_t service_uid = 0;
+    bool service_user = false;
+    if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
+      warn("no-service-user", "$.role_service_user", root["role_service_user"],
+           std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+    }
     if (!section(root, scripts)) {
       section(root, ui);
     } else if (root.isMember(ui)) {

@@ -57,6 +57,9 @@ void on_entry_tried(const char* text, unsigned index, const std::string& pattern
   Json::Value& lookup = step("role_lookup");
   lookup["role_right"] = policy[record.name]["white_cmd_list"][index]["role_right"];
   lookup["made"] = trace.run->answered;
+  uid_t uid = 0;
+  bool given = false;
+  if (role_service_user(root, &uid, &given) == nullptr && given) lookup["service_uid"] = uid;
   if (!trace.run->answered) return;
   Json::Value& check = step("role_check");
   check["reply"] = trace.run->reply;
@@ -117,6 +120,9 @@ void print_step(const Json::Value& s) {
               << Json::writeString(writer, s["role_right"])
               << (s["made"].asBool() ? ": role lookup made\n"
                                      : ": no role lookup made (--no-lookup), the check refuses\n");
+    if (s.isMember("service_uid"))
+      std::cout << "    (asked only of a role service whose socket root or uid "
+                << s["service_uid"].asUInt() << " (\"role_service_user\") owns)\n";
   } else if (kind == "role_check") {
     std::cout << "    the role service answered " << quoted(s["reply"].asString()) << "\n";
     std::cout << "    role check " << s["result"].asString();
