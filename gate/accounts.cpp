@@ -11,48 +11,26 @@
 #include <cstdint>
 #include <cstring>
 
-#include "gate.h"
+#include "entry.h"
 
 namespace {
 
 constexpr char kPasswdPath[] = "/etc/passwd";
 
-// What a search of the password file looks for: field number field of the
-// account uid (into out, size bytes, cut to fit), or, with a name, the uid of
-// the account of that name.
-struct Search {
-  uid_t uid;
-  int field;
-  char* out;
-  size_t size;
-  const char* name;
-};
-
 // Whether a line of the password file, "name:password:uid:gid:gecos:home:
-// shell", is the one searched for; its answer is then stored.
-bool field_of(const char* line, Search& search) {
+// shell", is uid's; field number field of it then goes to out (size bytes,
+// cut to fit).
+bool field_of(const char* line, uid_t uid, int field, char* out, size_t size) {
   const char* fields[7] = {line};
   int count = 1;
   for (const char* p = line; count < 7 && (p = strchr(p, ':')) != nullptr; ++p)
     fields[count++] = p + 1;
-  const int field = search.field;
   if (count < 4 || field >= count) return false;
   unsigned long long value = 0;
   const char* p = fields[2];
   for (; *p >= '0' && *p <= '9' && value <= UINT32_MAX; ++p)
     value = value * 10 + static_cast<unsigned>(*p - '0');
-  if (p == fields[2] || *p != ':' || value > UINT32_MAX) return false;
-  if (search.name != nullptr) {
-    const size_t length = strlen(search.name);
-    if (fields[1] - line != static_cast<ptrdiff_t>(length + 1) ||
-        strncmp(line, search.name, length) != 0)
-      return false;
-    search.uid = static_cast<uid_t>(value);
-    return true;
-  }
-  if (value != search.uid) return false;
-  char* out = search.out;
-  const size_t size = search.size;
+  if (p == fields[2] || *p != ':' || value != uid) return false;
   const char* end = strchr(fields[field], ':');
   size_t length = end != nullptr ? static_cast<size_t>(end - fields[field]) : strlen(fields[field]);
   if (length > size - 1) length = size - 1;
@@ -61,10 +39,11 @@ bool field_of(const char* line, Search& search) {
   return true;
 }
 
-// The first line of the password file that the search is for, read piece by
-// piece without allocating; a line longer than the buffer is no account's and
-// is skipped.
-bool search_accounts(Search& search) {
+}  // namespace
+
+// The first line of the password file with uid, read piece by piece without
+// allocating; a line longer than the buffer is no account's and is skipped.
+bool account_field(uid_t uid, int field, char* out, size_t size) {
   const int fd = open(kPasswdPath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
   char buffer[4096];
@@ -75,7 +54,7 @@ bool search_accounts(Search& search) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       buffer[have] = '\0';  // a last line without a newline
-      found = have > 0 && !rest_of_long_line && field_of(buffer, search);
+      found = have > 0 && !rest_of_long_line && field_of(buffer, uid, field, out, size);
       break;
     }
     have += static_cast<size_t>(n);
@@ -85,7 +64,7 @@ bool search_accounts(Search& search) {
                         memchr(line, '\n', have - static_cast<size_t>(line - buffer)))) != nullptr;
          line = end + 1) {
       *end = '\0';
-      found = !rest_of_long_line && field_of(line, search);
+      found = !rest_of_long_line && field_of(line, uid, field, out, size);
       rest_of_long_line = false;
     }
     have -= static_cast<size_t>(line - buffer);
@@ -97,18 +76,4 @@ bool search_accounts(Search& search) {
   }
   close(fd);
   return found;
-}
-
-}  // namespace
-
-bool account_field(uid_t uid, int field, char* out, size_t size) {
-  Search search{uid, field, out, size, nullptr};
-  return search_accounts(search);
-}
-
-bool account_uid(const char* name, uid_t* uid) {
-  Search search{0, 0, nullptr, 0, name};
-  if (*name == '\0' || strchr(name, ':') != nullptr || !search_accounts(search)) return false;
-  *uid = search.uid;
-  return true;
 }

@@ -1,11 +1,16 @@
+#include "white_list.h"
+
 #include <regex.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "gate.h"
+#include "decision.h"
 #include "pattern_match.h"
+#include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 
 namespace {
 
@@ -70,18 +75,20 @@ int check_type(int type) {
 }
 
 std::string pattern_of(const Json::Value& entry) {
-  std::string pattern = entry["pattern"].asString();
+  std::string pattern = entry[kPatternMember].asString();
   pattern.resize(strlen(pattern.c_str()));
   return pattern;
 }
 
-int cookie_flag_of(const Json::Value& entry) { return entry.get("is_cookie_check", 1).asInt(); }
+int cookie_flag_of(const Json::Value& entry) {
+  return entry.get(kCookieCheckMember, 1).asInt();
+}
 
 // The type is converted whenever the section checks types, even when the
 // cookie flag alone would allow: a type that cannot be converted ends the run.
 MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) {
   int type_flag = 1;
-  if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
+  if (type_check != 0) type_flag = check_type(static_cast<int>(entry[kTypeMember].asUInt()));
   if (cookie_flag == 0) return MatchRule::kCookieFlagZero;
   return type_flag == 0 ? MatchRule::kTypeZero : MatchRule::kRoleCheck;
 }
@@ -89,7 +96,8 @@ MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) 
 namespace {
 
 void trace_entry(const char* text, unsigned index, const std::string& pattern, int result) {
-  if (decision_hooks != nullptr) decision_hooks->entry_tried(text, index, pattern, result);
+  if (decision_hooks != nullptr)
+    decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
 }
 
 }  // namespace
@@ -122,11 +130,11 @@ int white_check(const char* text, const Json::Value& entries, int type_check, co
     if (record.rule == MatchRule::kRoleCheck) {
       record.role_lookup = true;
       if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
-        decision_hooks->role_lookup(cookie);
+        decision_hooks->role_lookup(decision_hooks->context, cookie);
       } else {
         get_role_right(cookie);
       }
-      verdict = record.role_result = check_role_right(entry["role_right"]);
+      verdict = record.role_result = check_role_right(entry[kRoleRightMember]);
     }
     trace_entry(text, i, pattern, 0);
     return verdict;

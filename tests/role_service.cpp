@@ -1,8 +1,8 @@
 #include "role_service.h"
 
+#include <grp.h>
 #include <json/reader.h>
 #include <json/writer.h>
-#include <grp.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/prctl.h>

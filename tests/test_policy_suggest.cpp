@@ -45,7 +45,9 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
   const std::vector<std::pair<std::string, std::string>> warned = {
       {"ls; id", "shell-metachar"},
       {"echo a\nid", "control-byte"},
-      {"echo a\xc2\x9b" "2J", "control-byte"},
+      {"echo a\xc2\x9b"
+       "2J",
+       "control-byte"},
       {std::string(5000, 'x'), "cut-in-log"},
   };
   for (const auto& command : suggested) box.gate({command});
