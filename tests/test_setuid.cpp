@@ -11,7 +11,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 
 #include "gate_runner.h"
 #include "policy_json.h"
@@ -321,58 +320,28 @@ TEST_P(SetuidGate, LogIsWrittenOnlyAsAPlainFileAndOnlyLineByLine) {
   // Nobody but root can have put the log's directory or the log itself
   // there: a linked directory, one that others may write, a file of
   // another's or one linked elsewhere too is not written.
-  const std::string dir = box_.dir() + "/var/varn/log";
   fs::create_directories(box_.dir() + "/etc/logrotate.d");
-  const struct {
-    const char* why;
-    std::function<void()> prepare;
-  } unsafe[] = {
-      {"has a symbolic link on its path",
-       [&] { fs::remove_all(dir), fs::create_directory_symlink("/etc/logrotate.d", dir); }},
-      {"lies in a directory that someone other than root may change",
-       [&] {
-         fs::remove_all(dir), box_.make_log_dir(),
-             fs::permissions(dir, fs::perms::group_write, fs::perm_options::add);
-       }},
-      {"is not owned by root",
-       [&] {
-         box_.write("/var/varn/log/corvexin_check.log", "");
-         EXPECT_EQ(chown(log.c_str(), 33, 0), 0);
-       }},
-      {"has more than one link",
-       [&] {
-         box_.write("/var/varn/log/corvexin_check.log", "");
-         fs::create_hard_link(log, box_.dir() + "/var/varn/other");
-       }},
+  const std::pair<const char*, const char*> unsafe[] = {
+      {"has a symbolic link on its path", "rm -r log && ln -s /etc/logrotate.d log"},
+      {"lies in a directory that someone other than root may change", "chmod g+w log"},
+      {"is not owned by root", ": >log/corvexin_check.log && chown 33 log/corvexin_check.log"},
+      {"has more than one link", ": >log/corvexin_check.log && ln log/corvexin_check.log x"},
   };
-  for (const auto& c : unsafe) {
-    SCOPED_TRACE(c.why);
-    c.prepare();
+  for (const auto& [why, prepare] : unsafe) {
+    SCOPED_TRACE(why);
+    ASSERT_EQ(system(("cd " + box_.dir() + "/var/varn && " + prepare).c_str()), 0);
     r = as_caller("postrotate");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, std::string("corvexin_check: /var/varn/log/corvexin_check.log ") + c.why +
+    EXPECT_EQ(r.err, std::string("corvexin_check: /var/varn/log/corvexin_check.log ") + why +
                          "; nothing logged\n");
     EXPECT_TRUE(fs::is_empty(box_.dir() + "/etc/logrotate.d"));
     EXPECT_EQ(box_.log(), "");
-    fs::remove_all(dir), fs::remove(box_.dir() + "/var/varn/other"), box_.make_log_dir();
+    fs::remove_all(box_.dir() + "/var/varn"), box_.make_log_dir();
   }
 
-  r = as_caller(
-      "reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(box_.log(),
-            "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a "
-            "\xc3\xa9\n"
-            "check failed, skip cmd\n\n");
-  fs::remove(log);
   // A C1 control in UTF-8 (CSI) is escaped; another character of that page is not.
-  as_caller(
-      "a\xc2\x9b"
-      "31mb\xc2\xa0"
-      "c\xc2");
-  EXPECT_EQ(box_.log(),
-            "a\\xc2\\x9b31mb\xc2\xa0"
-            "c\xc2\ncheck failed, skip cmd\n\n");
+  as_caller("a\xc2\x9b[1m\xc2\xa0_\xc2");
+  EXPECT_EQ(box_.log(), "a\\xc2\\x9b[1m\xc2\xa0_\xc2\ncheck failed, skip cmd\n\n");
   fs::remove(log);
   const std::string big(100 << 10, '\n');
   as_caller(big);
