@@ -69,9 +69,10 @@ const char* take_environment_cookie() {
 // otherwise choose the environment of the root shell, and with it what many
 // programs the command starts do (HOME, TAR_OPTIONS, PHPRC, OPENSSL_CONF, ...:
 // no list of dangerous names is ever complete). Such a start gets an
-// environment built from scratch: root's own variables, and the few of the
-// caller's that only choose a language, a time zone or a terminal, each name
-// once (the first, as getenv sees it). A root caller keeps its environment.
+// environment built from scratch: root's own variables, inert pagers and
+// editors, and the few of the caller's that only choose a language, a time
+// zone or a terminal, each name once (the first, as getenv sees it). A root
+// caller keeps its environment.
 void clean_environment() {
   if (!started_with_privilege()) return;
   static std::vector<std::string> entries;
@@ -81,6 +82,20 @@ void clean_environment() {
       "USER=root",
       "LOGNAME=root",
       "SHELL=/bin/sh",
+      // Pagers and editors that cannot start a shell: a pager (less, as git,
+      // man or systemctl start it on a terminal) or an editor run as root
+      // takes "!sh" from the caller's keyboard. The caller's values of these
+      // names are never offered.
+      "PAGER=cat",
+      "GIT_PAGER=cat",
+      "MANPAGER=cat",
+      "SYSTEMD_PAGER=cat",
+      "LESSSECURE=1",
+      "SYSTEMD_PAGERSECURE=1",
+      "EDITOR=false",
+      "VISUAL=false",
+      "SYSTEMD_EDITOR=false",
+      "GIT_EDITOR=false",
   };
   std::unordered_set<std::string_view> seen;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {

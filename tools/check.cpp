@@ -15,6 +15,7 @@
 #include "pattern.h"
 #include "policy.h"
 #include "report.h"
+#include "role_lookup.h"
 #include "role_rights.h"
 #include "trust.h"
 #include "white_list.h"
@@ -53,7 +54,13 @@ class PolicyChecker {
     }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", {"enable_log", "syslog", scripts, ui});
+    unknown_members(root, "$", {"enable_log", "syslog", "role_service_user", scripts, ui});
+    uid_t service_uid = 0;
+    bool service_user = false;
+    if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
+      warn("no-service-user", "$.role_service_user", root["role_service_user"],
+           std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+    }
     if (!section(root, scripts)) {
       section(root, ui);
     } else if (root.isMember(ui)) {

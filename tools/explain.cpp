@@ -9,6 +9,7 @@
 #include "dry_run.h"
 #include "policy.h"
 #include "report.h"
+#include "role_lookup.h"
 
 namespace {
 
@@ -142,6 +143,11 @@ void print_steps(const SectionDecision& record, const Steps& steps) {
               << Json::writeString(writer, role_right_of(record, e.index))
               << (e.lookup_made ? ": role lookup made\n"
                                 : ": no role lookup made (--no-lookup), the check refuses\n");
+    uid_t service_uid = 0;
+    bool service_user = false;
+    if (role_service_user(root, &service_uid, &service_user) == nullptr && service_user)
+      std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
+                << " (\"role_service_user\") owns)\n";
     if (!e.lookup_made) continue;
     std::cout << "    the role service answered " << quoted(e.reply) << "\n";
     std::cout << "    role check " << (e.role_result == 0 ? "passed" : "refused");

@@ -35,6 +35,8 @@ const FindingClass kFindingClasses[] = {
     {"no-entries", Severity::kWarning,
      "a white list missing, empty or not an array: the section refuses"},
     {"no-settings", Severity::kWarning, "the settings give the role lookup nothing to ask"},
+    {"no-service-user", Severity::kWarning,
+     "the policy's \"role_service_user\" names no account: every role lookup fails"},
     {"gate-mode", Severity::kWarning, "the installed gate can be started by every account"},
     {"ancestor-role-check", Severity::kNote,
      "an ancestor-check entry is only as strong as its role check"},

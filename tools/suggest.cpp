@@ -61,13 +61,21 @@ int hex_digit(char c) {
   return -1;
 }
 
-// Whether text[i] starts the log's escape of a control byte ("\x0a"), as
-// loggable writes it.
-bool control_escape(const std::string& text, size_t i) {
-  if (text.compare(i, 2, kEscapeStart) != 0 || i + 4 > text.size()) return false;
+// The byte that the log's escape at text[i] ("\x0a") stands for, -1 when
+// there is none.
+int escaped_byte(const std::string& text, size_t i) {
+  if (text.compare(i, 2, kEscapeStart) != 0 || i + 4 > text.size()) return -1;
   const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
-  const int c = high * 16 + low;
-  return high >= 0 && low >= 0 && control_byte(static_cast<unsigned char>(c));
+  return high >= 0 && low >= 0 ? high * 16 + low : -1;
+}
+
+// Whether text[i] starts the log's escape of a control byte ("\x0a"), or of
+// either byte of a C1 control ("\xc2\x9b"), as loggable writes them.
+bool control_escape(const std::string& text, size_t i) {
+  const int c = escaped_byte(text, i);
+  if (c == 0xc2) return escaped_byte(text, i + 4) >= 0x80 && escaped_byte(text, i + 4) <= 0x9f;
+  if (c >= 0x80 && c <= 0x9f) return i >= 4 && escaped_byte(text, i - 4) == 0xc2;
+  return c >= 0 && control_byte(static_cast<unsigned char>(c));
 }
 
 // Whether the logged text is the log's cut form of a longer command line:
