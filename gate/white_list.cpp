@@ -23,9 +23,9 @@ const char* or_null(const char* text) {
 
 // Searches text for the POSIX basic regular expression pattern, anywhere in
 // the text and case-sensitive; without REG_NEWLINE "." also matches a newline.
-// 0 match, 1 no match, 2 error (reported on standard error). Literal patterns,
-// and anchored ones whose literal start the text lacks, are answered without
-// compiling them (pattern_match.cpp), with the regex engine's very result.
+// 0 match, 1 no match, 2 error (reported on standard error). Patterns known to
+// compile are mostly answered without compiling them (pattern_match.cpp), with
+// the regex engine's very result.
 int check_regexp(const char* text, const char* pattern) {
   if (enable_log) printf("cmd[%s] try to match pattern[%s]\n", or_null(text), or_null(pattern));
   if (text == nullptr || pattern == nullptr) {
@@ -75,7 +75,9 @@ std::string pattern_of(const Json::Value& entry) {
   return pattern;
 }
 
-int cookie_flag_of(const Json::Value& entry) { return entry.get("is_cookie_check", 1).asInt(); }
+int cookie_flag_of(const Json::Value& entry) {
+  return entry.get("is_cookie_check", 1).asInt();
+}
 
 // The type is converted whenever the section checks types, even when the
 // cookie flag alone would allow: a type that cannot be converted ends the run.
@@ -88,8 +90,20 @@ MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) 
 
 namespace {
 
-void trace_entry(const char* text, unsigned index, const std::string& pattern, int result) {
+void trace_entry(const char* text, unsigned index, const char* pattern, int result) {
   if (decision_hooks != nullptr) decision_hooks->entry_tried(text, index, pattern, result);
+}
+
+// pattern_of(entry) as a C string, without a copy when "pattern" is a string:
+// jsoncpp keeps a string's bytes with a NUL after them, so its first NUL ends
+// it just where pattern_of cuts. Any other value is converted into spare.
+const char* pattern_text(const Json::Value& entry, std::string& spare) {
+  const Json::Value& value = entry["pattern"];
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (value.isString() && value.getString(&begin, &end)) return begin;
+  spare = pattern_of(entry);
+  return spare.c_str();
 }
 
 }  // namespace
@@ -101,17 +115,19 @@ void trace_entry(const char* text, unsigned index, const std::string& pattern, i
 // members to it. The match is recorded in the section's record.
 int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
   SectionDecision& record = section_record();
-  for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
+  std::string spare;
+  const Json::ArrayIndex size = entries.size();
+  for (Json::ArrayIndex i = 0; i < size; ++i) {
     const Json::Value& entry = entries[i];
-    const std::string pattern = pattern_of(entry);
+    const char* const pattern = pattern_text(entry, spare);
     const int cookie_flag = cookie_flag_of(entry);
-    const int matched = check_regexp(text, pattern.c_str());
+    const int matched = check_regexp(text, pattern);
     if (matched != 0) {
       trace_entry(text, i, pattern, matched);
       continue;
     }
 
-    if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern.c_str());
+    if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern);
     ++record.matches;
     record.entry = static_cast<int>(i);
     record.role_lookup = false;
