@@ -107,9 +107,15 @@ struct Inst {
 constexpr unsigned kMaxProgram = 1024;
 constexpr uint16_t kNone = 0xffff;
 
+constexpr unsigned kMaxSets = 64;
+constexpr Node kAnyByte{
+    NodeKind::kSet, static_cast<uint8_t>(pattern::SetKind::kAny), 1, 1, 0, 0, 0};
+
 class Compiler {
  public:
   Compiler(const Syntax& s, Inst* code) : s_(s), code_(code) {}
+
+  const uint32_t* set(unsigned index) const { return sets_[index]; }
 
   // The program of the top-level branches kept (keep[i] for branch i), or
   // false when it would be too large.
@@ -125,6 +131,22 @@ class Compiler {
   Inst* code_;
   unsigned size_ = 0;
   bool overflow_ = false;
+  uint32_t sets_[kMaxSets][8];
+  unsigned set_count_ = 0;
+  const Node* set_nodes_[kMaxSets];  // the node each set was made for
+
+  // The index of a kSet node's set, made once per node.
+  uint8_t set_index(const Node& n) {
+    for (unsigned i = 0; i < set_count_; ++i)
+      if (set_nodes_[i] == &n) return static_cast<uint8_t>(i);
+    if (set_count_ >= kMaxSets) {
+      overflow_ = true;
+      return 0;
+    }
+    pattern::set_of(s_, n, sets_[set_count_]);
+    set_nodes_[set_count_] = &n;
+    return static_cast<uint8_t>(set_count_++);
+  }
 
   uint16_t emit(Op op, uint8_t value = 0, uint16_t x = 0, uint16_t y = 0) {
     if (size_ >= kMaxProgram) {
@@ -194,15 +216,15 @@ class Compiler {
 
   void atom(const Node& n) {
     switch (n.kind) {
-      case NodeKind::kByte:
-        emit(Op::kByte, n.value);
+      case NodeKind::kString:
+        for (unsigned i = 0; i < n.length; ++i) emit(Op::kByte, s_.literals[n.first + i]);
         break;
       case NodeKind::kSet:
-        emit(Op::kSet, n.value);
+        emit(Op::kSet, set_index(n));
         break;
       case NodeKind::kAnyText: {  // ".*"
         const uint16_t loop = emit(Op::kSplit, 0, static_cast<uint16_t>(size_ + 1), 0);
-        emit(Op::kSet, 0);
+        emit(Op::kSet, set_index(kAnyByte));
         emit(Op::kJump, 0, loop);
         if (!overflow_) code_[loop].y = here();
         break;
@@ -226,8 +248,8 @@ class Compiler {
 // starting at every position (at the first only when anchored).
 class Machine {
  public:
-  Machine(const Syntax& s, const Inst* code, unsigned size, const Text& text)
-      : s_(s), code_(code), text_(text) {
+  Machine(const Compiler& compiler, const Inst* code, unsigned size, const Text& text)
+      : compiler_(compiler), code_(code), text_(text) {
     memset(marks_, 0, size * sizeof marks_[0]);
   }
 
@@ -244,7 +266,7 @@ class Machine {
       for (unsigned i = 0; i < count_[current]; ++i) {
         const uint16_t pc = threads_[current][i];
         const Inst& in = code_[pc];
-        if (in.op == Op::kByte ? in.value == c : pattern::in_set(s_.sets[in.value], c))
+        if (in.op == Op::kByte ? in.value == c : pattern::in_set(compiler_.set(in.value), c))
           add(next, static_cast<uint16_t>(pc + 1), pos + 1);
       }
       if (!anchored) add(next, 0, pos + 1);
@@ -255,7 +277,7 @@ class Machine {
   }
 
  private:
-  const Syntax& s_;
+  const Compiler& compiler_;
   const Inst* code_;
   const Text& text_;
   uint32_t marks_[kMaxProgram];
@@ -328,7 +350,7 @@ int match_without_regex(const char* text, const char* pattern) {
   Inst code[kMaxProgram + 1];
   Compiler compiler(syntax, code);
   if (!compiler.compile(keep)) return kNeedsRegex;
-  Machine machine(syntax, code, compiler.size(), t);
+  Machine machine(compiler, code, compiler.size(), t);
   if (!machine.matches(anchored)) return 1;
   return syntax.back_reference ? kNeedsRegex : 0;
 }
