@@ -11,6 +11,7 @@
 #include <regex.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -297,6 +298,20 @@ TEST(PatternMatch, GlibcBehaviours) {
   errno = EDOM;
   EXPECT_EQ(match_without_regex("systemctl stop svc", "^systemctl \\(start\\|stop\\) svc$"), 0);
   EXPECT_EQ(errno, EDOM);
+}
+
+}  // namespace
+
+namespace {
+
+// A collation other than the C locale's (ranges, equivalence classes) leaves
+// every pattern to the regex engine, as a multi-byte character set does.
+TEST(PatternMatch, OnlyInTheCLocale) {
+  EXPECT_EQ(match_without_regex("ls", "^uptime [a-z]*$"), 1);
+  if (setlocale(LC_COLLATE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  EXPECT_EQ(match_without_regex("ls", "^uptime [a-z]*$"), kNeedsRegex);
+  setlocale(LC_COLLATE, "C");
+  EXPECT_EQ(match_without_regex("ls", "^uptime [a-z]*$"), 1);
 }
 
 }  // namespace
