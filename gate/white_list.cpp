@@ -75,8 +75,12 @@ std::string pattern_of(const Json::Value& entry) {
   return pattern;
 }
 
+// As entry.get("is_cookie_check", 1).asInt(), without a default value made
+// and the member copied for every entry.
 int cookie_flag_of(const Json::Value& entry) {
-  return entry.get("is_cookie_check", 1).asInt();
+  static constexpr char kKey[] = "is_cookie_check";
+  const Json::Value* flag = entry.find(kKey, kKey + sizeof kKey - 1);
+  return flag != nullptr ? flag->asInt() : 1;
 }
 
 // The type is converted whenever the section checks types, even when the
@@ -98,12 +102,46 @@ void trace_entry(const char* text, unsigned index, const char* pattern, int resu
 // jsoncpp keeps a string's bytes with a NUL after them, so its first NUL ends
 // it just where pattern_of cuts. Any other value is converted into spare.
 const char* pattern_text(const Json::Value& entry, std::string& spare) {
-  const Json::Value& value = entry["pattern"];
+  static constexpr char kPattern[] = "pattern";
+  const Json::Value* value = entry.find(kPattern, kPattern + sizeof kPattern - 1);
   const char* begin = nullptr;
   const char* end = nullptr;
-  if (value.isString() && value.getString(&begin, &end)) return begin;
+  if (value != nullptr && value->isString() && value->getString(&begin, &end)) return begin;
   spare = pattern_of(entry);
   return spare.c_str();
+}
+
+// Tries entry i of a white list: -1 when its pattern does not match text,
+// otherwise the verdict of the entry, recorded in record.
+int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_check,
+              const char* cookie, std::string& spare, SectionDecision& record) {
+  const char* const pattern = pattern_text(entry, spare);
+  const int cookie_flag = cookie_flag_of(entry);
+  const int matched = check_regexp(text, pattern);
+  if (matched != 0) {
+    trace_entry(text, i, pattern, matched);
+    return -1;
+  }
+
+  if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern);
+  ++record.matches;
+  record.entry = static_cast<int>(i);
+  record.role_lookup = false;
+  record.user.clear();
+  record.role_result = -1;
+  record.rule = match_rule(entry, cookie_flag, type_check);
+  int verdict = 0;
+  if (record.rule == MatchRule::kRoleCheck) {
+    record.role_lookup = true;
+    if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
+      decision_hooks->role_lookup(cookie);
+    } else {
+      get_role_right(cookie);
+    }
+    verdict = record.role_result = check_role_right(entry["role_right"]);
+  }
+  trace_entry(text, i, pattern, 0);
+  return verdict;
 }
 
 }  // namespace
@@ -112,40 +150,24 @@ const char* pattern_text(const Json::Value& entry, std::string& spare) {
 // what the walk reaches is converted: "pattern" and "is_cookie_check" of the
 // entries up to the match, "type" and "role_right" of the matching entry.
 // The list is read through a const reference so that reading never adds
-// members to it. The match is recorded in the section's record.
+// members to it. The match is recorded in the section's record. An array is
+// walked with its iterator: indexing would search the array's map for every
+// index. Any other list is indexed as before (an object with members cannot
+// be, and ends the run).
 int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
   SectionDecision& record = section_record();
   std::string spare;
+  if (entries.isArray()) {
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+      const int verdict = try_entry(text, it.index(), *it, type_check, cookie, spare, record);
+      if (verdict >= 0) return verdict;
+    }
+    return 1;
+  }
   const Json::ArrayIndex size = entries.size();
   for (Json::ArrayIndex i = 0; i < size; ++i) {
-    const Json::Value& entry = entries[i];
-    const char* const pattern = pattern_text(entry, spare);
-    const int cookie_flag = cookie_flag_of(entry);
-    const int matched = check_regexp(text, pattern);
-    if (matched != 0) {
-      trace_entry(text, i, pattern, matched);
-      continue;
-    }
-
-    if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern);
-    ++record.matches;
-    record.entry = static_cast<int>(i);
-    record.role_lookup = false;
-    record.user.clear();
-    record.role_result = -1;
-    record.rule = match_rule(entry, cookie_flag, type_check);
-    int verdict = 0;
-    if (record.rule == MatchRule::kRoleCheck) {
-      record.role_lookup = true;
-      if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
-        decision_hooks->role_lookup(cookie);
-      } else {
-        get_role_right(cookie);
-      }
-      verdict = record.role_result = check_role_right(entry["role_right"]);
-    }
-    trace_entry(text, i, pattern, 0);
-    return verdict;
+    const int verdict = try_entry(text, i, entries[i], type_check, cookie, spare, record);
+    if (verdict >= 0) return verdict;
   }
   return 1;
 }
