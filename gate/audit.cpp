@@ -2,6 +2,8 @@
 // was allowed or refused, in the place every log tool reads. The log
 // file stays as it is; this is one datagram more, sent to the local log
 // daemon's socket and never waited for.
+#include "audit.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,7 +15,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gate.h"
+#include "ancestry.h"
+#include "entry.h"
+#include "policy.h"
+#include "text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "gate.h"
+#include "entry.h"
 
 extern char** environ;
 
@@ -26,7 +26,7 @@ bool zone_name(std::string_view value) {
          value.find("..") == std::string_view::npos;
 }
 
-bool decimal(std::string_view value) {
+bool digits_only(std::string_view value) {
   return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
@@ -40,7 +40,7 @@ bool offered(std::string_view name) {
 // Each with a value that cannot name a file of the caller's.
 bool safe_value(std::string_view name, std::string_view value) {
   if (name == "TZ") return zone_name(value);
-  if (name == "COLUMNS" || name == "LINES") return decimal(value);
+  if (name == "COLUMNS" || name == "LINES") return digits_only(value);
   return no_slash_or_percent(value);
 }
 
@@ -51,7 +51,9 @@ std::string root_home() {
 
 }  // namespace
 
-bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
+bool started_with_privilege() {
+  return getauxval(AT_SECURE) != 0;
+}
 
 // The cookie passed in the environment, which, unlike an argument, other
 // local users cannot read from /proc; null when there is none. The variable

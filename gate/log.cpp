@@ -1,3 +1,5 @@
+#include "log.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -8,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gate.h"
+#include "decision.h"
+#include "policy.h"
+#include "text.h"
 
 namespace {
 
@@ -34,8 +38,6 @@ bool fits(const struct stat& st, size_t n) {
   return getrlimit(RLIMIT_FSIZE, &size) != 0 || size.rlim_cur == RLIM_INFINITY ||
          (st.st_size >= 0 && static_cast<rlim_t>(st.st_size) + n <= size.rlim_cur);
 }
-
-}  // namespace
 
 // Appends the message and a newline to the log. Both go out in one writev()
 // on an O_APPEND descriptor, so lines of gates running at once may interleave
@@ -78,71 +80,24 @@ int log_to_file(const char* message) {
   return result;
 }
 
+}  // namespace
+
 int log_param(const char* message, int force) {
   if (decision_hooks != nullptr) {
-    decision_hooks->logged(message, force);
+    decision_hooks->logged(decision_hooks->context, message, force);
     return 0;
   }
   if (force == 1 || enable_log != 0) return log_to_file(message);
   return 0;
 }
 
-// Text that came from outside the gate, made safe to put on one log line: the
-// first kLoggedTextMax bytes, with every control byte but TAB written as
-// "\xHH", so that it can neither end the line (and forge the next one) nor
-// drive the reader's terminal; a longer text ends in "...[N bytes]", N being
-// its whole length. quoted also writes '"' and '\' so, for a value between
-// double quotes: it then holds no quote to end the value early, and every
-// backslash in it starts an escape. Written into the caller's buffer, without
-// allocating.
-size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted) {
-  static const char kHex[] = "0123456789abcdef";
-  const size_t length = strlen(text);
-  const size_t kept = length < kLoggedTextMax ? length : kLoggedTextMax;
-  size_t n = 0;
-  for (size_t i = 0; i < kept; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (control_byte(c) || (quoted && (c == '"' || c == '\\'))) {
-      out[n++] = '\\';
-      out[n++] = 'x';
-      out[n++] = kHex[c >> 4];
-      out[n++] = kHex[c & 15];
-    } else {
-      out[n++] = static_cast<char>(c);
-    }
-  }
-  out[n] = '\0';
-  if (kept < length) {
-    char mark[kLengthMarkSize];
-    const size_t m = length_mark(length, mark);
-    memcpy(out + n, mark, m + 1);
-    n += m;
-  }
-  return n;
-}
-
-size_t decimal(unsigned long long value, char (&out)[kDecimalSize]) {
-  char digits[kDecimalSize];
-  size_t start = sizeof digits;
-  do digits[--start] = static_cast<char>('0' + value % 10);
-  while ((value /= 10) != 0);
-  const size_t n = sizeof digits - start;
-  memcpy(out, digits + start, n);
-  out[n] = '\0';
-  return n;
-}
-
-size_t length_mark(size_t length, char (&out)[kLengthMarkSize]) {
-  char digits[kDecimalSize];
-  const size_t n = decimal(length, digits);
-  memcpy(out, "...[", 4);
-  memcpy(out + 4, digits, n);
-  memcpy(out + 4 + n, " bytes]", 8);
-  return n + 11;
-}
-
 int log_text(const char* text, int force) {
   char line[kLoggableSize];
   loggable(text, line);
   return log_param(line, force);
+}
+
+void log_refusal(const char* command) {
+  log_text(command, 1);
+  log_param(kLogRefused, 1);
 }

@@ -11,7 +11,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "gate.h"
+#include "audit.h"
+#include "decision.h"
+#include "entry.h"
+#include "log.h"
+#include "policy.h"
 
 namespace {
 
@@ -49,10 +53,14 @@ void reset_signals() {
 // Results are deliberately ignored: a gate that is not installed with the
 // privilege keeps running with the identity it has.
 void take_root_identity() {
-  if (setegid(0) != 0) {}
-  if (seteuid(0) != 0) {}
-  if (setgid(0) != 0) {}
-  if (setuid(0) != 0) {}
+  if (setegid(0) != 0) {
+  }
+  if (seteuid(0) != 0) {
+  }
+  if (setgid(0) != 0) {
+  }
+  if (setuid(0) != 0) {
+  }
 }
 
 // The caller's resource limits, which must not end or tear the gate's own
@@ -61,13 +69,15 @@ void take_root_identity() {
 // under which the command runs. Each is lifted as far as the gate's privilege
 // allows; needed is the least the run must have to be decided at all (0: no
 // such bound; a log line that would pass the file-size limit is left out).
+// Resource: the type getrlimit takes, whatever the C library calls it.
+using Resource = decltype(RLIMIT_FSIZE);
 struct Limit {
-  __rlimit_resource resource;
+  Resource resource;
   rlim_t needed;
 };
 constexpr Limit kLimits[] = {
-    {RLIMIT_FSIZE, 0},          {RLIMIT_DATA, 64 << 20},      {RLIMIT_AS, 256 << 20},
-    {RLIMIT_STACK, 1 << 20},    {RLIMIT_CPU, kRunSeconds},    {RLIMIT_NOFILE, 64},
+    {RLIMIT_FSIZE, 0},       {RLIMIT_DATA, 64 << 20},   {RLIMIT_AS, 256 << 20},
+    {RLIMIT_STACK, 1 << 20}, {RLIMIT_CPU, kRunSeconds}, {RLIMIT_NOFILE, 64},
     {RLIMIT_RTTIME, 0},
 };
 constexpr size_t kLimitCount = sizeof kLimits / sizeof kLimits[0];
@@ -122,8 +132,7 @@ void restore_limits(const CallerLimits& caller) {
 // system-log record, which leaves out the name when it fails.
 int refuse_after_error(const char* command, const char* what, uid_t caller) {
   fprintf(stderr, "corvexin_check: %s\n", what);
-  log_text(command, 1);
-  log_param("check failed, skip cmd\n", 1);
+  log_refusal(command);
   send_audit_record(caller, command);
   puts("failed to pass the parameter check");
   return 1;
@@ -141,7 +150,7 @@ int main(int argc, char* argv[]) {
   take_root_identity();
   CallerLimits caller{};
   const bool room = raise_limits(caller);
-  // The log is written only whole (see log_to_file); no write may end the run.
+  // The log is written only whole (see log.cpp); no write may end the run.
   signal(SIGXFSZ, SIG_IGN);
   alarm(kRunSeconds);
 
@@ -163,7 +172,7 @@ int main(int argc, char* argv[]) {
     const char* cookie = argc == 3                       ? argv[2]
                          : environment_cookie != nullptr ? environment_cookie
                                                          : kDefaultCookie;
-    verdict = check_parameters(command, cookie);
+    verdict = check_parameters(command, cookie, started_with_privilege());
   } catch (const std::exception& e) {
     return refuse_after_error(command, e.what(), caller_uid);
   } catch (...) {

@@ -7,6 +7,8 @@
 // of a run loads "libcurl.so.4" through the program's run-time search path
 // and resolves the few easy-interface functions once; curl.h only supplies
 // types and constants.
+#include "role_lookup.h"
+
 #include <curl/curl.h>
 #include <dlfcn.h>
 
@@ -16,7 +18,8 @@
 #include <string>
 
 #include "config_file.h"
-#include "gate.h"
+#include "policy.h"
+#include "text.h"
 
 namespace {
 

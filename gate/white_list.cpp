@@ -1,11 +1,16 @@
+#include "white_list.h"
+
 #include <regex.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "gate.h"
+#include "decision.h"
 #include "pattern_match.h"
+#include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 
 namespace {
 
@@ -70,7 +75,7 @@ int check_type(int type) {
 }
 
 std::string pattern_of(const Json::Value& entry) {
-  std::string pattern = entry["pattern"].asString();
+  std::string pattern = entry[kPatternMember].asString();
   pattern.resize(strlen(pattern.c_str()));
   return pattern;
 }
@@ -78,8 +83,8 @@ std::string pattern_of(const Json::Value& entry) {
 // As entry.get("is_cookie_check", 1).asInt(), without a default value made
 // and the member copied for every entry.
 int cookie_flag_of(const Json::Value& entry) {
-  static constexpr char kKey[] = "is_cookie_check";
-  const Json::Value* flag = entry.find(kKey, kKey + sizeof kKey - 1);
+  const Json::Value* flag =
+      entry.find(kCookieCheckMember, kCookieCheckMember + sizeof kCookieCheckMember - 1);
   return flag != nullptr ? flag->asInt() : 1;
 }
 
@@ -87,7 +92,7 @@ int cookie_flag_of(const Json::Value& entry) {
 // cookie flag alone would allow: a type that cannot be converted ends the run.
 MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) {
   int type_flag = 1;
-  if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
+  if (type_check != 0) type_flag = check_type(static_cast<int>(entry[kTypeMember].asUInt()));
   if (cookie_flag == 0) return MatchRule::kCookieFlagZero;
   return type_flag == 0 ? MatchRule::kTypeZero : MatchRule::kRoleCheck;
 }
@@ -95,15 +100,15 @@ MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) 
 namespace {
 
 void trace_entry(const char* text, unsigned index, const char* pattern, int result) {
-  if (decision_hooks != nullptr) decision_hooks->entry_tried(text, index, pattern, result);
+  if (decision_hooks != nullptr)
+    decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
 }
 
 // pattern_of(entry) as a C string, without a copy when "pattern" is a string:
 // jsoncpp keeps a string's bytes with a NUL after them, so its first NUL ends
 // it just where pattern_of cuts. Any other value is converted into spare.
 const char* pattern_text(const Json::Value& entry, std::string& spare) {
-  static constexpr char kPattern[] = "pattern";
-  const Json::Value* value = entry.find(kPattern, kPattern + sizeof kPattern - 1);
+  const Json::Value* value = entry.find(kPatternMember, kPatternMember + sizeof kPatternMember - 1);
   const char* begin = nullptr;
   const char* end = nullptr;
   if (value != nullptr && value->isString() && value->getString(&begin, &end)) return begin;
@@ -134,11 +139,11 @@ int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_c
   if (record.rule == MatchRule::kRoleCheck) {
     record.role_lookup = true;
     if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
-      decision_hooks->role_lookup(cookie);
+      decision_hooks->role_lookup(decision_hooks->context, cookie);
     } else {
       get_role_right(cookie);
     }
-    verdict = record.role_result = check_role_right(entry["role_right"]);
+    verdict = record.role_result = check_role_right(entry[kRoleRightMember]);
   }
   trace_entry(text, i, pattern, 0);
   return verdict;

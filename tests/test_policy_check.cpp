@@ -289,9 +289,9 @@ TEST(PolicyCheck, NumberTokens) {
     const char* token;
     const char* code;  // expected finding at $.enable_log, or null for none
   } cases[] = {
-      {"0", nullptr},   {"-0", nullptr},  {"12", nullptr},  {"-1.5e3", nullptr}, {"1E+2", nullptr},
-      {"-", kNumber},   {"01", kNumber},  {"-01", kNumber}, {"00", kNumber},     {"1.", kNumber},
-      {"-.5", kNumber}, {"1.e2", kNumber}, {"+1", kLoad},   {".5", kLoad},       {"1e", kLoad},
+      {"0", nullptr},   {"-0", nullptr},   {"12", nullptr},  {"-1.5e3", nullptr}, {"1E+2", nullptr},
+      {"-", kNumber},   {"01", kNumber},   {"-01", kNumber}, {"00", kNumber},     {"1.", kNumber},
+      {"-.5", kNumber}, {"1.e2", kNumber}, {"+1", kLoad},    {".5", kLoad},       {"1e", kLoad},
       {"--1", kLoad},   {"1-2", kLoad},
   };
   for (const auto& c : cases) {

@@ -138,9 +138,10 @@ const FaultCase kCases[] = {
     {"CutAfterTheJson", announcing(kGranted, 200), true, false, true},
     // Only a reply that parses as a whole counts: a cut one keeps nothing of
     // its granting first part, and nothing may follow the value.
-    {"CutAfterAGrantingMember", announcing(R"({"user": "admin", "group_value": )", 200), false, true,
-     true},
-    {"PageAfterTheJson", body(std::string(kGranted) + "<html>proxy error</html>"), false, true, false},
+    {"CutAfterAGrantingMember", announcing(R"({"user": "admin", "group_value": )", 200), false,
+     true, true},
+    {"PageAfterTheJson", body(std::string(kGranted) + "<html>proxy error</html>"), false, true,
+     false},
     {"SecondDocument", body(std::string(kTooLow) + kGranted), false, true, false},
     // A service that accepts and never answers: the lookup gives up.
     {"NeverAnswers", stalled(), false, true, true},

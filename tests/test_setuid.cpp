@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstring>
-
 #include <filesystem>
 
 #include "gate_runner.h"
@@ -21,12 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kEmptyDocument[] =
-    "Failed to parse configuration\n"
-    "* Line 1, Column 1\n"
-    "  Syntax error: value, object or array expected.\n"
-    "failed to pass the parameter check\n";
-const char kRefuseBoth[] = R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
+const char kRefuseBoth[] =
+    R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
 
 // A set-uid root copy of the gate in a directory that everybody can reach,
 // started by the caller whose uid is the test's parameter.
@@ -52,8 +47,9 @@ class SetuidGate : public ::testing::TestWithParam<int> {
                       const std::vector<std::string>& env = {},
                       const std::vector<std::string>& wrapper = {}) {
     const std::string id = std::to_string(GetParam());
-    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
-                                     "--clear-groups", "--", "/usr/bin/env"};
+    std::vector<std::string> argv = {
+        "/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--",
+        "/usr/bin/env"};
     argv.insert(argv.end(), env.begin(), env.end());
     argv.insert(argv.end(), wrapper.begin(), wrapper.end());
     argv.push_back(gate_);
@@ -88,25 +84,44 @@ TEST_P(SetuidGate, AllowedCommandRunsAsRootAndRefusedOneDoesNot) {
 // the caller sets (here: variables that made python, tar, PHP, apt, OpenSSL,
 // git, less and lua run the caller's code) never arrives.
 TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
-  const RunResult r = as_caller(
-      "env | grep -v '^PWD=' | sort",
-      {"PATH=" + dir_ + ":/usr/bin:/bin", "HOME=/tmp/evil", "TAR_OPTIONS=--to-command=evil",
-       "PHPRC=/tmp/evil", "APT_CONFIG=/tmp/evil", "OPENSSL_CONF=/tmp/evil", "OPENSSL_MODULES=/tmp",
-       "PYTHONPYCACHEPREFIX=/tmp", "GIT_EXEC_PATH=/tmp", "PAGER=evil", "SYSTEMD_PAGERSECURE=0",
-       "LESSOPEN=|evil %s", "LUA_INIT=@/tmp/evil.lua", "LD_PRELOAD=/tmp/evil.so", "IFS=x",
-       "BASH_FUNC_id%%=() { echo FAKE; }", "USER=mallory", "CORVEXIN_COOKIE=session=x",
-       "TERM=xterm-256color", "LANG=de_DE.UTF-8", "LANGUAGE=de:en", "LC_TIME=C", "LC_ALL=C.UTF-8",
-       "TZ=Europe/Berlin", "COLUMNS=120", "LINES=40", "LC_MESSAGES=../../tmp/evil",
-       "LC_NUMERIC=%n%n"});
+  const RunResult r = as_caller("env | grep -v '^PWD=' | sort", {"PATH=" + dir_ + ":/usr/bin:/bin",
+                                                                 "HOME=/tmp/evil",
+                                                                 "TAR_OPTIONS=--to-command=evil",
+                                                                 "PHPRC=/tmp/evil",
+                                                                 "APT_CONFIG=/tmp/evil",
+                                                                 "OPENSSL_CONF=/tmp/evil",
+                                                                 "OPENSSL_MODULES=/tmp",
+                                                                 "PYTHONPYCACHEPREFIX=/tmp",
+                                                                 "GIT_EXEC_PATH=/tmp",
+                                                                 "PAGER=evil",
+                                                                 "SYSTEMD_PAGERSECURE=0",
+                                                                 "LESSOPEN=|evil %s",
+                                                                 "LUA_INIT=@/tmp/evil.lua",
+                                                                 "LD_PRELOAD=/tmp/evil.so",
+                                                                 "IFS=x",
+                                                                 "BASH_FUNC_id%%=() { echo FAKE; }",
+                                                                 "USER=mallory",
+                                                                 "CORVEXIN_COOKIE=session=x",
+                                                                 "TERM=xterm-256color",
+                                                                 "LANG=de_DE.UTF-8",
+                                                                 "LANGUAGE=de:en",
+                                                                 "LC_TIME=C",
+                                                                 "LC_ALL=C.UTF-8",
+                                                                 "TZ=Europe/Berlin",
+                                                                 "COLUMNS=120",
+                                                                 "LINES=40",
+                                                                 "LC_MESSAGES=../../tmp/evil",
+                                                                 "LC_NUMERIC=%n%n"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "COLUMNS=120\nHOME=/root\nLANG=de_DE.UTF-8\nLANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLINES=40\n"
+            "COLUMNS=120\nHOME=/"
+            "root\nLANG=de_DE.UTF-8\nLANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLINES=40\n"
             "LOGNAME=root\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
             "SHELL=/bin/sh\nTERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\n");
   // Values that could name a file are dropped, each name on its own.
   const std::pair<const char*, const char*> unsafe[] = {
-      {"TZ=/tmp/zone", "TZ"},    {"TZ=:/tmp/zone", "TZ"},      {"TZ=Europe/../../tmp", "TZ"},
-      {"LANG=../x", "LANG"},     {"LC_CTYPE=a%sb", "LC_CTYPE"}, {"TERM=../../tmp/t", "TERM"},
+      {"TZ=/tmp/zone", "TZ"},     {"TZ=:/tmp/zone", "TZ"},       {"TZ=Europe/../../tmp", "TZ"},
+      {"LANG=../x", "LANG"},      {"LC_CTYPE=a%sb", "LC_CTYPE"}, {"TERM=../../tmp/t", "TERM"},
       {"COLUMNS=80 ", "COLUMNS"}, {"LINES=", "LINES"},
   };
   for (const auto& [entry, name] : unsafe) {
@@ -142,7 +157,8 @@ TEST_P(SetuidGate, CookieFromTheEnvironment) {
   box_.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"3": 2}}])")));
   const std::string show = "echo \"[${CORVEXIN_COOKIE-unset}]\"";
   EXPECT_EQ(as_caller(show, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
-  EXPECT_EQ(as_caller({show, "session=argument"}, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
+  EXPECT_EQ(as_caller({show, "session=argument"}, {"CORVEXIN_COOKIE=session=env"}).out,
+            "[unset]\n");
   EXPECT_EQ(box_.gate({show}, {"CORVEXIN_COOKIE=session=root"}).out, "[unset]\n");
   EXPECT_EQ(as_caller(show).out, "[unset]\n");
   // A control byte in the variable stops the lookup as in an argument.
@@ -174,7 +190,8 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
   const std::string command(3000, 'c');
   const std::string record = command + "\ncheck failed, skip cmd\n\n";
   const bool lifted = root_lifts_hard_limits();
-  for (const char* limit : {"--fsize=0:unlimited", "--fsize=3010:unlimited", "--fsize=0", "--fsize=3010"}) {
+  for (const char* limit :
+       {"--fsize=0:unlimited", "--fsize=3010:unlimited", "--fsize=0", "--fsize=3010"}) {
     SCOPED_TRACE(limit);
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
     const RunResult r = as_caller({command}, {}, {"/usr/bin/prlimit", limit, "--"});
@@ -197,8 +214,8 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
   for (int kib = 64; kib <= largest_tried; kib += 32) {
     SCOPED_TRACE(kib);
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
-    const RunResult r =
-        as_caller({"refused"}, {}, {"/usr/bin/prlimit", "--data=" + std::to_string(kib << 10), "--"});
+    const RunResult r = as_caller(
+        {"refused"}, {}, {"/usr/bin/prlimit", "--data=" + std::to_string(kib << 10), "--"});
     EXPECT_LT(r.status, 128) << "killed by a signal";
     EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
     if (r.out.find("failed to pass") != std::string::npos) {
@@ -206,8 +223,9 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
     }
   }
   box_.policy(R"({"scripts_section": {"check_method": 0}})");
-  const RunResult limited = as_caller({"ulimit -f; ulimit -n; ulimit -t"}, {},
-                                      {"/usr/bin/prlimit", "--fsize=1024000", "--nofile=64", "--cpu=77", "--"});
+  const RunResult limited =
+      as_caller({"ulimit -f; ulimit -n; ulimit -t"}, {},
+                {"/usr/bin/prlimit", "--fsize=1024000", "--nofile=64", "--cpu=77", "--"});
   EXPECT_EQ(limited.out, "2000\n64\n77\n") << limited.err;
 }
 
@@ -231,10 +249,12 @@ TEST_P(SetuidGate, LogIsWrittenOnlyAsAPlainFileAndOnlyLineByLine) {
   EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
   fs::remove(log);
 
-  r = as_caller("reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
+  r = as_caller(
+      "reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(box_.log(),
-            "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a \xc3\xa9\n"
+            "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a "
+            "\xc3\xa9\n"
             "check failed, skip cmd\n\n");
   fs::remove(log);
   const std::string big(100 << 10, '\n');
@@ -261,7 +281,8 @@ TEST_P(SetuidGate, PolicyThatOthersCanChangeIsNotUsed) {
       {0, 1000, 0664, "is writable by a group other than root"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " + std::to_string(c.mode));
+    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " +
+                 std::to_string(c.mode));
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
     box_.policy(R"({"scripts_section": {"check_method": 0}})");
     ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
@@ -315,9 +336,9 @@ TEST_P(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
     RoleService service(protocol);
     service.reply(R"({"user": "alice", "group_value": {"3": 1}})");
     box_.settings(service.settings(protocol == RoleService::kHttps ? "https" : "http"));
-    const RunResult r =
-        as_caller("echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
-                               "ALL_PROXY=" + proxy, "all_proxy=" + proxy, "NO_PROXY=", "no_proxy="});
+    const RunResult r = as_caller(
+        "echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
+                     "ALL_PROXY=" + proxy, "all_proxy=" + proxy, "NO_PROXY=", "no_proxy="});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kRefusal);
     EXPECT_EQ(service.requests().size(), 1u);
@@ -335,14 +356,15 @@ TEST_P(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
     const char* what;
     std::string policy, settings;
   } cases[] = {
-      {"syntax error after a secret", R"({"secret": "SECRET-7731", "scripts_section": {} oops})", ""},
+      {"syntax error after a secret", R"({"secret": "SECRET-7731", "scripts_section": {} oops})",
+       ""},
       {"a number that cannot be converted", R"({"enable_log": 1, "pin": 77319e99999})", ""},
       {"a value of the wrong type", R"({"scripts_section": {"check_method": "SECRET-7731"}})", ""},
       {"comment left open", "/* SECRET-7731", ""},
       {"settings that make no sense",
        policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")),
-       "[http]\nkelvo_web_protocol=SECRET-7731\nkelvo_web_server=7731x" + std::to_string(service.port()) +
-           "/SECRET-7731\n"},
+       "[http]\nkelvo_web_protocol=SECRET-7731\nkelvo_web_server=7731x" +
+           std::to_string(service.port()) + "/SECRET-7731\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -379,7 +401,8 @@ TEST_P(SetuidGate, SystemLogNamesTheRealCaller) {
 TEST(RootCaller, KeepsItsEnvironment) {
   Sandbox box;
   box.policy(R"({"scripts_section": {"check_method": 0}})");
-  RunResult r = box.gate({"echo \"[$PYTHONPATH][$PATH]\""}, {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
+  RunResult r = box.gate({"echo \"[$PYTHONPATH][$PATH]\""},
+                         {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
   EXPECT_EQ(r.out, "[/opt/py][/opt/bin:/usr/bin:/bin]\n");
 }
 
