@@ -24,8 +24,8 @@ class ConfigFile {
   int getdigitparam(const char* section, const char* key);
   static int strcmpnull(const char* a, const char* b);
 
-  // Editing and output. The char arrays returned are the caller's, to be
-  // released with delete[].
+  // Editing and output. setparam takes any strings; the char arrays returned
+  // are the caller's, to be released with delete[].
   void setparam(const char* section, const char* key, const char* value);
   void unsetparam(const char* section, const char* key);
   char* SerializeSection(const char* section);
@@ -45,6 +45,22 @@ class ConfigFile {
   // writes over the file in place as fopen(path, "w") does, and a failure can
   // leave it short. -1 with the new file in place means only that the
   // directory could not be synced.
+  //
+  // Only a faithful file: dump (both forms) and dump_to_FILE write nothing
+  // and return -1 (errno EINVAL) when the file would read back as other
+  // settings than the store holds, that is when a section name is empty or
+  // holds anything but ASCII letters, digits, '-', '.' and '_' (the header
+  // syntax holds no other), when a key holds anything but those (the reader
+  // would end the key there, or take the line as a comment or a header; an
+  // empty key is fine), or when a value holds a line feed or a carriage
+  // return. Blanks before a value are not refused; reading drops them.
+  //
+  // Links as the kernel follows them: a symbolic link that sits in a sticky
+  // directory writable by others (as /tmp) is followed only when it belongs
+  // to the caller's effective user or to the directory's owner, whether the
+  // kernel's fs.protected_symlinks is on or not; otherwise dump writes
+  // nothing and returns -1 (errno EACCES). Where such a directory holds the
+  // file itself and dump writes in place, it never writes through a link.
   int dump(const char* path);
   int dump();
   int dump_to_FILE(FILE* file);

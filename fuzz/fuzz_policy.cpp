@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <string>
 
+#include "decision.h"
 #include "fuzz_support.h"
-#include "gate.h"
+#include "policy.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   keep_log_private();
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   group_role = Json::Value();
   enable_log = 0;
   try {
-    if (read_policy_file(input_file(parts[0]), false) == 0) {
+    if (read_policy_file(input_file(parts[0]), false, false) == 0) {
       const Json::Value& policy = root;
       if (check_fun(command.c_str(), policy["scripts_section"], kDefaultCookie) != 0)
         check_fun(command.c_str(), policy["ui_section"], kDefaultCookie);

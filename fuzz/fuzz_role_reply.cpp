@@ -10,7 +10,9 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "gate.h"
+#include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gate.h"
+#include "policy.h"
 
 namespace {
 

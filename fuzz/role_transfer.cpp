@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "gate.h"
+#include "role_lookup.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "gate.h"
+#include "entry.h"
 
 namespace {
 

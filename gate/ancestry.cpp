@@ -1,3 +1,5 @@
+#include "ancestry.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -5,7 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gate.h"
+#include "decision.h"
+#include "log.h"
+#include "policy.h"
+#include "text.h"
+#include "white_list.h"
 
 namespace {
 
@@ -90,7 +96,7 @@ namespace {
 bool next_ancestor(unsigned generation, int& pid, char (&name)[kProcNameSize + 1]) {
   memset(name, 0, sizeof name);
   if (decision_hooks != nullptr && decision_hooks->ancestor != nullptr) {
-    const char* line = decision_hooks->ancestor(generation);
+    const char* line = decision_hooks->ancestor(decision_hooks->context, generation);
     if (line == nullptr) return false;
     memcpy(name, line, strnlen(line, kProcNameSize));
     pid = 0;
@@ -129,7 +135,7 @@ int ancestor_check(const char*, const Json::Value& list, int type_check, const c
       memcpy(record.ancestor, name, sizeof name);
     }
     if (allowed == 0) {
-      log_param("proc_name match", 0);
+      log_param(kLogAncestorMatched, 0);
       return 0;
     }
   }

@@ -2,6 +2,8 @@
 // was allowed or refused, in the place every log tool reads. The log
 // file stays as it is; this is one datagram more, sent to the local log
 // daemon's socket and never waited for.
+#include "audit.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,7 +15,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gate.h"
+#include "ancestry.h"
+#include "entry.h"
+#include "log.h"
+#include "policy.h"
+#include "text.h"
 
 namespace {
 
@@ -148,12 +154,14 @@ namespace {
 // socket does not block, and a daemon whose queue is full loses the record
 // rather than hold a root process. No daemon (no socket, or a socket nobody
 // listens on) and a full queue are the usual reasons and pass without a word;
-// anything else says why on standard error.
+// anything else says why on standard error, without stdio: the alarm's
+// handler sends the record too.
 void report_unsent(int error) {
-  if (error != ENOENT && error != ECONNREFUSED && error != EAGAIN && error != EWOULDBLOCK &&
-      error != ENOBUFS) {
-    fprintf(stderr, "corvexin_check: %s: %s; no system-log record\n", kLogSocket, strerror(error));
-  }
+  if (error == ENOENT || error == ECONNREFUSED || error == EAGAIN || error == EWOULDBLOCK ||
+      error == ENOBUFS)
+    return;
+  say_on_stderr(
+      {"corvexin_check: ", kLogSocket, ": ", strerrordesc_np(error), "; no system-log record\n"});
 }
 
 // A socket connected to the log daemon's, or -1.

@@ -1,12 +1,21 @@
+#include "decision.h"
+
 #include <cstdio>
 
-#include "gate.h"
+#include "ancestry.h"
+#include "log.h"
+#include "policy.h"
+#include "white_list.h"
 
 const DecisionHooks* decision_hooks = nullptr;
 Decision decision;
 
+unsigned section_index() {
+  return decision.count > 0 ? decision.count - 1 : 0;
+}
+
 SectionDecision& section_record() {
-  return decision.sections[decision.count > 0 ? decision.count - 1 : 0];
+  return decision.sections[section_index()];
 }
 
 namespace {
@@ -23,12 +32,12 @@ int ask_section(unsigned i, const char* command, const char* cookie) {
 
 }  // namespace
 
-int check_parameters(const char* command, const char* cookie) {
+int check_parameters(const char* command, const char* cookie, bool privileged) {
   decision.loaded = false;
   decision.count = 0;
   decision.verdict = -1;
-  if (read_json_file() != 0) {
-    log_param("load json failed, skip cmd\n", 1);
+  if (read_json_file(privileged) != 0) {
+    log_param(kLogNotLoaded, 1);
     return decision.verdict = 1;
   }
   return decide_sections(command, cookie);
@@ -40,16 +49,15 @@ int decide_sections(const char* command, const char* cookie) {
   decision.verdict = -1;
   if (ask_section(0, command, cookie) == 0) {
     log_text(command, 0);
-    log_param("pass the scripts check, run cmd now\n", 0);
+    log_param(kLogScriptsPassed, 0);
     return decision.verdict = 0;
   }
   if (ask_section(1, command, cookie) != 0) {
-    log_text(command, 1);
-    log_param("check failed, skip cmd\n", 1);
+    log_refusal(command);
     return decision.verdict = 1;
   }
   log_text(command, 0);
-  log_param("pass the ui check, run cmd now\n", 0);
+  log_param(kLogUiPassed, 0);
   return decision.verdict = 0;
 }
 
@@ -58,11 +66,11 @@ SectionNumbers read_section_numbers(const Json::Value& s, const char** reading) 
   const char* member = nullptr;
   const char** at = reading != nullptr ? reading : &member;
   SectionNumbers numbers{};
-  *at = "is_type_check";
+  *at = kTypeCheckMember;
   numbers.type_check = static_cast<int>(s[*at].asUInt());
-  *at = "check_method";
+  *at = kMethodMember;
   numbers.method = s[*at].asUInt();
-  *at = "is_cookie_check";
+  *at = kCookieCheckMember;
   (void)s[*at].asUInt();
   return numbers;
 }
@@ -83,13 +91,13 @@ int check_fun(const char* command, const Json::Value& s, const char* cookie) {
       return 0;
     case kMethodWhiteList:
       if (enable_log) puts("white list check");
-      return white_check(command, s["white_cmd_list"], numbers.type_check, cookie);
+      return white_check(command, s[kWhiteListMember], numbers.type_check, cookie);
     case kMethodBlackList:
       if (enable_log) puts("black list check");
-      return black_check(command, s["black_cmd_list"], numbers.type_check, cookie);
+      return black_check(command, s[kBlackListMember], numbers.type_check, cookie);
     case kMethodAncestor:
       if (enable_log) puts("ancestor check");
-      return ancestor_check(command, s["white_cmd_list"], numbers.type_check, cookie);
+      return ancestor_check(command, s[kWhiteListMember], numbers.type_check, cookie);
     default:
       return 1;
   }

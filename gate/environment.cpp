@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "gate.h"
+#include "entry.h"
 
 extern char** environ;
 
@@ -26,7 +26,7 @@ bool zone_name(std::string_view value) {
          value.find("..") == std::string_view::npos;
 }
 
-bool decimal(std::string_view value) {
+bool digits_only(std::string_view value) {
   return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
@@ -40,7 +40,7 @@ bool offered(std::string_view name) {
 // Each with a value that cannot name a file of the caller's.
 bool safe_value(std::string_view name, std::string_view value) {
   if (name == "TZ") return zone_name(value);
-  if (name == "COLUMNS" || name == "LINES") return decimal(value);
+  if (name == "COLUMNS" || name == "LINES") return digits_only(value);
   return no_slash_or_percent(value);
 }
 
@@ -51,7 +51,9 @@ std::string root_home() {
 
 }  // namespace
 
-bool started_with_privilege() { return getauxval(AT_SECURE) != 0; }
+bool started_with_privilege() {
+  return getauxval(AT_SECURE) != 0;
+}
 
 // The cookie passed in the environment, which, unlike an argument, other
 // local users cannot read from /proc; null when there is none. The variable
@@ -67,9 +69,10 @@ const char* take_environment_cookie() {
 // otherwise choose the environment of the root shell, and with it what many
 // programs the command starts do (HOME, TAR_OPTIONS, PHPRC, OPENSSL_CONF, ...:
 // no list of dangerous names is ever complete). Such a start gets an
-// environment built from scratch: root's own variables, and the few of the
-// caller's that only choose a language, a time zone or a terminal, each name
-// once (the first, as getenv sees it). A root caller keeps its environment.
+// environment built from scratch: root's own variables, inert pagers and
+// editors, and the few of the caller's that only choose a language, a time
+// zone or a terminal, each name once (the first, as getenv sees it). A root
+// caller keeps its environment.
 void clean_environment() {
   if (!started_with_privilege()) return;
   static std::vector<std::string> entries;
@@ -79,6 +82,20 @@ void clean_environment() {
       "USER=root",
       "LOGNAME=root",
       "SHELL=/bin/sh",
+      // Pagers and editors that cannot start a shell: a pager (less, as git,
+      // man or systemctl start it on a terminal) or an editor run as root
+      // takes "!sh" from the caller's keyboard. The caller's values of these
+      // names are never offered.
+      "PAGER=cat",
+      "GIT_PAGER=cat",
+      "MANPAGER=cat",
+      "SYSTEMD_PAGER=cat",
+      "LESSSECURE=1",
+      "SYSTEMD_PAGERSECURE=1",
+      "EDITOR=false",
+      "VISUAL=false",
+      "SYSTEMD_EDITOR=false",
+      "GIT_EDITOR=false",
   };
   std::unordered_set<std::string_view> seen;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {

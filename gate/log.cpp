@@ -1,6 +1,10 @@
+#include "log.h"
+
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -8,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gate.h"
+#include "decision.h"
+#include "policy.h"
+#include "text.h"
 
 namespace {
 
@@ -22,8 +28,91 @@ void write_all(int fd, const char* p, size_t left) {
   }
 }
 
-void not_logged(const char* why) {
-  fprintf(stderr, "corvexin_check: %s %s; nothing logged\n", kLogPath, why);
+// Says on standard error why nothing is logged, once in a run, without
+// stdio: the alarm's handler logs too (main.cpp).
+void not_logged(const char* why, int error = 0) {
+  static bool said = false;
+  if (said) return;
+  said = true;
+  say_on_stderr({"corvexin_check: ", kLogPath, " ", why, error != 0 ? ": " : "",
+                 error != 0 ? strerrordesc_np(error) : "", "; nothing logged\n"});
+}
+
+// The log's directory, reached without following a symbolic link in any
+// component of its path (a link would let whoever can change one of them send
+// root's lines into a file of their choosing, /etc/logrotate.d/ for one):
+// openat2() refuses links on the whole path; a kernel without it (before
+// Linux 5.6) is walked from "/" one directory at a time. -1 and errno on
+// failure, ELOOP or ENOTDIR for a link on the path.
+int open_log_directory(const char* path) {
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  const long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+  if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+  int at = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  char name[sizeof kLogPath];
+  for (const char* p = path; at >= 0 && *p != '\0';) {
+    const size_t length = strcspn(p, "/");
+    if (length > 0 && length < sizeof name) {
+      memcpy(name, p, length);
+      name[length] = '\0';
+      const int next = openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int error = errno;
+      close(at);
+      at = next;
+      errno = error;
+    }
+    p += length + (p[length] == '/' ? 1 : 0);
+  }
+  return at;
+}
+
+// The log file, opened for appending (created when missing) and used only
+// where nobody but root can have put it: in a directory that is root's and
+// that neither group nor others may write, a regular file of root's with one
+// link. A FIFO is not waited for. -1 when it is not to be written; the reason
+// is then on standard error, except for a missing log directory, which is no
+// error.
+int open_log() {
+  char directory[sizeof kLogPath];
+  memcpy(directory, kLogPath, sizeof kLogPath);
+  *strrchr(directory, '/') = '\0';
+  const int dir = open_log_directory(directory);
+  if (dir < 0) {
+    if (errno == ELOOP || errno == ENOTDIR) {
+      not_logged("has a symbolic link on its path");
+    } else if (errno != ENOENT) {
+      not_logged("cannot be reached", errno);
+    }
+    return -1;
+  }
+  struct stat st {};
+  int fd = -1;
+  if (fstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0 ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    not_logged("lies in a directory that someone other than root may change");
+  } else if ((fd = openat(
+                  dir, kLogPath + strlen(directory) + 1,
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                  0666)) < 0) {
+    // A link fails to open (ELOOP), and so does a FIFO that nobody reads (ENXIO).
+    if (errno == ELOOP || errno == ENXIO) {
+      not_logged("is not a regular file");
+    } else {
+      not_logged("cannot be opened", errno);
+    }
+  } else if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    not_logged("is not a regular file");
+  } else if (st.st_uid != 0 || st.st_nlink != 1) {
+    not_logged(st.st_uid != 0 ? "is not owned by root" : "has more than one link");
+  } else {
+    close(dir);
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  close(dir);
+  return -1;
 }
 
 // Whether a line of n bytes still fits under the file-size limit. Where the
@@ -35,32 +124,20 @@ bool fits(const struct stat& st, size_t n) {
          (st.st_size >= 0 && static_cast<rlim_t>(st.st_size) + n <= size.rlim_cur);
 }
 
-}  // namespace
-
 // Appends the message and a newline to the log. Both go out in one writev()
 // on an O_APPEND descriptor, so lines of gates running at once may interleave
 // but are never torn; nothing is allocated, so a refusal is logged even when
 // memory has run out. The message is written verbatim, never used as a
-// format. The log is written only when it is a regular file: a symbolic link
-// put in its place would make root write into the file it points to, and a
-// FIFO would hold the gate.
+// format. The log is written only where open_log finds it safe. Only plain
+// descriptor calls: the alarm's handler logs too.
 int log_to_file(const char* message) {
-  const int fd =
-      open(kLogPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    // A link fails to open (ELOOP), and so does a FIFO that nobody reads (ENXIO).
-    if (errno == ELOOP || errno == ENXIO) {
-      not_logged("is not a regular file");
-    } else if (errno != ENOENT) {  // a missing log directory is no error
-      fprintf(stderr, "corvexin_check: %s: %s\n", kLogPath, strerror(errno));
-    }
-    return 1;
-  }
+  const int fd = open_log();
+  if (fd < 0) return 1;
   const size_t length = strlen(message);
   struct stat st {};
   int result = 1;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    not_logged("is not a regular file");
+  if (fstat(fd, &st) != 0) {
+    not_logged("cannot be examined", errno);
   } else if (!fits(st, length + 1)) {
     not_logged("would pass the caller's file-size limit");
   } else {
@@ -78,71 +155,37 @@ int log_to_file(const char* message) {
   return result;
 }
 
+}  // namespace
+
 int log_param(const char* message, int force) {
   if (decision_hooks != nullptr) {
-    decision_hooks->logged(message, force);
+    decision_hooks->logged(decision_hooks->context, message, force);
     return 0;
   }
   if (force == 1 || enable_log != 0) return log_to_file(message);
   return 0;
 }
 
-// Text that came from outside the gate, made safe to put on one log line: the
-// first kLoggedTextMax bytes, with every control byte but TAB written as
-// "\xHH", so that it can neither end the line (and forge the next one) nor
-// drive the reader's terminal; a longer text ends in "...[N bytes]", N being
-// its whole length. quoted also writes '"' and '\' so, for a value between
-// double quotes: it then holds no quote to end the value early, and every
-// backslash in it starts an escape. Written into the caller's buffer, without
-// allocating.
-size_t loggable(const char* text, char (&out)[kLoggableSize], bool quoted) {
-  static const char kHex[] = "0123456789abcdef";
-  const size_t length = strlen(text);
-  const size_t kept = length < kLoggedTextMax ? length : kLoggedTextMax;
-  size_t n = 0;
-  for (size_t i = 0; i < kept; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (control_byte(c) || (quoted && (c == '"' || c == '\\'))) {
-      out[n++] = '\\';
-      out[n++] = 'x';
-      out[n++] = kHex[c >> 4];
-      out[n++] = kHex[c & 15];
-    } else {
-      out[n++] = static_cast<char>(c);
-    }
+void say_on_stderr(std::initializer_list<const char*> parts) {
+  iovec line[8];
+  int count = 0;
+  for (const char* part : parts) {
+    if (count == 8) break;
+    if (part == nullptr) part = "?";
+    line[count++] = {const_cast<char*>(part), strlen(part)};
   }
-  out[n] = '\0';
-  if (kept < length) {
-    char mark[kLengthMarkSize];
-    const size_t m = length_mark(length, mark);
-    memcpy(out + n, mark, m + 1);
-    n += m;
-  }
-  return n;
-}
-
-size_t decimal(unsigned long long value, char (&out)[kDecimalSize]) {
-  char digits[kDecimalSize];
-  size_t start = sizeof digits;
-  do digits[--start] = static_cast<char>('0' + value % 10);
-  while ((value /= 10) != 0);
-  const size_t n = sizeof digits - start;
-  memcpy(out, digits + start, n);
-  out[n] = '\0';
-  return n;
-}
-
-size_t length_mark(size_t length, char (&out)[kLengthMarkSize]) {
-  char digits[kDecimalSize];
-  const size_t n = decimal(length, digits);
-  memcpy(out, "...[", 4);
-  memcpy(out + 4, digits, n);
-  memcpy(out + 4 + n, " bytes]", 8);
-  return n + 11;
+  ssize_t n;
+  do n = writev(STDERR_FILENO, line, count);
+  while (n < 0 && errno == EINTR);
 }
 
 int log_text(const char* text, int force) {
   char line[kLoggableSize];
   loggable(text, line);
   return log_param(line, force);
+}
+
+void log_refusal(const char* command) {
+  log_text(command, 1);
+  log_param(kLogRefused, 1);
 }

@@ -1,24 +1,64 @@
 // Entry of the gate: puts the process into a known state, asks the decision
 // whether the command may run, and becomes the shell or refuses.
+#include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
-#include "gate.h"
+#include "audit.h"
+#include "decision.h"
+#include "entry.h"
+#include "log.h"
+#include "policy.h"
 
 namespace {
 
 // The whole run up to the exec (or the refusal) is bounded: nothing a caller
-// or the role service does may hold a root process for longer. The alarm
-// keeps its default action, which ends the run without running the command.
+// or the role service does may hold a root process for longer. When the
+// alarm ends a run, the run is refused and recorded like any other (on_alarm).
 constexpr unsigned kRunSeconds = 60;
+
+// What on_alarm needs: the command once the arguments are known, the caller,
+// and whether the run's decision has been logged and recorded already.
+const char* run_command = nullptr;
+uid_t run_caller = 0;
+volatile sig_atomic_t recorded = 0;
+
+// A run that the alarm ends (a caller's pipe that is never read holding a
+// trace line or the refusal, a role service that holds the lookup) refuses
+// the command: its log lines and its system-log record, then exit status 1.
+// Only async-signal-safe calls: the log and the record are written with plain
+// descriptor calls into buffers on the stack. Standard output and error, which
+// may be what holds the run, become /dev/null first, so no message of the
+// log or the record can block; with the trace switch off nothing is printed
+// anyway. The decision's record may be half written when the alarm comes:
+// the system-log record names no section.
+void on_alarm(int) {
+  if (recorded == 0 && run_command != nullptr) {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    enable_log = 0;
+    decision.count = 0;
+    decision.verdict = -1;
+    log_refusal(run_command);
+    send_audit_record(run_caller, run_command);
+  }
+  _exit(1);
+}
 
 // Closes every inherited descriptor above 2, whatever the caller's limit on
 // open files says: a descriptor can lie above the limit it was lowered to.
@@ -46,13 +86,32 @@ void reset_signals() {
   for (int timer : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF}) setitimer(timer, &stopped, nullptr);
 }
 
-// Results are deliberately ignored: a gate that is not installed with the
-// privilege keeps running with the identity it has.
-void take_root_identity() {
-  if (setegid(0) != 0) {}
-  if (seteuid(0) != 0) {}
-  if (setgid(0) != 0) {}
-  if (setuid(0) != 0) {}
+// Takes root identity; null when the real and effective uid are then 0, or
+// else why not. A set-uid start also drops the caller's supplementary groups,
+// so that the command runs with root's group alone; a root caller keeps its
+// own. A gate that could not become root runs nothing: the command would run
+// as the caller, and its status would tell the caller that root ran it.
+const char* take_root_identity(bool setuid_start) {
+  static char why[128];
+  const char* failed = nullptr;
+  int error = 0;
+  const auto attempt = [&](int result, const char* call) {
+    if (result != 0 && failed == nullptr) failed = call, error = errno;
+  };
+  attempt(setegid(0), "setegid");
+  attempt(seteuid(0), "seteuid");
+  attempt(setgid(0), "setgid");
+  attempt(setuid(0), "setuid");
+  if (setuid_start) attempt(setgroups(0, nullptr), "setgroups");
+  if (getuid() == 0 && geteuid() == 0 && failed == nullptr) return nullptr;
+  // The usual causes: the set-uid bit had no effect.
+  if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1)
+    return "no_new_privs is set, so the set-uid bit has no effect";
+  if (geteuid() != 0 && !setuid_start)
+    return "not started as root (the gate is not set-uid root, or lies on a nosuid mount)";
+  snprintf(why, sizeof why, "%s: %s", failed != nullptr ? failed : "setuid",
+           strerror(failed != nullptr ? error : EPERM));
+  return why;
 }
 
 // The caller's resource limits, which must not end or tear the gate's own
@@ -61,13 +120,15 @@ void take_root_identity() {
 // under which the command runs. Each is lifted as far as the gate's privilege
 // allows; needed is the least the run must have to be decided at all (0: no
 // such bound; a log line that would pass the file-size limit is left out).
+// Resource: the type getrlimit takes, whatever the C library calls it.
+using Resource = decltype(RLIMIT_FSIZE);
 struct Limit {
-  __rlimit_resource resource;
+  Resource resource;
   rlim_t needed;
 };
 constexpr Limit kLimits[] = {
-    {RLIMIT_FSIZE, 0},          {RLIMIT_DATA, 64 << 20},      {RLIMIT_AS, 256 << 20},
-    {RLIMIT_STACK, 1 << 20},    {RLIMIT_CPU, kRunSeconds},    {RLIMIT_NOFILE, 64},
+    {RLIMIT_FSIZE, 0},       {RLIMIT_DATA, 64 << 20},   {RLIMIT_AS, 256 << 20},
+    {RLIMIT_STACK, 1 << 20}, {RLIMIT_CPU, kRunSeconds}, {RLIMIT_NOFILE, 64},
     {RLIMIT_RTTIME, 0},
 };
 constexpr size_t kLimitCount = sizeof kLimits / sizeof kLimits[0];
@@ -122,9 +183,9 @@ void restore_limits(const CallerLimits& caller) {
 // system-log record, which leaves out the name when it fails.
 int refuse_after_error(const char* command, const char* what, uid_t caller) {
   fprintf(stderr, "corvexin_check: %s\n", what);
-  log_text(command, 1);
-  log_param("check failed, skip cmd\n", 1);
+  log_refusal(command);
   send_audit_record(caller, command);
+  recorded = 1;
   puts("failed to pass the parameter check");
   return 1;
 }
@@ -135,14 +196,28 @@ int main(int argc, char* argv[]) {
   // Who started the gate, for the system-log record: taking root identity
   // replaces the real uid too.
   const uid_t caller_uid = getuid();
+  run_caller = caller_uid;
   close_inherited_descriptors();
   reset_signals();
+  // A write to a pipe whose reader is gone fails instead of ending the run
+  // before its refusal is logged and recorded; the command gets the default.
+  signal(SIGPIPE, SIG_IGN);
   umask(022);
-  take_root_identity();
+  const bool setuid_start = started_with_privilege();
+  if (const char* why = take_root_identity(setuid_start)) {
+    fprintf(stderr, "corvexin_check: cannot become root: %s\n", why);
+    if ((argc == 2 || argc == 3) && argv[1] != nullptr) send_audit_record(caller_uid, argv[1]);
+    puts("failed to pass the parameter check");
+    return 1;
+  }
   CallerLimits caller{};
   const bool room = raise_limits(caller);
-  // The log is written only whole (see log_to_file); no write may end the run.
+  // The log is written only whole (see log.cpp); no write may end the run.
   signal(SIGXFSZ, SIG_IGN);
+  struct sigaction timeout {};
+  timeout.sa_handler = on_alarm;
+  sigfillset(&timeout.sa_mask);
+  sigaction(SIGALRM, &timeout, nullptr);
   alarm(kRunSeconds);
 
   if (argc != 2 && argc != 3) {
@@ -151,6 +226,7 @@ int main(int argc, char* argv[]) {
   }
   const char* command = argv[1];
   if (command == nullptr || (argc == 3 && argv[2] == nullptr)) return 1;
+  run_command = command;
   if (!room)
     return refuse_after_error(command, "the resource limits leave too little to decide",
                               caller_uid);
@@ -163,20 +239,30 @@ int main(int argc, char* argv[]) {
     const char* cookie = argc == 3                       ? argv[2]
                          : environment_cookie != nullptr ? environment_cookie
                                                          : kDefaultCookie;
-    verdict = check_parameters(command, cookie);
+    verdict = check_parameters(command, cookie, started_with_privilege());
   } catch (const std::exception& e) {
     return refuse_after_error(command, e.what(), caller_uid);
   } catch (...) {
     return refuse_after_error(command, "unexpected error", caller_uid);
   }
   send_audit_record(caller_uid, command);
+  recorded = 1;
   if (verdict != 0) {
     puts("failed to pass the parameter check");
     return 1;
   }
+  // The command runs in "/", not in the caller's directory, where a file
+  // named like an option would reach a "*" of the command, and a module or a
+  // configuration file would be found before the system's.
+  if (setuid_start && chdir("/") != 0) {
+    perror("corvexin_check: chdir /");
+    puts("failed to pass the parameter check");
+    return 1;
+  }
   restore_limits(caller);
-  signal(SIGXFSZ, SIG_DFL);
   alarm(0);
+  signal(SIGXFSZ, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
   // Standard output is deliberately not flushed: trace text still buffered
   // for a pipe is discarded with the process image.
   execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));

@@ -14,11 +14,8 @@ bool special_in_pattern(char c);
 constexpr int kNeedsRegex = -1;
 
 // 0 when pattern matches text, 1 when it does not, kNeedsRegex when that is
-// left to the regex engine. Only in a single-byte locale, and only for
-// patterns that certainly compile:
-// - a literal pattern ("^" first and "$" last allowed) is decided by comparing
-//   bytes;
-// - a pattern "^" + literal prefix + a rest of a small subset of the basic
-//   syntax (see rest_compiles) is refused when the text does not start with
-//   the prefix.
+// left to the regex engine: exactly regexec's answer whenever it is not
+// kNeedsRegex. Only in the C locale (the gate's), and only for patterns that
+// certainly compile (pattern_syntax.h); the others, and the few whose answer
+// only regexec knows, get kNeedsRegex.
 int match_without_regex(const char* text, const char* pattern);

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "gate.h"
+#include "json_document.h"
+#include "log.h"
+#include "policy.h"
+#include "role_lookup.h"
 
 // Appends one piece of the reply body. The block always holds the whole body
 // so far and a NUL behind it. When it cannot grow, it is kept but holds the

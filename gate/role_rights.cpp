@@ -1,9 +1,12 @@
 // The role-right comparison: whether the web user found by the role lookup
 // holds the rights that a matched white-list entry demands.
+#include "role_rights.h"
+
 #include <cstdio>
 #include <string>
 
-#include "gate.h"
+#include "decision.h"
+#include "policy.h"
 
 // Values of other types (strings, arrays, numbers beyond 32 bits) raise
 // Json::LogicError.
@@ -19,7 +22,7 @@ int check_right(int granted, int required) {
 // held at the demanded level or above; 1 otherwise. group_role is only read
 // through a const reference, so a null one stays null. The user read is
 // recorded in the section's record.
-int check_role_right(Json::Value role_right) {
+int check_role_right(const Json::Value& role_right) {
   const Json::Value& account = group_role;
   const std::string& user = section_record().user = account["user"].asString();
   if (user.empty()) {
@@ -30,7 +33,7 @@ int check_role_right(Json::Value role_right) {
     if (enable_log) puts("It's internal admin, skip check");
     return 0;
   }
-  const Json::Value granted = account["group_value"];
+  const Json::Value& granted = account["group_value"];
   for (const char* category : kRightCategories) {
     const int held = right_level(granted, category);
     if (check_right(held, right_level(role_right, category)) == 0) return 0;

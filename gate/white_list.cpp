@@ -1,11 +1,16 @@
+#include "white_list.h"
+
 #include <regex.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "gate.h"
+#include "decision.h"
 #include "pattern_match.h"
+#include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 
 namespace {
 
@@ -23,9 +28,9 @@ const char* or_null(const char* text) {
 
 // Searches text for the POSIX basic regular expression pattern, anywhere in
 // the text and case-sensitive; without REG_NEWLINE "." also matches a newline.
-// 0 match, 1 no match, 2 error (reported on standard error). Literal patterns,
-// and anchored ones whose literal start the text lacks, are answered without
-// compiling them (pattern_match.cpp), with the regex engine's very result.
+// 0 match, 1 no match, 2 error (reported on standard error). Patterns known to
+// compile are mostly answered without compiling them (pattern_match.cpp), with
+// the regex engine's very result.
 int check_regexp(const char* text, const char* pattern) {
   if (enable_log) printf("cmd[%s] try to match pattern[%s]\n", or_null(text), or_null(pattern));
   if (text == nullptr || pattern == nullptr) {
@@ -70,26 +75,78 @@ int check_type(int type) {
 }
 
 std::string pattern_of(const Json::Value& entry) {
-  std::string pattern = entry["pattern"].asString();
+  std::string pattern = entry[kPatternMember].asString();
   pattern.resize(strlen(pattern.c_str()));
   return pattern;
 }
 
-int cookie_flag_of(const Json::Value& entry) { return entry.get("is_cookie_check", 1).asInt(); }
+// As entry.get("is_cookie_check", 1).asInt(), without a default value made
+// and the member copied for every entry.
+int cookie_flag_of(const Json::Value& entry) {
+  const Json::Value* flag =
+      entry.find(kCookieCheckMember, kCookieCheckMember + sizeof kCookieCheckMember - 1);
+  return flag != nullptr ? flag->asInt() : 1;
+}
 
 // The type is converted whenever the section checks types, even when the
 // cookie flag alone would allow: a type that cannot be converted ends the run.
 MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) {
   int type_flag = 1;
-  if (type_check != 0) type_flag = check_type(static_cast<int>(entry["type"].asUInt()));
+  if (type_check != 0) type_flag = check_type(static_cast<int>(entry[kTypeMember].asUInt()));
   if (cookie_flag == 0) return MatchRule::kCookieFlagZero;
   return type_flag == 0 ? MatchRule::kTypeZero : MatchRule::kRoleCheck;
 }
 
 namespace {
 
-void trace_entry(const char* text, unsigned index, const std::string& pattern, int result) {
-  if (decision_hooks != nullptr) decision_hooks->entry_tried(text, index, pattern, result);
+void trace_entry(const char* text, unsigned index, const char* pattern, int result) {
+  if (decision_hooks != nullptr)
+    decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
+}
+
+// pattern_of(entry) as a C string, without a copy when "pattern" is a string:
+// jsoncpp keeps a string's bytes with a NUL after them, so its first NUL ends
+// it just where pattern_of cuts. Any other value is converted into spare.
+const char* pattern_text(const Json::Value& entry, std::string& spare) {
+  const Json::Value* value = entry.find(kPatternMember, kPatternMember + sizeof kPatternMember - 1);
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (value != nullptr && value->isString() && value->getString(&begin, &end)) return begin;
+  spare = pattern_of(entry);
+  return spare.c_str();
+}
+
+// Tries entry i of a white list: -1 when its pattern does not match text,
+// otherwise the verdict of the entry, recorded in record.
+int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_check,
+              const char* cookie, std::string& spare, SectionDecision& record) {
+  const char* const pattern = pattern_text(entry, spare);
+  const int cookie_flag = cookie_flag_of(entry);
+  const int matched = check_regexp(text, pattern);
+  if (matched != 0) {
+    trace_entry(text, i, pattern, matched);
+    return -1;
+  }
+
+  if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern);
+  ++record.matches;
+  record.entry = static_cast<int>(i);
+  record.role_lookup = false;
+  record.user.clear();
+  record.role_result = -1;
+  record.rule = match_rule(entry, cookie_flag, type_check);
+  int verdict = 0;
+  if (record.rule == MatchRule::kRoleCheck) {
+    record.role_lookup = true;
+    if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
+      decision_hooks->role_lookup(decision_hooks->context, cookie);
+    } else {
+      get_role_right(cookie);
+    }
+    verdict = record.role_result = check_role_right(entry[kRoleRightMember]);
+  }
+  trace_entry(text, i, pattern, 0);
+  return verdict;
 }
 
 }  // namespace
@@ -98,38 +155,24 @@ void trace_entry(const char* text, unsigned index, const std::string& pattern, i
 // what the walk reaches is converted: "pattern" and "is_cookie_check" of the
 // entries up to the match, "type" and "role_right" of the matching entry.
 // The list is read through a const reference so that reading never adds
-// members to it. The match is recorded in the section's record.
+// members to it. The match is recorded in the section's record. An array is
+// walked with its iterator: indexing would search the array's map for every
+// index. Any other list is indexed as before (an object with members cannot
+// be, and ends the run).
 int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
   SectionDecision& record = section_record();
-  for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
-    const Json::Value& entry = entries[i];
-    const std::string pattern = pattern_of(entry);
-    const int cookie_flag = cookie_flag_of(entry);
-    const int matched = check_regexp(text, pattern.c_str());
-    if (matched != 0) {
-      trace_entry(text, i, pattern, matched);
-      continue;
+  std::string spare;
+  if (entries.isArray()) {
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+      const int verdict = try_entry(text, it.index(), *it, type_check, cookie, spare, record);
+      if (verdict >= 0) return verdict;
     }
-
-    if (enable_log) printf("cmd[%s] match pattern[%s]\n", text, pattern.c_str());
-    ++record.matches;
-    record.entry = static_cast<int>(i);
-    record.role_lookup = false;
-    record.user.clear();
-    record.role_result = -1;
-    record.rule = match_rule(entry, cookie_flag, type_check);
-    int verdict = 0;
-    if (record.rule == MatchRule::kRoleCheck) {
-      record.role_lookup = true;
-      if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
-        decision_hooks->role_lookup(cookie);
-      } else {
-        get_role_right(cookie);
-      }
-      verdict = record.role_result = check_role_right(entry["role_right"]);
-    }
-    trace_entry(text, i, pattern, 0);
-    return verdict;
+    return 1;
+  }
+  const Json::ArrayIndex size = entries.size();
+  for (Json::ArrayIndex i = 0; i < size; ++i) {
+    const int verdict = try_entry(text, i, entries[i], type_check, cookie, spare, record);
+    if (verdict >= 0) return verdict;
   }
   return 1;
 }

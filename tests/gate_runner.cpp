@@ -20,9 +20,15 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-const char* gate_binary() { return GATE_BINARY; }
-const char* policy_binary() { return POLICY_BINARY; }
-const char* sandbox_script() { return SANDBOX_SCRIPT; }
+const char* gate_binary() {
+  return GATE_BINARY;
+}
+const char* policy_binary() {
+  return POLICY_BINARY;
+}
+const char* sandbox_script() {
+  return SANDBOX_SCRIPT;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -50,11 +56,17 @@ void Sandbox::write(const std::string& path, const std::string& content) const {
   if (!out) throw std::runtime_error("cannot write " + p.string());
 }
 
-void Sandbox::make_log_dir() const { fs::create_directories(dir_ + "/var/varn/log"); }
+void Sandbox::make_log_dir() const {
+  fs::create_directories(dir_ + "/var/varn/log");
+}
 
-std::string Sandbox::log() const { return read_file(dir_ + "/var/varn/log/corvexin_check.log"); }
+std::string Sandbox::log() const {
+  return read_file(dir_ + "/var/varn/log/corvexin_check.log");
+}
 
-bool Sandbox::exists(const std::string& path) const { return fs::exists(dir_ + path); }
+bool Sandbox::exists(const std::string& path) const {
+  return fs::exists(dir_ + path);
+}
 
 namespace {
 
@@ -117,12 +129,14 @@ RunResult Sandbox::run(const std::vector<std::string>& argv, const std::string& 
   close(out_pipe[1]);
   close(err_pipe[1]);
   // Small inputs fit in the pipe; the gate never reads its standard input.
-  if (!input.empty() && ::write(in_pipe[1], input.data(), input.size()) < 0) {}
+  if (!input.empty() && ::write(in_pipe[1], input.data(), input.size()) < 0) {
+  }
   close(in_pipe[1]);
   RunResult r;
   drain(out_pipe[0], err_pipe[0], r.out, r.err);
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return r;
 }

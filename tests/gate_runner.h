@@ -36,7 +36,8 @@ class Sandbox {
   RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
                 const std::vector<std::string>& env = {}) const;
   // Runs the gate with the given arguments.
-  RunResult gate(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const;
+  RunResult gate(const std::vector<std::string>& args,
+                 const std::vector<std::string>& env = {}) const;
   // The runs made from now on find this socket at /dev/log (see the sandbox
   // script); without one, they find no /dev/log.
   void syslog_socket(const std::string& path) { syslog_ = path; }

@@ -23,4 +23,11 @@ inline std::string policy_text(const std::string& scripts, int log_switch = 0,
          R"(, "ui_section": )" + ui + "}";
 }
 
+// What the gate prints when it refuses, and when its policy is an empty
+// document (missing, unreadable or untrusted).
 constexpr const char kRefusal[] = "failed to pass the parameter check\n";
+constexpr const char kEmptyDocument[] =
+    "Failed to parse configuration\n"
+    "* Line 1, Column 1\n"
+    "  Syntax error: value, object or array expected.\n"
+    "failed to pass the parameter check\n";

@@ -1,5 +1,6 @@
 #include "role_service.h"
 
+#include <grp.h>
 #include <json/reader.h>
 #include <json/writer.h>
 #include <signal.h>
@@ -37,9 +38,10 @@ std::string from_hex(const std::string& hex) {
   return bytes;
 }
 
-// Runs argv with standard output and error going to log; the child is killed
-// when the test process dies, so it can never be left behind.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
+// Runs argv (as user, unless 0) with standard output and error going to log;
+// the child is killed when the test process dies, so it can never be left
+// behind.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log, uid_t user = 0) {
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -50,6 +52,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     if (!freopen(log.c_str(), "a", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
+    if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
+      _exit(127);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -77,7 +81,7 @@ std::vector<std::string> RecordedRequest::values(const std::string& name) const 
   return found;
 }
 
-RoleService::RoleService(Protocol protocol, Certificate certificate) {
+RoleService::RoleService(Protocol protocol, Certificate certificate, uid_t user) {
   char tmpl[] = "/tmp/role-service-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
@@ -115,7 +119,11 @@ RoleService::RoleService(Protocol protocol, Certificate certificate) {
     argv.push_back(cert);
     argv.push_back(key);
   }
-  pid_ = spawn(argv, log);
+  for (const auto& file : fs::recursive_directory_iterator(dir_)) {
+    if (chown(file.path().c_str(), user, user) != 0) throw std::runtime_error("chown failed");
+  }
+  if (chown(dir_.c_str(), user, user) != 0) throw std::runtime_error("chown failed");
+  pid_ = spawn(argv, log, user);
   // Startup is bounded so that a broken server fails the test instead of hanging it.
   for (int i = 0; i < 1000 && port_ == 0; ++i) {
     int status = 0;

@@ -26,7 +26,10 @@ class RoleService {
   // The HTTPS service's certificate: self-signed for "role-service", expired,
   // or made out to another host name. None is one the gate could verify.
   enum Certificate { kSelfSigned, kExpired, kOtherHost };
-  explicit RoleService(Protocol protocol = kHttp, Certificate certificate = kSelfSigned);
+  // The server runs as root, or as the account with uid user (its group the
+  // same number, no other groups).
+  explicit RoleService(Protocol protocol = kHttp, Certificate certificate = kSelfSigned,
+                       uid_t user = 0);
   ~RoleService();
   RoleService(const RoleService&) = delete;
   RoleService& operator=(const RoleService&) = delete;

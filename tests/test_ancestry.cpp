@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "gate.h"
+#include "ancestry.h"
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "role_service.h"

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "automaton.h"
-#include "gate.h"
+#include "white_list.h"
 
 namespace {
 

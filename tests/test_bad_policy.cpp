@@ -11,8 +11,8 @@
 
 namespace {
 
-const char kRefusedOut[] = "failed to pass the parameter check\n";
-const char kRefuseBoth[] = R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})";
+const char kRefuseBoth[] =
+    R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})";
 
 TEST(BadPolicy, NestingDeeperThanTheReaderAllowsIsALoggedRefusal) {
   Sandbox box;
@@ -21,7 +21,7 @@ TEST(BadPolicy, NestingDeeperThanTheReaderAllowsIsALoggedRefusal) {
              std::string(10000, ']') + "}");
   RunResult r = box.gate({"echo RAN"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kRefusedOut);
+  EXPECT_EQ(r.out, kRefusal);
   EXPECT_NE(r.err.find("corvexin_check: "), std::string::npos);
   EXPECT_EQ(box.log(), "echo RAN\ncheck failed, skip cmd\n\n");
 }
@@ -108,10 +108,12 @@ TEST(BadPolicy, WrongTypesEndTheRun) {
       {"entry number", R"([5])", 0, kUser},
       {"list object with members", R"({"pattern": "echo"})", 0, kUser},
       // Replies of the role service outside the account role information.
-      {"reply array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"([{"user": "admin"}])"},
+      {"reply array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
+       R"([{"user": "admin"}])"},
       {"reply string", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"("admin")"},
       {"reply number", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, "42"},
-      {"user array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0, R"({"user": ["admin"]})"},
+      {"user array", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
+       R"({"user": ["admin"]})"},
       {"user object", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
        R"({"user": {"name": "admin"}})"},
       {"group_value string", R"([{"pattern": "echo", "role_right": {"3": 1}}])", 0,
@@ -133,7 +135,7 @@ TEST(BadPolicy, WrongTypesEndTheRun) {
     box.policy(policy_text(section(1, c.list, c.type_check), 0, kAllowingSection));
     const RunResult r = box.gate({"echo ran"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kRefusedOut);
+    EXPECT_EQ(r.out, kRefusal);
     EXPECT_EQ(r.err.rfind("corvexin_check: ", 0), 0u) << r.err;
     EXPECT_EQ(box.log(), "echo ran\ncheck failed, skip cmd\n\n");
   }

@@ -34,10 +34,11 @@ std::string take(char* text) {
   return copy;
 }
 
-// The INI form, written through dump_to_FILE into a temporary stream.
-std::string ini_form(ConfigFile& config) {
+// The INI form, written through dump_to_FILE into a temporary stream, which
+// returns result.
+std::string ini_form(ConfigFile& config, int result = 0) {
   const std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);
-  EXPECT_EQ(config.dump_to_FILE(file.get()), 0);
+  EXPECT_EQ(config.dump_to_FILE(file.get()), result);
   std::rewind(file.get());
   std::string text;
   for (int c; (c = std::fgetc(file.get())) != EOF;) text += static_cast<char>(c);
@@ -85,13 +86,15 @@ TEST(ConfigEdit, TextForms) {
 }
 
 // Each case is a series of edits on a store read from "[s]\nk=v\n", and the
-// INI and flat forms it must end with.
+// INI and flat forms it must end with. dump_to_FILE refuses (-1) and writes
+// nothing when a name or value would read back as something else.
 TEST(ConfigEdit, Edits) {
   struct Case {
     const char* what;
     std::function<void(ConfigFile&)> edit;
     const char* ini;
     const char* flat;
+    int dumped = 0;
   };
   const std::vector<Case> cases = {
       {"new section", [](ConfigFile& c) { c.setparam("t", "a", "1"); }, "[s]\nk = v\n[t]\na = 1\n",
@@ -110,18 +113,26 @@ TEST(ConfigEdit, Edits) {
          c.setparam("s", "k", "again");
        },
        "[s]\nk = again\n", "k=again\n"},
-      {"any strings are written as they are",
-       [](ConfigFile& c) { c.setparam("a b", " k=", "x\ny"); }, "[a b]\n k= = x\ny\n[s]\nk = v\n",
-       " k==x\ny\nk=v\n"},
+      {"any strings are kept, but not written when they would not read back",
+       [](ConfigFile& c) { c.setparam("a b", " k=", "x\ny"); }, "", " k==x\ny\nk=v\n", -1},
+      {"an injected line in a value",
+       [](ConfigFile& c) { c.setparam("system", "hostname", "b\n[http]\nkelvo_web_server = 1"); },
+       "", "k=v\nhostname=b\n[http]\nkelvo_web_server = 1\n", -1},
+      {"a carriage return", [](ConfigFile& c) { c.setparam("s", "k", "v\r"); }, "", "k=v\r\n", -1},
+      {"a section name the header cannot hold", [](ConfigFile& c) { c.setparam("a]b", "k", "v"); },
+       "", "k=v\nk=v\n", -1},
+      {"a key read as a comment", [](ConfigFile& c) { c.setparam("s", "#k", "v"); }, "",
+       "#k=v\nk=v\n", -1},
+      {"an injected line in a key",
+       [](ConfigFile& c) { c.setparam("s", "x\n[http]\nkelvo_web_server", "1"); }, "",
+       "k=v\nx\n[http]\nkelvo_web_server=1\n", -1},
       {"unsigned byte-wise order",
        [](ConfigFile& c) {
          for (const char* name : {"\xC3\xA9", "z", "Z", "ab", "a", ""}) c.setparam(name, "k", "1");
          c.setparam("s", "\x80", "2");
          c.setparam("s", "K", "3");
        },
-       "[]\nk = 1\n[Z]\nk = 1\n[a]\nk = 1\n[ab]\nk = 1\n[s]\nK = 3\nk = v\n\x80 = 2\n[z]\nk = "
-       "1\n[\xC3\xA9]\nk = 1\n",
-       "k=1\nk=1\nk=1\nk=1\nK=3\nk=v\n\x80=2\nk=1\nk=1\n"},
+       "", "k=1\nk=1\nk=1\nk=1\nK=3\nk=v\n\x80=2\nk=1\nk=1\n", -1},
   };
   const Sandbox box;
   box.write("/s.ini", "[s]\nk=v\n");
@@ -129,7 +140,7 @@ TEST(ConfigEdit, Edits) {
     SCOPED_TRACE(c.what);
     ConfigFile config((box.dir() + "/s.ini").c_str());
     c.edit(config);
-    EXPECT_EQ(ini_form(config), c.ini);
+    EXPECT_EQ(ini_form(config, c.dumped), c.ini);
     EXPECT_EQ(take(config.Serialize()), c.flat);
   }
 }
@@ -366,6 +377,46 @@ TEST(ConfigEdit, DumpInPlaceWhereNoReplacementCanBeMade) {
     EXPECT_EQ(status(path).st_ino, inode);
     EXPECT_EQ(status(path).st_uid, c.owner);
     EXPECT_EQ(names(dir), std::set<std::string>{"s.ini"});
+  }
+}
+
+// A link in a sticky directory that others may write is followed only when
+// it is the caller's or the directory owner's, as the kernel's
+// fs.protected_symlinks has it, whether that is on or not. Each such link is
+// reached through a link of root's in a plain directory.
+TEST(ConfigEdit, DumpFollowsOnlyTheLinksTheKernelWould) {
+  const uid_t nobody = 65534;
+  struct Case {
+    const char* what;
+    uid_t caller, dir_owner;
+    mode_t dir_mode;
+    uid_t link_owner;
+    int error;  // 0: followed
+  } const cases[] = {
+      {"another user's link in a sticky directory", 0, 0, 01777, nobody, EACCES},
+      {"the caller's own link there", 0, 0, 01777, 0, 0},
+      {"the directory owner's link", 0, nobody, 01777, nobody, 0},
+      {"the caller's own link, the caller not root", nobody, 0, 01777, nobody, 0},
+      {"another user's link, the directory not sticky", 0, 0, 0777, nobody, 0},
+      {"another user's link, the directory not writable by others", 0, 0, 01775, nobody, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Sandbox box;
+    const std::string dir = box.dir(), shared = dir + "/shared", target = dir + "/out/app.ini";
+    for (const std::string& made : {dir + "/out", shared}) std::filesystem::create_directory(made);
+    std::filesystem::create_symlink(target, shared + "/app.ini");
+    std::filesystem::create_symlink("shared/app.ini", dir + "/app.ini");
+    ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod((dir + "/out").c_str(), 0777) |
+                  chown(shared.c_str(), c.dir_owner, 0) | chmod(shared.c_str(), c.dir_mode) |
+                  lchown((shared + "/app.ini").c_str(), c.link_owner, 0) | seteuid(c.caller),
+              0);
+    ConfigFile config;
+    config.setparam("s", "k", "v");
+    const int result = config.dump((dir + "/app.ini").c_str()), error = result != 0 ? errno : 0;
+    ASSERT_EQ(seteuid(0), 0);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(std::filesystem::exists(target), c.error == 0);
   }
 }
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "gate.h"
+#include "decision.h"
 #include "gate_runner.h"
+#include "json_document.h"
+#include "policy.h"
+#include "policy_json.h"
 
 namespace {
 
@@ -21,7 +24,6 @@ class Decision : public ::testing::TestWithParam<DecisionCase> {};
 const char kScriptsPass[] = "echo x\npass the scripts check, run cmd now\n\n";
 const char kUiPass[] = "echo x\npass the ui check, run cmd now\n\n";
 const char kRefusedLog[] = "echo x\ncheck failed, skip cmd\n\n";
-const char kRefusedOut[] = "failed to pass the parameter check\n";
 
 TEST_P(Decision, WithTracingOnAndOff) {
   const DecisionCase& c = GetParam();
@@ -37,7 +39,7 @@ TEST_P(Decision, WithTracingOnAndOff) {
       EXPECT_EQ(r.out, "x\n");
       EXPECT_EQ(box.log(), trace ? c.log : "");
     } else {
-      EXPECT_EQ(r.out, trace ? c.out : kRefusedOut);
+      EXPECT_EQ(r.out, trace ? c.out : kRefusal);
       EXPECT_EQ(box.log(), kRefusedLog);  // refusals are logged either way
     }
   }
@@ -47,35 +49,39 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Decision,
     ::testing::Values(
         DecisionCase{"NoSections", "", 0, kScriptsPass, ""},
-        DecisionCase{"ScriptsMethod0", R"("scripts_section": {"check_method": 0})", 0, kScriptsPass, ""},
-        DecisionCase{"ScriptsNull", R"("scripts_section": null, "ui_section": {"check_method": 2})", 0,
-                     kScriptsPass, ""},
-        DecisionCase{"ScriptsBlackUiMissing", R"("scripts_section": {"check_method": 2})", 0, kUiPass, ""},
+        DecisionCase{"ScriptsMethod0", R"("scripts_section": {"check_method": 0})", 0, kScriptsPass,
+                     ""},
+        DecisionCase{"ScriptsNull", R"("scripts_section": null, "ui_section": {"check_method": 2})",
+                     0, kScriptsPass, ""},
+        DecisionCase{"ScriptsBlackUiMissing", R"("scripts_section": {"check_method": 2})", 0,
+                     kUiPass, ""},
         DecisionCase{"ScriptsBlackUiNone",
-                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 0})", 0,
-                     kUiPass, ""},
+                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 0})",
+                     0, kUiPass, ""},
         DecisionCase{"BothBlack",
-                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\nblack list check\n") + kRefusedOut},
+                     R"("scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("black list check\nblack list check\n") + kRefusal},
         DecisionCase{"UnknownMethodHasNoTrace",
-                     R"("scripts_section": {"check_method": 7}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("black list check\n") + kRefusedOut},
+                     R"("scripts_section": {"check_method": 7}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("black list check\n") + kRefusal},
         DecisionCase{"EmptyWhiteListRefuses",
-                     R"("scripts_section": {"check_method": 1}, "ui_section": {"check_method": 2})", 1, "",
-                     std::string("white list check\nblack list check\n") + kRefusedOut},
+                     R"("scripts_section": {"check_method": 1}, "ui_section": {"check_method": 2})",
+                     1, "", std::string("white list check\nblack list check\n") + kRefusal},
         // Numbers are read as unsigned integers: true is 1, a real is truncated.
-        DecisionCase{"MethodAsReal",
-                     R"("scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5})", 0,
-                     kUiPass, ""},
+        DecisionCase{
+            "MethodAsReal",
+            R"("scripts_section": {"check_method": 2.9}, "ui_section": {"check_method": 0.5})", 0,
+            kUiPass, ""},
         DecisionCase{"MethodAsTrue",
                      R"("scripts_section": {"check_method": true, "white_cmd_list": []},
                         "ui_section": {"check_method": 2})",
-                     1, "", std::string("white list check\nblack list check\n") + kRefusedOut},
+                     1, "", std::string("white list check\nblack list check\n") + kRefusal},
         // The black list is handed over but never read.
-        DecisionCase{"BlackListIgnored",
-                     R"("scripts_section": {"check_method": 2, "black_cmd_list": [{"pattern": "echo"}]},
+        DecisionCase{
+            "BlackListIgnored",
+            R"("scripts_section": {"check_method": 2, "black_cmd_list": [{"pattern": "echo"}]},
                         "ui_section": {"check_method": 0, "black_cmd_list": "anything"})",
-                     0, kUiPass, "x"}),
+            0, kUiPass, "x"}),
     [](const ::testing::TestParamInfo<DecisionCase>& p) { return p.param.name; });
 
 // Values that cannot be converted end the run, whatever the method: the
@@ -100,7 +106,7 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
     box.policy(R"({"scripts_section": )" + section + R"(, "ui_section": {"check_method": 0}})");
     RunResult r = box.gate({"echo x"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kRefusedOut);
+    EXPECT_EQ(r.out, kRefusal);
     EXPECT_NE(r.err.find("corvexin_check: "), std::string::npos);
     EXPECT_EQ(box.log(), kRefusedLog);
   }
@@ -110,10 +116,12 @@ TEST(Decision, UnconvertibleSectionValuesRefuse) {
 // process. The role lookup is replaced through the hook: the case supplies
 // the account role information, and no request is made.
 Json::Value role_answer;
-void keep_quiet(const char*, int) {}
-void ignore_entry(const char*, unsigned, const std::string&, int) {}
-void answer_role_lookup(const char*) { group_role = role_answer; }
-const DecisionHooks kAnswering = {keep_quiet, ignore_entry, answer_role_lookup, nullptr};
+void keep_quiet(void*, const char*, int) {}
+void ignore_entry(void*, const char*, unsigned, const std::string&, int) {}
+void answer_role_lookup(void*, const char*) {
+  group_role = role_answer;
+}
+const DecisionHooks kAnswering = {nullptr, keep_quiet, ignore_entry, answer_role_lookup, nullptr};
 
 void decide_with_answer(const std::string& policy, const char* answer) {
   ASSERT_TRUE(parse_policy_text(policy, root, nullptr, nullptr));
@@ -154,7 +162,8 @@ TEST(Record, IsFilledAsTheDecisionIsMade) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.list);
     decide_with_answer(std::string(R"({"scripts_section": {"check_method": 1, "is_type_check": 1,
-        "white_cmd_list": )") + c.list + R"(}, "ui_section": {"check_method": 2}})",
+        "white_cmd_list": )") +
+                           c.list + R"(}, "ui_section": {"check_method": 2}})",
                        c.answer);
     EXPECT_EQ(decision.verdict, c.verdict);
     EXPECT_EQ(decision.count, c.verdict == 1 ? 2u : 1u);

@@ -14,7 +14,8 @@ TEST(Entry, WrongArgumentCountsAreRefusedBeforeThePolicyIsRead) {
   Sandbox box;
   box.policy("this is not json");
   box.make_log_dir();
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a", "b", "c"}, {"a", "b", "c", "d"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{}, {"a", "b", "c"}, {"a", "b", "c", "d"}}) {
     RunResult r = box.gate(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "wrong parameter number input");  // no newline, no parse error
@@ -63,7 +64,8 @@ TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
       "trap '' INT QUIT TERM; umask 077; exec \"$@\"";
   RunResult fds = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "ls -1 /proc/self/fd"});
   EXPECT_EQ(fds.out, "0\n1\n2\n3\n");  // 3 is the directory ls reads
-  RunResult sig = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "grep SigIgn /proc/self/status"});
+  RunResult sig =
+      box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "grep SigIgn /proc/self/status"});
   EXPECT_EQ(sig.out, "SigIgn:\t0000000000000000\n");
   RunResult mask = box.run({"/bin/bash", "-c", setup, "x", gate_binary(), "umask"});
   EXPECT_EQ(mask.out, "0022\n");
@@ -77,8 +79,9 @@ TEST(Entry, ShellStartsWithCleanDescriptorsSignalsAndMask) {
       "signal.setitimer(signal.ITIMER_PROF, 0.2)\n"
       "os.execv(sys.argv[1], sys.argv[1:])\n";
   // The command outlives both timers: it sleeps, and burns CPU time.
-  RunResult timed = box.run({"/usr/bin/python3", "-c", timers, gate_binary(),
-                             "sleep 2; awk 'BEGIN{for(i=0;i<5e7;i++);}'; grep SigBlk /proc/self/status; echo done"});
+  RunResult timed = box.run(
+      {"/usr/bin/python3", "-c", timers, gate_binary(),
+       "sleep 2; awk 'BEGIN{for(i=0;i<5e7;i++);}'; grep SigBlk /proc/self/status; echo done"});
   EXPECT_EQ(timed.out, "SigBlk:\t0000000000000000\ndone\n") << timed.err;
 }
 
@@ -87,8 +90,8 @@ TEST(Entry, ShellThatCannotBeExecutedGivesStatus255) {
   box.policy(kAllowAll);
   box.make_log_dir();
   // Inside the sandbox only: /bin/sh becomes a device that cannot be executed.
-  RunResult r = box.run(
-      {"/bin/bash", "-c", "mount --bind /dev/null /bin/sh && exec \"$@\"", "x", gate_binary(), "echo RAN"});
+  RunResult r = box.run({"/bin/bash", "-c", "mount --bind /dev/null /bin/sh && exec \"$@\"", "x",
+                         gate_binary(), "echo RAN"});
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -116,8 +119,7 @@ TEST(Entry, EscapedFailureIsALoggedRefusal) {
 // (sanitizer builds leave the fortification out).
 TEST(Entry, BinaryIsBuiltForASetuidStart) {
   Sandbox box;
-  RunResult r =
-      box.run({"/bin/sh", "-c", "readelf -d -l --dyn-syms -W \"$0\"", gate_binary()});
+  RunResult r = box.run({"/bin/sh", "-c", "readelf -d -l --dyn-syms -W \"$0\"", gate_binary()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" __stack_chk_fail@"), std::string::npos);
 #ifndef __SANITIZE_ADDRESS__

@@ -15,8 +15,8 @@
 #include <sstream>
 #include <thread>
 
-#include "gate.h"
 #include "gate_runner.h"
+#include "policy.h"
 #include "policy_json.h"
 #include "private_root.h"
 #include "role_service.h"

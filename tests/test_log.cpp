@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "gate.h"
+#include "ancestry.h"
+#include "audit.h"
+#include "decision.h"
 #include "gate_runner.h"
+#include "policy.h"
 #include "policy_json.h"
 #include "role_service.h"
 
@@ -35,7 +38,9 @@ TEST(Log, AppendsAndCreatesTheFileReadableByAll) {
   fresh.make_log_dir();
   fresh.policy(R"({"enable_log": 1})");
   // The caller's narrow mask does not apply: the gate sets 022.
-  ASSERT_EQ(fresh.run({"/bin/bash", "-c", "umask 077; exec \"$@\"", "x", gate_binary(), "true"}).status, 0);
+  ASSERT_EQ(
+      fresh.run({"/bin/bash", "-c", "umask 077; exec \"$@\"", "x", gate_binary(), "true"}).status,
+      0);
   struct stat st {};
   ASSERT_EQ(stat((fresh.dir() + "/var/varn/log/corvexin_check.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "gate.h"
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "role_service.h"
+#include "white_list.h"
 
 namespace {
 
@@ -165,6 +165,9 @@ INSTANTIATE_TEST_SUITE_P(
         FindingCase{"SyslogOff", R"({"syslog": 0, "scripts_section": {"check_method": 2},
                                    "ui_section": {"check_method": 2}})",
                     "no-syslog", "$.syslog", 0},
+        FindingCase{"ServiceUserUnknown", R"({"role_service_user": "no such account",
+                                            "scripts_section": {"check_method": 2}})",
+                    "no-service-user", "$.role_service_user", 1},
         FindingCase{"SectionArray", R"({"scripts_section": [], "ui_section": {"check_method": 2}})",
                     "run-ends", "$.scripts_section", 2, true},
         FindingCase{"MethodString", scripts(R"({"check_method": "1"})"), "run-ends",
@@ -305,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
             true},
         FindingCase{"GlobBecomesOption",
                     list(R"({"pattern": "^tar czf /var/backups/www\\.tgz \\*$", )" + kNoRole + "}"),
-                    "glob", "$.scripts_section.white_cmd_list[0].pattern", 1},
+                    "glob-option", "$.scripts_section.white_cmd_list[0].pattern", 1},
         FindingCase{
             "QuotedGlob",
             list(R"({"pattern": "^tar czf /var/backups/www\\.tgz '\\*'$", )" + kNoRole + "}"),
@@ -505,6 +508,8 @@ TEST_F(InstalledFiles, WritableOrForeignFilesAreErrors) {
   box.write("/etc/kelvo/lib/libcurl.so.4", "");
   chmod(host("/etc/kelvo/lib/libcurl.so.4").c_str(), 0646);
   ASSERT_EQ(chown(host("/etc/kelvo").c_str(), 1000, 0), 0);
+  box.make_log_dir();
+  chmod(host("/var/varn/log").c_str(), 0777);
   // Given by name, the installed policy is checked the same way.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"/etc/cmd_check.json"}}) {
@@ -512,10 +517,10 @@ TEST_F(InstalledFiles, WritableOrForeignFilesAreErrors) {
     EXPECT_EQ(c.run.status, 2) << c.run.out;
     EXPECT_TRUE(c.has_file("untrusted-policy", "/etc/cmd_check.json")) << c.run.out;
     for (const char* file : {"/etc/kelvo/halvora.ini", "/etc/kelvo/lib",
-                             "/etc/kelvo/lib/libcurl.so.4", "/etc/kelvo"}) {
+                             "/etc/kelvo/lib/libcurl.so.4", "/etc/kelvo", "/var/varn/log"}) {
       EXPECT_TRUE(c.has_file("unsafe-file", file)) << file << "\n" << c.run.out;
     }
-    EXPECT_EQ(c.report["errors"], 5) << c.run.out;
+    EXPECT_EQ(c.report["errors"], 6) << c.run.out;
   }
   // Another file is not the installed one: no file is examined.
   box.write(kUnderTest, kClean);

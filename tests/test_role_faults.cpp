@@ -16,6 +16,9 @@ namespace {
 constexpr char kGranted[] = R"({"user": "alice", "group_value": {"3": 2}})";
 constexpr char kTooLow[] = R"({"user": "alice", "group_value": {"3": 1}})";
 constexpr char kTransferError[] = "curl_easy_perform() failed: ";
+constexpr char kTooBig[] =
+    "curl_easy_perform() failed: Failed writing received data to disk/application\n"
+    "corvexin_check: the role service's reply is larger than 1 MiB; not used\n";
 
 struct FaultCase {
   const char* name;
@@ -25,8 +28,9 @@ struct FaultCase {
   bool transfer_fails;  // libcurl's complaint on standard error
   RoleService::Protocol protocol = RoleService::kHttp;
   RoleService::Certificate certificate = RoleService::kSelfSigned;
-  bool listening = true;  // false: nothing listens on the port
-  bool redirect = false;  // the answer's Location points at a decoy service
+  bool listening = true;      // false: nothing listens on the port
+  bool redirect = false;      // the answer's Location points at a decoy service
+  const char* err = nullptr;  // all of standard error, when given
 };
 
 RoleService::Answer body(const std::string& bytes, int status = 200, size_t piece = 0) {
@@ -103,7 +107,9 @@ TEST_P(RoleFaults, CommandRunsOnlyOnAGrantingReply) {
     EXPECT_EQ(r.out.substr(r.out.size() - refusal.size()), refusal);
     EXPECT_EQ(box.log(), "echo ran\ncheck failed, skip cmd\n\n");
   }
-  if (c.answer.stall) {
+  if (c.err != nullptr) {
+    EXPECT_EQ(r.err, c.err);
+  } else if (c.answer.stall) {
     EXPECT_EQ(r.err, std::string(kTransferError) + "Timeout was reached\n");
   } else if (c.transfer_fails) {
     EXPECT_EQ(r.err.rfind(kTransferError, 0), 0u) << r.err;
@@ -138,9 +144,10 @@ const FaultCase kCases[] = {
     {"CutAfterTheJson", announcing(kGranted, 200), true, false, true},
     // Only a reply that parses as a whole counts: a cut one keeps nothing of
     // its granting first part, and nothing may follow the value.
-    {"CutAfterAGrantingMember", announcing(R"({"user": "admin", "group_value": )", 200), false, true,
-     true},
-    {"PageAfterTheJson", body(std::string(kGranted) + "<html>proxy error</html>"), false, true, false},
+    {"CutAfterAGrantingMember", announcing(R"({"user": "admin", "group_value": )", 200), false,
+     true, true},
+    {"PageAfterTheJson", body(std::string(kGranted) + "<html>proxy error</html>"), false, true,
+     false},
     {"SecondDocument", body(std::string(kTooLow) + kGranted), false, true, false},
     // A service that accepts and never answers: the lookup gives up.
     {"NeverAnswers", stalled(), false, true, true},
@@ -149,8 +156,11 @@ const FaultCase kCases[] = {
     {"ThousandOneBytePieces", body(padded(1000), 200, 1), true, false, false},
     {"ThousandOneBytePiecesTooLow", body(std::string(1000, ' ') + kTooLow, 200, 1), false, false,
      false},
-    {"TwentyMegabytes", body(padded(kHuge)), true, false, false},
-    {"TwentyMegabytesNotJson", body(std::string(kHuge, '{')), false, true, false},
+    // A reply past 1 MiB is not taken, whatever it says.
+    {"TwentyMegabytes", body(padded(kHuge)), false, false, false, RoleService::kHttp,
+     RoleService::kSelfSigned, true, false, kTooBig},
+    {"TwentyMegabytesNotJson", body(std::string(kHuge, '{')), false, false, false,
+     RoleService::kHttp, RoleService::kSelfSigned, true, false, kTooBig},
     {"TlsExpiredCertificate", body(kGranted), true, false, false, RoleService::kHttps,
      RoleService::kExpired},
     {"TlsCertificateForAnotherHost", body(kGranted), true, false, false, RoleService::kHttps,

@@ -11,9 +11,10 @@
 #include <set>
 #include <string>
 
-#include "gate.h"
 #include "gate_runner.h"
+#include "policy.h"
 #include "private_root.h"
+#include "role_lookup.h"
 #include "role_service.h"
 
 namespace fs = std::filesystem;
@@ -35,7 +36,8 @@ bool starts_with(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -160,8 +162,8 @@ TEST_F(RoleLookup, UnusableLibcurlMakesNoRequest) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   fs::create_symlink(other, std::string(dir) + "/libcurl.so.4");
   const std::string command = std::string("LD_LIBRARY_PATH=") + dir +
-                              " ROLE_TEST_UNUSABLE_CURL=1 " +
-                              "/proc/" + std::to_string(getpid()) + "/exe" +
+                              " ROLE_TEST_UNUSABLE_CURL=1 " + "/proc/" + std::to_string(getpid()) +
+                              "/exe" +
                               " --gtest_filter=RoleLookup.UnusableLibcurlMakesNoRequest 2>&1";
   RunResult r;
   FILE* child = popen(command.c_str(), "r");

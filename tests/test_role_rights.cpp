@@ -6,8 +6,10 @@
 #include <climits>
 #include <string>
 
-#include "gate.h"
+#include "policy.h"
 #include "private_root.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 #include "role_service.h"
 
 using testing::internal::CaptureStdout;

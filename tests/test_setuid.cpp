@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstring>
-
 #include <filesystem>
 
 #include "gate_runner.h"
@@ -21,12 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kEmptyDocument[] =
-    "Failed to parse configuration\n"
-    "* Line 1, Column 1\n"
-    "  Syntax error: value, object or array expected.\n"
-    "failed to pass the parameter check\n";
-const char kRefuseBoth[] = R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
+const char kRefuseBoth[] =
+    R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})";
 
 // A set-uid root copy of the gate in a directory that everybody can reach,
 // started by the caller whose uid is the test's parameter.
@@ -52,8 +47,12 @@ class SetuidGate : public ::testing::TestWithParam<int> {
                       const std::vector<std::string>& env = {},
                       const std::vector<std::string>& wrapper = {}) {
     const std::string id = std::to_string(GetParam());
-    std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
-                                     "--clear-groups", "--", "/usr/bin/env"};
+    std::vector<std::string> argv = {"/usr/bin/setpriv",
+                                     "--reuid=" + id,
+                                     "--regid=" + id,
+                                     groups_.empty() ? "--clear-groups" : "--groups=" + groups_,
+                                     "--",
+                                     "/usr/bin/env"};
     argv.insert(argv.end(), env.begin(), env.end());
     argv.insert(argv.end(), wrapper.begin(), wrapper.end());
     argv.push_back(gate_);
@@ -65,6 +64,7 @@ class SetuidGate : public ::testing::TestWithParam<int> {
   }
 
   std::string dir_, gate_;
+  std::string groups_;  // the caller's supplementary groups ("a,b"); none when empty
   Sandbox box_;
 };
 
@@ -83,35 +83,118 @@ TEST_P(SetuidGate, AllowedCommandRunsAsRootAndRefusedOneDoesNot) {
   EXPECT_EQ(refused.out, "failed to pass the parameter check\n");
 }
 
-// The command's environment is root's, plus the caller's language, time zone
-// and terminal settings when their values cannot name a file; whatever else
-// the caller sets (here: variables that made python, tar, PHP, apt, OpenSSL,
-// git, less and lua run the caller's code) never arrives.
+// The command's environment is root's, with pagers and editors that start no
+// shell, plus the caller's language, time zone and terminal settings when
+// their values cannot name a file; whatever else the caller sets (here:
+// variables that made python, tar, PHP, apt, OpenSSL, git, less and lua run
+// the caller's code) never arrives.
 TEST_P(SetuidGate, EnvironmentIsBuiltFromScratch) {
-  const RunResult r = as_caller(
-      "env | grep -v '^PWD=' | sort",
-      {"PATH=" + dir_ + ":/usr/bin:/bin", "HOME=/tmp/evil", "TAR_OPTIONS=--to-command=evil",
-       "PHPRC=/tmp/evil", "APT_CONFIG=/tmp/evil", "OPENSSL_CONF=/tmp/evil", "OPENSSL_MODULES=/tmp",
-       "PYTHONPYCACHEPREFIX=/tmp", "GIT_EXEC_PATH=/tmp", "PAGER=evil", "SYSTEMD_PAGERSECURE=0",
-       "LESSOPEN=|evil %s", "LUA_INIT=@/tmp/evil.lua", "LD_PRELOAD=/tmp/evil.so", "IFS=x",
-       "BASH_FUNC_id%%=() { echo FAKE; }", "USER=mallory", "CORVEXIN_COOKIE=session=x",
-       "TERM=xterm-256color", "LANG=de_DE.UTF-8", "LANGUAGE=de:en", "LC_TIME=C", "LC_ALL=C.UTF-8",
-       "TZ=Europe/Berlin", "COLUMNS=120", "LINES=40", "LC_MESSAGES=../../tmp/evil",
-       "LC_NUMERIC=%n%n"});
+  const RunResult r = as_caller("env | grep -v '^PWD=' | sort", {"PATH=" + dir_ + ":/usr/bin:/bin",
+                                                                 "HOME=/tmp/evil",
+                                                                 "TAR_OPTIONS=--to-command=evil",
+                                                                 "PHPRC=/tmp/evil",
+                                                                 "APT_CONFIG=/tmp/evil",
+                                                                 "OPENSSL_CONF=/tmp/evil",
+                                                                 "OPENSSL_MODULES=/tmp",
+                                                                 "PYTHONPYCACHEPREFIX=/tmp",
+                                                                 "GIT_EXEC_PATH=/tmp",
+                                                                 "PAGER=evil",
+                                                                 "SYSTEMD_PAGERSECURE=0",
+                                                                 "LESSOPEN=|evil %s",
+                                                                 "LUA_INIT=@/tmp/evil.lua",
+                                                                 "LD_PRELOAD=/tmp/evil.so",
+                                                                 "IFS=x",
+                                                                 "BASH_FUNC_id%%=() { echo FAKE; }",
+                                                                 "USER=mallory",
+                                                                 "CORVEXIN_COOKIE=session=x",
+                                                                 "TERM=xterm-256color",
+                                                                 "LANG=de_DE.UTF-8",
+                                                                 "LANGUAGE=de:en",
+                                                                 "LC_TIME=C",
+                                                                 "LC_ALL=C.UTF-8",
+                                                                 "TZ=Europe/Berlin",
+                                                                 "COLUMNS=120",
+                                                                 "LINES=40",
+                                                                 "LC_MESSAGES=../../tmp/evil",
+                                                                 "LC_NUMERIC=%n%n",
+                                                                 "EDITOR=vi",
+                                                                 "GIT_PAGER=less",
+                                                                 "LESSSECURE=0",
+                                                                 "MANPAGER=less"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "COLUMNS=120\nHOME=/root\nLANG=de_DE.UTF-8\nLANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLINES=40\n"
-            "LOGNAME=root\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
-            "SHELL=/bin/sh\nTERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\n");
+  EXPECT_EQ(
+      r.out,
+      "COLUMNS=120\nEDITOR=false\nGIT_EDITOR=false\nGIT_PAGER=cat\nHOME=/root\nLANG=de_DE.UTF-8\n"
+      "LANGUAGE=de:en\nLC_ALL=C.UTF-8\nLC_TIME=C\nLESSSECURE=1\nLINES=40\nLOGNAME=root\nMANPAGER="
+      "cat\n"
+      "PAGER=cat\nPATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"
+      "SHELL=/bin/sh\nSYSTEMD_EDITOR=false\nSYSTEMD_PAGER=cat\nSYSTEMD_PAGERSECURE=1\n"
+      "TERM=xterm-256color\nTZ=Europe/Berlin\nUSER=root\nVISUAL=false\n");
   // Values that could name a file are dropped, each name on its own.
   const std::pair<const char*, const char*> unsafe[] = {
-      {"TZ=/tmp/zone", "TZ"},    {"TZ=:/tmp/zone", "TZ"},      {"TZ=Europe/../../tmp", "TZ"},
-      {"LANG=../x", "LANG"},     {"LC_CTYPE=a%sb", "LC_CTYPE"}, {"TERM=../../tmp/t", "TERM"},
+      {"TZ=/tmp/zone", "TZ"},     {"TZ=:/tmp/zone", "TZ"},       {"TZ=Europe/../../tmp", "TZ"},
+      {"LANG=../x", "LANG"},      {"LC_CTYPE=a%sb", "LC_CTYPE"}, {"TERM=../../tmp/t", "TERM"},
       {"COLUMNS=80 ", "COLUMNS"}, {"LINES=", "LINES"},
   };
   for (const auto& [entry, name] : unsafe) {
     SCOPED_TRACE(entry);
     EXPECT_EQ(as_caller(std::string("echo \"[${") + name + "-unset}]\"", {entry}).out, "[unset]\n");
+  }
+}
+
+// The command runs in "/" with root's group alone, whatever the caller's
+// directory and groups; the system-log record keeps the caller's directory.
+TEST_P(SetuidGate, CommandRunsInRootDirectoryWithRootGroupAlone) {
+  SyslogSocket socket(box_);
+  groups_ = "4242," + std::to_string(GetParam());
+  const RunResult r =
+      as_caller({"pwd; id -G"}, {}, {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir_});
+  EXPECT_EQ(r.out, "/\n0\n") << r.err;
+  const auto records = socket.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_NE(records[0].find(" cwd=\"" + dir_ + "\" "), std::string::npos) << records[0];
+}
+
+// Where the set-uid bit has no effect, the gate runs nothing and says why.
+TEST_P(SetuidGate, NoNewPrivsStartRunsNothing) {
+  const RunResult r = as_caller({"echo RAN"}, {}, {"/usr/bin/setpriv", "--no-new-privs", "--"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kRefusal);
+  EXPECT_EQ(r.err,
+            "corvexin_check: cannot become root: no_new_privs is set, so the set-uid bit has no "
+            "effect\n");
+}
+
+// Standard output or error going to a pipe whose reader is gone: the refusal
+// is logged and recorded all the same, also with tracing on and a long
+// command, or a role check whose cookie is refused on standard error.
+TEST_P(SetuidGate, RefusalIsRecordedWhenTheCallersPipesAreGone) {
+  SyslogSocket socket(box_);
+  const std::string long_command(5000, 'y');
+  const struct {
+    const char* fds;
+    std::string policy, command, cookie;
+  } cases[] = {
+      {"1,2", policy_text(section(1, R"([{"pattern": "^x"}])"), 1), long_command, "c"},
+      {"1", policy_text(section(1, R"([{"pattern": "^x"}])"), 1), long_command, "c"},
+      {"2", policy_text(section(1, R"([{"pattern": "^x"}])")), "x", "a\x01b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fds);
+    box_.policy(c.policy);
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r = as_caller({c.command, c.cookie}, {},
+                                  {"/usr/bin/python3", "-c",
+                                   "import os, sys\nr, w = os.pipe()\nos.close(r)\n"
+                                   "for fd in sys.argv[1].split(','): os.dup2(w, "
+                                   "int(fd))\nos.execv(sys.argv[2], sys.argv[2:])",
+                                   c.fds});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string log = box_.log();
+    EXPECT_NE(log.find("check failed, skip cmd\n\n"), std::string::npos) << log;
+    const auto records = socket.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("]: refused: "), std::string::npos) << records[0];
   }
 }
 
@@ -142,7 +225,8 @@ TEST_P(SetuidGate, CookieFromTheEnvironment) {
   box_.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"3": 2}}])")));
   const std::string show = "echo \"[${CORVEXIN_COOKIE-unset}]\"";
   EXPECT_EQ(as_caller(show, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
-  EXPECT_EQ(as_caller({show, "session=argument"}, {"CORVEXIN_COOKIE=session=env"}).out, "[unset]\n");
+  EXPECT_EQ(as_caller({show, "session=argument"}, {"CORVEXIN_COOKIE=session=env"}).out,
+            "[unset]\n");
   EXPECT_EQ(box_.gate({show}, {"CORVEXIN_COOKIE=session=root"}).out, "[unset]\n");
   EXPECT_EQ(as_caller(show).out, "[unset]\n");
   // A control byte in the variable stops the lookup as in an argument.
@@ -174,7 +258,8 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
   const std::string command(3000, 'c');
   const std::string record = command + "\ncheck failed, skip cmd\n\n";
   const bool lifted = root_lifts_hard_limits();
-  for (const char* limit : {"--fsize=0:unlimited", "--fsize=3010:unlimited", "--fsize=0", "--fsize=3010"}) {
+  for (const char* limit :
+       {"--fsize=0:unlimited", "--fsize=3010:unlimited", "--fsize=0", "--fsize=3010"}) {
     SCOPED_TRACE(limit);
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
     const RunResult r = as_caller({command}, {}, {"/usr/bin/prlimit", limit, "--"});
@@ -197,8 +282,8 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
   for (int kib = 64; kib <= largest_tried; kib += 32) {
     SCOPED_TRACE(kib);
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
-    const RunResult r =
-        as_caller({"refused"}, {}, {"/usr/bin/prlimit", "--data=" + std::to_string(kib << 10), "--"});
+    const RunResult r = as_caller(
+        {"refused"}, {}, {"/usr/bin/prlimit", "--data=" + std::to_string(kib << 10), "--"});
     EXPECT_LT(r.status, 128) << "killed by a signal";
     EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
     if (r.out.find("failed to pass") != std::string::npos) {
@@ -206,8 +291,9 @@ TEST_P(SetuidGate, CallersResourceLimitsNeitherEndNorTearTheRun) {
     }
   }
   box_.policy(R"({"scripts_section": {"check_method": 0}})");
-  const RunResult limited = as_caller({"ulimit -f; ulimit -n; ulimit -t"}, {},
-                                      {"/usr/bin/prlimit", "--fsize=1024000", "--nofile=64", "--cpu=77", "--"});
+  const RunResult limited =
+      as_caller({"ulimit -f; ulimit -n; ulimit -t"}, {},
+                {"/usr/bin/prlimit", "--fsize=1024000", "--nofile=64", "--cpu=77", "--"});
   EXPECT_EQ(limited.out, "2000\n64\n77\n") << limited.err;
 }
 
@@ -231,11 +317,31 @@ TEST_P(SetuidGate, LogIsWrittenOnlyAsAPlainFileAndOnlyLineByLine) {
   EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << r.err;
   fs::remove(log);
 
-  r = as_caller("reboot\npass the scripts check, run cmd now\n\n\x1b]0;x\x07\x7f\tok\\x0a \xc3\xa9");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(box_.log(),
-            "reboot\\x0apass the scripts check, run cmd now\\x0a\\x0a\\x1b]0;x\\x07\\x7f\tok\\x0a \xc3\xa9\n"
-            "check failed, skip cmd\n\n");
+  // Nobody but root can have put the log's directory or the log itself
+  // there: a linked directory, one that others may write, a file of
+  // another's or one linked elsewhere too is not written.
+  fs::create_directories(box_.dir() + "/etc/logrotate.d");
+  const std::pair<const char*, const char*> unsafe[] = {
+      {"has a symbolic link on its path", "rm -r log && ln -s /etc/logrotate.d log"},
+      {"lies in a directory that someone other than root may change", "chmod g+w log"},
+      {"is not owned by root", ": >log/corvexin_check.log && chown 33 log/corvexin_check.log"},
+      {"has more than one link", ": >log/corvexin_check.log && ln log/corvexin_check.log x"},
+  };
+  for (const auto& [why, prepare] : unsafe) {
+    SCOPED_TRACE(why);
+    ASSERT_EQ(system(("cd " + box_.dir() + "/var/varn && " + prepare).c_str()), 0);
+    r = as_caller("postrotate");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("corvexin_check: /var/varn/log/corvexin_check.log ") + why +
+                         "; nothing logged\n");
+    EXPECT_TRUE(fs::is_empty(box_.dir() + "/etc/logrotate.d"));
+    EXPECT_EQ(box_.log(), "");
+    fs::remove_all(box_.dir() + "/var/varn"), box_.make_log_dir();
+  }
+
+  // A C1 control in UTF-8 (CSI) is escaped; another character of that page is not.
+  as_caller("a\xc2\x9b[1m\xc2\xa0_\xc2");
+  EXPECT_EQ(box_.log(), "a\\xc2\\x9b[1m\xc2\xa0_\xc2\ncheck failed, skip cmd\n\n");
   fs::remove(log);
   const std::string big(100 << 10, '\n');
   as_caller(big);
@@ -261,7 +367,8 @@ TEST_P(SetuidGate, PolicyThatOthersCanChangeIsNotUsed) {
       {0, 1000, 0664, "is writable by a group other than root"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " + std::to_string(c.mode));
+    SCOPED_TRACE(std::to_string(c.owner) + ":" + std::to_string(c.group) + " " +
+                 std::to_string(c.mode));
     fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
     box_.policy(R"({"scripts_section": {"check_method": 0}})");
     ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
@@ -294,6 +401,7 @@ TEST_P(SetuidGate, RoleLookupUsesOnlyAPortNumberAndAWholeReply) {
       {port + "/other/path?x=", R"({"user": "admin"})"},
       {port, R"({"user": "admin", "group_value": )"},
       {port, R"({"user": "alice"}{"user": "admin"})"},
+      {port, R"({"user": "admin", "pad": ")" + std::string(2 << 20, 'x') + "\"}"},
   };
   for (const auto& [server, reply] : cases) {
     SCOPED_TRACE(server + " " + reply);
@@ -303,7 +411,51 @@ TEST_P(SetuidGate, RoleLookupUsesOnlyAPortNumberAndAWholeReply) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(kRefusal), std::string::npos) << r.out;
   }
-  EXPECT_EQ(service.requests().size(), 2u);  // none for the two that are no port number
+  EXPECT_EQ(service.requests().size(), 3u);  // none for the two that are no port number
+}
+
+// The request, and with it the cookie, goes only to a role service whose
+// socket is root's or the "role_service_user"'s: another account that took
+// the port while the web service was down gets nothing and grants nothing.
+TEST_P(SetuidGate, RoleServiceOfAnotherAccountGetsNoRequest) {
+  const struct {
+    uid_t runs_as;
+    RoleService::Protocol protocol;
+    const char* member;   // of the policy
+    const char* refused;  // on standard error and in the log; empty: the request is sent
+  } cases[] = {
+      {0, RoleService::kHttp, "", ""},
+      {0, RoleService::kHttps, R"("role_service_user": "nobody",)", ""},
+      {65534, RoleService::kHttp, "", "is run by uid 65534, not by root; request not sent"},
+      {65534, RoleService::kHttps, "", "is run by uid 65534, not by root; request not sent"},
+      {65534, RoleService::kHttp, R"("role_service_user": "nobody",)", ""},
+      {65534, RoleService::kHttp, R"("role_service_user": 65534,)", ""},
+      {65534, RoleService::kHttp, R"("role_service_user": "www-data",)",
+       "is run by uid 65534, not by root or \"role_service_user\" (uid 33); request not sent"},
+      {0, RoleService::kHttp, R"("role_service_user": "no such account",)",
+       "\"role_service_user\" is neither an account name nor a uid; role lookup skipped"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.runs_as) + " " + c.member);
+    RoleService service(c.protocol, RoleService::kSelfSigned, c.runs_as);
+    service.reply(R"({"user": "admin"})");
+    box_.settings(service.settings(c.protocol == RoleService::kHttps ? "https" : "http"));
+    box_.policy(std::string("{") + c.member +
+                policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])"))
+                    .substr(1));
+    fs::remove(box_.dir() + "/var/varn/log/corvexin_check.log");
+    const RunResult r = as_caller("echo ran");
+    if (*c.refused == '\0') {
+      EXPECT_EQ(r.out, "ran\n") << r.err;
+      EXPECT_EQ(service.requests().size(), 1u);
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(kRefusal), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.refused), std::string::npos) << r.err;
+    EXPECT_NE(box_.log().find(c.refused), std::string::npos) << box_.log();
+    EXPECT_TRUE(service.requests().empty());
+  }
 }
 
 TEST_P(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
@@ -315,9 +467,9 @@ TEST_P(SetuidGate, ProxyVariablesDoNotDivertTheLookup) {
     RoleService service(protocol);
     service.reply(R"({"user": "alice", "group_value": {"3": 1}})");
     box_.settings(service.settings(protocol == RoleService::kHttps ? "https" : "http"));
-    const RunResult r =
-        as_caller("echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
-                               "ALL_PROXY=" + proxy, "all_proxy=" + proxy, "NO_PROXY=", "no_proxy="});
+    const RunResult r = as_caller(
+        "echo ran", {"http_proxy=" + proxy, "HTTPS_PROXY=" + proxy, "https_proxy=" + proxy,
+                     "ALL_PROXY=" + proxy, "all_proxy=" + proxy, "NO_PROXY=", "no_proxy="});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kRefusal);
     EXPECT_EQ(service.requests().size(), 1u);
@@ -335,14 +487,15 @@ TEST_P(SetuidGate, RootOnlyFilesDoNotLeakThroughMessages) {
     const char* what;
     std::string policy, settings;
   } cases[] = {
-      {"syntax error after a secret", R"({"secret": "SECRET-7731", "scripts_section": {} oops})", ""},
+      {"syntax error after a secret", R"({"secret": "SECRET-7731", "scripts_section": {} oops})",
+       ""},
       {"a number that cannot be converted", R"({"enable_log": 1, "pin": 77319e99999})", ""},
       {"a value of the wrong type", R"({"scripts_section": {"check_method": "SECRET-7731"}})", ""},
       {"comment left open", "/* SECRET-7731", ""},
       {"settings that make no sense",
        policy_text(section(1, R"([{"pattern": "^echo ran$", "role_right": {"3": 2}}])")),
-       "[http]\nkelvo_web_protocol=SECRET-7731\nkelvo_web_server=7731x" + std::to_string(service.port()) +
-           "/SECRET-7731\n"},
+       "[http]\nkelvo_web_protocol=SECRET-7731\nkelvo_web_server=7731x" +
+           std::to_string(service.port()) + "/SECRET-7731\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -379,7 +532,8 @@ TEST_P(SetuidGate, SystemLogNamesTheRealCaller) {
 TEST(RootCaller, KeepsItsEnvironment) {
   Sandbox box;
   box.policy(R"({"scripts_section": {"check_method": 0}})");
-  RunResult r = box.gate({"echo \"[$PYTHONPATH][$PATH]\""}, {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
+  RunResult r = box.gate({"echo \"[$PYTHONPATH][$PATH]\""},
+                         {"PYTHONPATH=/opt/py", "PATH=/opt/bin:/usr/bin:/bin"});
   EXPECT_EQ(r.out, "[/opt/py][/opt/bin:/usr/bin:/bin]\n");
 }
 

@@ -21,7 +21,9 @@ constexpr const char kRefuseAll[] =
 // passes by testing the other leg's binary.
 TEST(WordSize, GateIsBuiltForTheTestsWordSize) {
   const std::string header = read_file(gate_binary()).substr(0, 5);
-  ASSERT_EQ(header.substr(0, 4), "\x7f" "ELF");
+  ASSERT_EQ(header.substr(0, 4),
+            "\x7f"
+            "ELF");
   EXPECT_EQ(header[4], sizeof(void*) == 4 ? 1 : 2);  // ELFCLASS32 or ELFCLASS64
 }
 
@@ -30,8 +32,8 @@ TEST(WordSize, GateIsBuiltForTheTestsWordSize) {
 // and the old content must stay as it was. The big files are sparse.
 TEST(WordSize, RefusalIsLoggedBehindALogPastTwoAndFourGiB) {
   const std::string expected = "rm -rf /\ncheck failed, skip cmd\n\n";
-  for (const off_t old_size : {off_t{0x7fffffff}, off_t{0x80000000} + 10,
-                               off_t{0x100000000} + 10}) {
+  for (const off_t old_size :
+       {off_t{0x7fffffff}, off_t{0x80000000} + 10, off_t{0x100000000} + 10}) {
     SCOPED_TRACE(old_size);
     Sandbox s;
     s.policy(kRefuseAll);

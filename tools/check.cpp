@@ -9,12 +9,17 @@
 #include <map>
 #include <set>
 
+#include "decision.h"
 #include "document.h"
-#include "gate.h"
+#include "json_document.h"
 #include "pattern.h"
+#include "policy.h"
 #include "report.h"
 #include "risks.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 #include "trust.h"
+#include "white_list.h"
 
 namespace {
 
@@ -45,12 +50,18 @@ class PolicyChecker {
     int syslog = 1;
     convert("$.syslog", at(root, "syslog"), [&] { syslog = policy_syslog_switch(root); });
     if (syslog == 0) {
-      r_.add(Severity::kNote, "no-syslog", "$.syslog", root["syslog"],
+      r_.add("no-syslog", "$.syslog", root["syslog"],
              "is 0: the gate sends no system-log record of its decisions");
     }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", {"enable_log", "syslog", scripts, ui});
+    unknown_members(root, "$", {"enable_log", "syslog", "role_service_user", scripts, ui});
+    uid_t service_uid = 0;
+    bool service_user = false;
+    if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
+      warn("no-service-user", "$.role_service_user", root["role_service_user"],
+           std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+    }
     if (!section(root, scripts)) {
       section(root, ui);
     } else if (root.isMember(ui)) {
@@ -64,10 +75,10 @@ class PolicyChecker {
  private:
   void warn(const std::string& code, const std::string& path, const Json::Value& at,
             const std::string& message, const std::string& example = "") {
-    r_.add(Severity::kWarning, code, path, at, message, example);
+    r_.add(code, path, at, message, example);
   }
   void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
-    r_.add(Severity::kError, "run-ends", path, at, message);
+    r_.add("run-ends", path, at, message);
   }
   // Reports a conversion that would end a run; true when it converts. With
   // member, the conversion names the member of object `at` that it failed on.
@@ -149,7 +160,7 @@ class PolicyChecker {
            "is never read: check method 2 refuses every command without consulting a list");
     }
     if (!method_known) return false;
-    const bool uses_list = method == kMethodWhiteList || method == kMethodAncestor;
+    const bool uses_list = method_reads_white_list(method);
     if (!uses_list && s.isMember("white_cmd_list")) {
       warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
            "is never read: check method " + std::to_string(method) + " does not use it");
@@ -223,7 +234,7 @@ class PolicyChecker {
       }
       const std::string error = pattern_error(pattern.c_str());
       if (!error.empty()) {
-        r_.add(Severity::kError, "bad-pattern", pattern_path, pattern_at,
+        r_.add("bad-pattern", pattern_path, pattern_at,
                quoted(pattern) + " does not compile (" + error + "): the entry never matches");
         continue;
       }
@@ -278,7 +289,7 @@ class PolicyChecker {
         message = quoted(pattern) + " " + f.message.substr(0, f.message.find(':')) + " through " +
                   quoted(shape.admitted_by) + f.message.substr(f.message.find(':'));
       }
-      r_.add(f.severity, f.code, path, at, message, f.example);
+      r_.add(f.code, path, at, message, f.example);
     }
     if (exact || shape.metachars.empty()) return;
     std::string listed;
@@ -358,7 +369,7 @@ class PolicyChecker {
            "any local process able to start the gate can take that command line and run every "
            "command as root");
     } else {
-      r_.add(Severity::kNote, "ancestor-role-check", path, entry,
+      r_.add("ancestor-role-check", path, entry,
              "the ancestor check is only as strong as this entry's role check: any local process "
              "able to start the gate can take a matching command line, and then the web user's "
              "rights alone decide");
@@ -388,10 +399,10 @@ int check_command(const std::string& path, bool json) {
     // Why the reader saw an empty document, when it did.
     const std::string why = unreadable(path);
     if (!why.empty()) {
-      report.add_at(Severity::kError, "load-failed", 0, why + "; the gate refuses every command");
+      report.add_at("load-failed", 0, why + "; the gate refuses every command");
     }
     for (const auto& e : errors) {
-      report.add_at(Severity::kError, "load-failed", e.offset,
+      report.add_at("load-failed", e.offset,
                     e.message + " (the policy does not load: the gate refuses every command)");
     }
   } else {
@@ -401,7 +412,7 @@ int check_command(const std::string& path, bool json) {
     role_checked = checker.role_checked_entries();
   }
   for (const std::string& problem : SectionAnalysis::table_problems()) {
-    report.add_file(Severity::kWarning, "bad-risk-rule", kRiskTablePath, problem);
+    report.add_file("bad-risk-rule", kRiskTablePath, problem);
   }
   if (path == kPolicyPath || same_file(path, kPolicyPath))
     check_trusted_files(report, role_checked);

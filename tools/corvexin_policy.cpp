@@ -11,7 +11,7 @@
 
 #include "check.h"
 #include "explain.h"
-#include "gate.h"
+#include "policy.h"
 #include "suggest.h"
 #include "test.h"
 

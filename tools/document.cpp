@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "gate.h"
+#include "json_document.h"
 
 // jsoncpp's strict reader (CharReaderBuilder with "rejectDupKeys") stops at
 // the first repeated name of a document and tells it only as formatted text,
@@ -44,7 +44,7 @@ size_t walk(const std::string& text, size_t p, const std::string& path, Report& 
   if (value.isNumeric() && !json_number(token)) {
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
-    report.add_at(Severity::kError, "not-json-number", p,
+    report.add_at("not-json-number", p,
                   "'" + token + "' is no JSON number: the gate's reader takes it as " +
                       Json::writeString(writer, value),
                   path);
@@ -60,7 +60,7 @@ size_t walk(const std::string& text, size_t p, const std::string& path, Report& 
       const size_t name_end = read_value(text, q, name);
       inner = member_path(path, name.asString());
       if (!names.insert(name.asString()).second) {
-        report.add_at(Severity::kWarning, "repeated-member", q,
+        report.add_at("repeated-member", q,
                       "is given again: the gate keeps this value and ignores the earlier one",
                       inner);
       }

@@ -4,28 +4,120 @@
 
 #include <cstdio>
 
-DryRun* DryRun::current_ = nullptr;
+#include "role_lookup.h"
 
-DryRun::DryRun() {
-  current_ = this;
-  fflush(stdout);
-  saved_stdout_ = dup(1);
-  dup2(2, 1);
+namespace {
+
+// While one lives, standard output goes to standard error: what the gate's
+// code prints there (the reader's messages, a reply that does not parse)
+// must not mix with the tool's report.
+class OutputToErrors {
+ public:
+  OutputToErrors() {
+    fflush(stdout);
+    saved_ = dup(1);
+    dup2(2, 1);
+  }
+  ~OutputToErrors() {
+    fflush(stdout);
+    if (saved_ >= 0) {
+      dup2(saved_, 1);
+      close(saved_);
+    }
+  }
+  OutputToErrors(const OutputToErrors&) = delete;
+  OutputToErrors& operator=(const OutputToErrors&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// What the hooks work with while one command is decided.
+struct Watch {
+  DryRun::Roles roles = DryRun::Roles::kNone;
+  const Json::Value* role = nullptr;
+  const std::vector<std::string>* ancestors = nullptr;
+  Outcome* out = nullptr;
+  bool in_lookup = false;
+  bool answered = false;  // of the last role check
+  std::string reply;      // of the last role lookup
+};
+
+void on_logged(void* context, const char* message, int) {
+  // The one message logged during a lookup is the service's reply.
+  Watch& w = *static_cast<Watch*>(context);
+  if (w.in_lookup) w.reply = message;
 }
 
-DryRun::~DryRun() {
-  fflush(stdout);
-  if (saved_stdout_ >= 0) {
-    dup2(saved_stdout_, 1);
-    close(saved_stdout_);
+void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,
+                    int result) {
+  Watch& w = *static_cast<Watch*>(context);
+  EntryTried e;
+  e.section = section_index();
+  e.text = text;
+  e.index = index;
+  e.pattern = pattern;
+  e.result = result;
+  if (result == 0) {
+    const SectionDecision& record = section_record();
+    e.rule = record.rule;
+    e.lookup_made = record.role_lookup && w.answered;
+    e.reply = w.reply;
+    e.user = record.user;
+    e.role_result = record.role_result;
   }
-  decision_hooks = nullptr;
-  current_ = nullptr;
+  w.out->tried.push_back(std::move(e));
+}
+
+// Replaces the gate's role lookup: the real one, watched; the role given, put
+// where a parsed reply would be; or none, which leaves group_role without a
+// user, as a lookup that fails would.
+void on_role_lookup(void* context, const char* cookie) {
+  Watch& w = *static_cast<Watch*>(context);
+  w.reply.clear();
+  w.answered = w.roles != DryRun::Roles::kNone;
+  switch (w.roles) {
+    case DryRun::Roles::kNone:
+      w.out->unanswered[section_index()] = true;
+      break;
+    case DryRun::Roles::kGiven:
+      group_role = *w.role;
+      break;
+    case DryRun::Roles::kAsk: {
+      OutputToErrors quiet;
+      w.in_lookup = true;
+      get_role_right(cookie);
+      w.in_lookup = false;
+      break;
+    }
+  }
+}
+
+const char* on_ancestor(void* context, unsigned generation) {
+  const std::vector<std::string>& lines = *static_cast<Watch*>(context)->ancestors;
+  return generation < lines.size() ? lines[generation].c_str() : nullptr;
+}
+
+}  // namespace
+
+const char* Outcome::section_result(unsigned i) const {
+  const int result = record.sections[i].result;
+  return result == 0            ? "allows"
+         : result < 0           ? "run ends"
+         : section_undecided(i) ? "undecided"
+                                : "refuses";
+}
+
+const char* Outcome::verdict_word() const {
+  return verdict == Verdict::kAllowed   ? "allow"
+         : verdict == Verdict::kRefused ? "refuse"
+                                        : "undecided";
 }
 
 DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::string* error) {
+  OutputToErrors quiet;
   try {
-    if (read_policy_file(path.c_str(), trusted_only) != 0) return Load::kNotLoaded;
+    if (read_policy_file(path.c_str(), trusted_only, false) != 0) return Load::kNotLoaded;
   } catch (const std::exception& e) {
     *error = e.what();
     return Load::kRunEnds;
@@ -35,74 +127,46 @@ DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::strin
   return Load::kLoaded;
 }
 
-std::string DryRun::decide(const std::string& command, const std::string& cookie) {
-  static const DecisionHooks kFromProc = {on_logged, on_entry_tried, on_role_lookup, nullptr};
-  static const DecisionHooks kGivenAncestors = {on_logged, on_entry_tried, on_role_lookup,
-                                                on_ancestor};
-  unanswered[0] = unanswered[1] = false;
-  answered = false;
-  reply.clear();
+Outcome DryRun::decide(const std::string& command, const std::string& cookie, Roles roles,
+                       const Json::Value& role, const std::vector<std::string>* ancestors) {
+  Outcome out;
+  Watch watch;
+  watch.roles = roles;
+  watch.role = &role;
+  watch.ancestors = ancestors;
+  watch.out = &out;
+  const DecisionHooks hooks = {&watch, on_logged, on_entry_tried, on_role_lookup,
+                               ancestors != nullptr ? on_ancestor : nullptr};
   group_role = Json::Value();  // as at the start of a gate run
-  decision_hooks = ancestors != nullptr ? &kGivenAncestors : &kFromProc;
-  std::string error;
+  decision_hooks = &hooks;
   try {
     decide_sections(command.c_str(), cookie.c_str());
-  } catch (const std::exception& e) {
-    error = e.what();
+  } catch (const std::exception& ended) {
+    out.error = ended.what();
+    // A match whose rule or role check ends the run is in the record alone.
+    const SectionDecision& record = section_record();
+    bool listed = false;
+    for (const EntryTried& t : out.tried)
+      listed = listed || (t.result == 0 && t.section == section_index() &&
+                          static_cast<int>(t.index) == record.entry);
+    if (record.entry >= 0 && !listed) {
+      EntryTried e;
+      e.section = section_index();
+      e.index = static_cast<unsigned>(record.entry);
+      e.result = 0;
+      e.ended_run = true;
+      out.tried.push_back(std::move(e));
+    }
   }
   decision_hooks = nullptr;
-  return error;
-}
-
-DryRun::Verdict DryRun::verdict() const {
-  if (decision.verdict == 0) return Verdict::kAllowed;
-  for (unsigned i = 0; i < decision.count; ++i) {
-    if (section_undecided(i)) return Verdict::kUndecided;
+  out.record = decision;
+  out.verdict = Outcome::Verdict::kRefused;
+  if (decision.verdict == 0) {
+    out.verdict = Outcome::Verdict::kAllowed;
+  } else {
+    for (unsigned i = 0; i < decision.count; ++i) {
+      if (out.section_undecided(i)) out.verdict = Outcome::Verdict::kUndecided;
+    }
   }
-  return Verdict::kRefused;
-}
-
-const char* DryRun::section_result(unsigned i) const {
-  const int result = decision.sections[i].result;
-  return result == 0            ? "allows"
-         : result < 0           ? "run ends"
-         : section_undecided(i) ? "undecided"
-                                : "refuses";
-}
-
-void DryRun::on_logged(const char* message, int) {
-  // The one message logged during a lookup is the service's reply.
-  if (current_->in_lookup_) current_->reply = message;
-}
-
-void DryRun::on_entry_tried(const char* text, unsigned index, const std::string& pattern,
-                            int result) {
-  if (current_->entry_tried != nullptr) current_->entry_tried(text, index, pattern, result);
-}
-
-// Replaces the gate's role lookup: the real one, watched; the role given, put
-// where a parsed reply would be; or none, which leaves group_role without a
-// user, as a lookup that fails would.
-void DryRun::on_role_lookup(const char* cookie) {
-  DryRun& run = *current_;
-  run.reply.clear();
-  run.answered = run.roles != Roles::kNone;
-  switch (run.roles) {
-    case Roles::kNone:
-      run.unanswered[&section_record() - decision.sections] = true;
-      break;
-    case Roles::kGiven:
-      group_role = run.role;
-      break;
-    case Roles::kAsk:
-      run.in_lookup_ = true;
-      get_role_right(cookie);
-      run.in_lookup_ = false;
-      break;
-  }
-}
-
-const char* DryRun::on_ancestor(unsigned generation) {
-  const std::vector<std::string>& lines = *current_->ancestors;
-  return generation < lines.size() ? lines[generation].c_str() : nullptr;
+  return out;
 }

@@ -3,86 +3,109 @@
 #include <json/writer.h>
 
 #include <iostream>
+#include <vector>
 
+#include "decision.h"
 #include "dry_run.h"
-#include "gate.h"
+#include "policy.h"
 #include "report.h"
+#include "role_lookup.h"
 
 namespace {
 
-const char* method_name(unsigned method) {
-  static const char* const kNames[] = {"no check: allows every command", "white list",
-                                       "black list: refuses every command", "ancestor check"};
-  return method <= kMethodAncestor ? kNames[method] : "no such method: refuses every command";
-}
+// What explain tells of one section: the ancestors' command lines that the
+// entries were tried on (when they change) and the entries tried, in order.
+struct Step {
+  bool ancestor;  // a new text: an ancestor's command line
+  const EntryTried* entry;
+};
+using Steps = std::vector<Step>;
 
-// What the watch points saw while the gate's decision code decided; how
-// each match decided is read from the decision's own record.
-struct Trace {
-  const ExplainOptions* options = nullptr;
-  const DryRun* run = nullptr;  // its last role check and the service's reply
-  Json::Value steps[2];         // of each section asked
-  std::string text;             // the text the entries were last tried on
-} trace;
-
-unsigned section_index() {
-  return decision.count > 0 ? decision.count - 1 : 0;
-}
-
-Json::Value& step(const char* kind) {
-  Json::Value& s = trace.steps[section_index()].append(Json::Value(Json::objectValue));
-  s["step"] = kind;
-  return s;
-}
-
-// Called once the entry is decided: for a match, the record tells how.
-void on_entry_tried(const char* text, unsigned index, const std::string& pattern, int result) {
-  if (text != trace.text) {
-    trace.text = text;
-    if (text != trace.options->command) step("ancestor")["command_line"] = text;
+std::vector<Steps> steps_of(const Outcome& outcome, const std::string& command) {
+  std::vector<Steps> steps(outcome.record.count);
+  std::string text;  // the text the entries were last tried on
+  for (const EntryTried& e : outcome.tried) {
+    if (e.ended_run || e.section >= steps.size()) continue;
+    if (e.text != text) {
+      text = e.text;
+      if (text != command) steps[e.section].push_back({true, &e});
+    }
+    steps[e.section].push_back({false, &e});
   }
-  Json::Value& s = step("entry");
-  s["index"] = index;
-  s["pattern"] = pattern;
-  s["result"] = result == 0 ? "match" : result == 1 ? "no match" : "error";
-  if (result != 0) return;
-  const SectionDecision& record = section_record();
-  if (record.rule != MatchRule::kRoleCheck) {
-    s["why"] = record.rule == MatchRule::kCookieFlagZero
-                   ? "its \"is_cookie_check\" is 0"
-                   : "the section checks types and its \"type\" is 0";
-    return;
-  }
+  return steps;
+}
+
+const char* entry_result(int result) {
+  return result == 0 ? "match" : result == 1 ? "no match" : "error";
+}
+
+const Json::Value& role_right_of(const SectionDecision& record, unsigned index) {
   const Json::Value& policy = root;
-  Json::Value& lookup = step("role_lookup");
-  lookup["role_right"] = policy[record.name]["white_cmd_list"][index]["role_right"];
-  lookup["made"] = trace.run->answered;
-  if (!trace.run->answered) return;
-  Json::Value& check = step("role_check");
-  check["reply"] = trace.run->reply;
-  if (!record.user.empty()) check["user"] = record.user;
-  check["result"] = record.role_result == 0 ? "passed" : "refused";
+  return policy[record.name][kWhiteListMember][index][kRoleRightMember];
 }
 
-// The gate's decision of the command under the loaded policy, told section
-// by section from the decision's record: "allows", "refuses", "undecided"
-// (a lookup was not made) or "run ends" (a value the gate cannot convert).
-Json::Value decide(const ExplainOptions& options, DryRun& run) {
+// null when no entry was tried, as before the first step.
+Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
+  Json::Value out;
+  for (const Step& step : steps) {
+    const EntryTried& e = *step.entry;
+    Json::Value& s = out.append(Json::Value(Json::objectValue));
+    if (step.ancestor) {
+      s["step"] = "ancestor";
+      s["command_line"] = e.text;
+      continue;
+    }
+    s["step"] = "entry";
+    s["index"] = e.index;
+    s["pattern"] = e.pattern;
+    s["result"] = entry_result(e.result);
+    if (e.result != 0) continue;
+    if (const char* why = match_rule_meaning(e.rule)) {
+      s["why"] = why;
+      continue;
+    }
+    Json::Value& lookup = out.append(Json::Value(Json::objectValue));
+    lookup["step"] = "role_lookup";
+    lookup["role_right"] = role_right_of(record, e.index);
+    lookup["made"] = e.lookup_made;
+    if (!e.lookup_made) continue;
+    Json::Value& check = out.append(Json::Value(Json::objectValue));
+    check["step"] = "role_check";
+    check["reply"] = e.reply;
+    if (!e.user.empty()) check["user"] = e.user;
+    check["result"] = e.role_result == 0 ? "passed" : "refused";
+  }
+  return out;
+}
+
+const char* verdict_name(Outcome::Verdict verdict) {
+  return verdict == Outcome::Verdict::kAllowed   ? "allowed"
+         : verdict == Outcome::Verdict::kRefused ? "refused"
+                                                 : "undecided";
+}
+
+// What explain found: how the policy loaded, and the decision.
+struct Explained {
+  DryRun::Load load = DryRun::Load::kNotLoaded;
+  std::string load_error;
+  int enable_log = 0;
+  Outcome outcome;
+};
+
+Json::Value to_json(const ExplainOptions& options, const Explained& x) {
   Json::Value out(Json::objectValue);
   out["policy"] = options.policy;
   out["command"] = options.command;
   out["sections"] = Json::Value(Json::arrayValue);
   out["verdict"] = "refused";
-  std::string error;
-  const DryRun::Load load = run.load(options.policy, options.policy == kPolicyPath, &error);
-  out["loaded"] = load != DryRun::Load::kNotLoaded;
-  if (load == DryRun::Load::kRunEnds) out["error"] = error;
-  if (load != DryRun::Load::kLoaded) return out;
-  out["enable_log"] = run.policy_enable_log();
-  error = run.decide(options.command, options.cookie);
+  out["loaded"] = x.load != DryRun::Load::kNotLoaded;
+  if (x.load == DryRun::Load::kRunEnds) out["error"] = x.load_error;
+  if (x.load != DryRun::Load::kLoaded) return out;
+  out["enable_log"] = x.enable_log;
   const Json::Value& policy = root;
-  for (unsigned i = 0; i < decision.count; ++i) {
-    const SectionDecision& record = decision.sections[i];
+  const std::vector<Steps> steps = steps_of(x.outcome, options.command);
+  for (unsigned i = 0; i < x.outcome.record.count; ++i) {
+    const SectionDecision& record = x.outcome.record.sections[i];
     Json::Value& section = out["sections"].append(Json::Value(Json::objectValue));
     section["name"] = record.name;
     if (policy[record.name].isNull()) section["missing"] = true;
@@ -90,84 +113,89 @@ Json::Value decide(const ExplainOptions& options, DryRun& run) {
       section["is_type_check"] = record.type_check;
       section["method"] = record.method;
     }
-    section["result"] = run.section_result(i);
-    if (record.result < 0) section["error"] = error;
-    section["steps"] = trace.steps[i];
+    section["result"] = x.outcome.section_result(i);
+    if (record.result < 0) section["error"] = x.outcome.error;
+    section["steps"] = steps_json(record, steps[i]);
   }
-  const DryRun::Verdict verdict = run.verdict();
-  out["verdict"] = verdict == DryRun::Verdict::kAllowed   ? "allowed"
-                   : verdict == DryRun::Verdict::kRefused ? "refused"
-                                                          : "undecided";
+  out["verdict"] = verdict_name(x.outcome.verdict);
   return out;
 }
 
-void print_step(const Json::Value& s) {
-  const std::string kind = s["step"].asString();
-  if (kind == "ancestor") {
-    std::cout << "  ancestor's command line " << quoted(s["command_line"].asString()) << "\n";
-  } else if (kind == "entry") {
-    std::cout << "    entry [" << s["index"].asUInt() << "] " << quoted(s["pattern"].asString())
-              << ": " << s["result"].asString();
-    if (s["result"] == "error") std::cout << " (does not compile; never matches)";
+void print_steps(const SectionDecision& record, const Steps& steps) {
+  for (const Step& step : steps) {
+    const EntryTried& e = *step.entry;
+    if (step.ancestor) {
+      std::cout << "  ancestor's command line " << quoted(e.text) << "\n";
+      continue;
+    }
+    std::cout << "    entry [" << e.index << "] " << quoted(e.pattern) << ": "
+              << entry_result(e.result);
+    if (e.result == 2) std::cout << " (does not compile; never matches)";
     std::cout << "\n";
-  } else if (kind == "role_lookup") {
+    if (e.result != 0) continue;
+    if (const char* why = match_rule_meaning(e.rule)) {
+      std::cout << "    allowed by the match alone: " << why << "\n";
+      continue;
+    }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
     std::cout << "    the entry demands the role rights "
-              << Json::writeString(writer, s["role_right"])
-              << (s["made"].asBool() ? ": role lookup made\n"
-                                     : ": no role lookup made (--no-lookup), the check refuses\n");
-  } else if (kind == "role_check") {
-    std::cout << "    the role service answered " << quoted(s["reply"].asString()) << "\n";
-    std::cout << "    role check " << s["result"].asString();
-    if (s.isMember("user")) std::cout << " for user " << quoted(s["user"].asString());
+              << Json::writeString(writer, role_right_of(record, e.index))
+              << (e.lookup_made ? ": role lookup made\n"
+                                : ": no role lookup made (--no-lookup), the check refuses\n");
+    uid_t service_uid = 0;
+    bool service_user = false;
+    if (role_service_user(root, &service_uid, &service_user) == nullptr && service_user)
+      std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
+                << " (\"role_service_user\") owns)\n";
+    if (!e.lookup_made) continue;
+    std::cout << "    the role service answered " << quoted(e.reply) << "\n";
+    std::cout << "    role check " << (e.role_result == 0 ? "passed" : "refused");
+    if (!e.user.empty()) std::cout << " for user " << quoted(e.user);
     std::cout << "\n";
   }
 }
 
-void print_text(const Json::Value& out) {
-  std::cout << "policy " << out["policy"].asString();
-  if (!out["loaded"].asBool()) {
+void print_text(const ExplainOptions& options, const Explained& x) {
+  std::cout << "policy " << options.policy;
+  if (x.load == DryRun::Load::kNotLoaded) {
     std::cout << " does not load (the reader's messages are on standard error): the gate "
                  "refuses every command\n";
-  } else if (out.isMember("error")) {
-    std::cout << ": reading \"enable_log\" fails (" << out["error"].asString()
-              << "): the gate's run ends\n";
+  } else if (x.load == DryRun::Load::kRunEnds) {
+    std::cout << ": reading \"enable_log\" fails (" << x.load_error << "): the gate's run ends\n";
   } else {
     std::cout << "\n";
   }
-  for (const auto& section : out["sections"]) {
-    std::cout << section["name"].asString() << ": ";
-    if (section.isMember("method")) {
-      const unsigned method = section["method"].asUInt();
-      std::cout << "check method " << method << " (" << method_name(method) << ")";
-      if (section["missing"].asBool()) std::cout << ", the section is missing";
+  const std::vector<Steps> steps = steps_of(x.outcome, options.command);
+  const Json::Value& policy = root;
+  for (unsigned i = 0; i < x.outcome.record.count; ++i) {
+    const SectionDecision& record = x.outcome.record.sections[i];
+    std::cout << record.name << ": ";
+    if (record.read) {
+      std::cout << "check method " << record.method << " (" << method_meaning(record.method) << ")";
+      if (policy[record.name].isNull()) std::cout << ", the section is missing";
     }
     std::cout << "\n";
-    if (section["method"] == kMethodAncestor && section["steps"].empty()) {
+    if (record.read && record.method == kMethodAncestor && steps[i].empty()) {
       std::cout << "    no ancestor's command line matched an entry\n";
     }
-    for (const auto& step : section["steps"]) {
-      print_step(step);
-      if (step.isMember("why"))
-        std::cout << "    allowed by the match alone: " << step["why"].asString() << "\n";
-    }
-    const std::string result = section["result"].asString();
+    print_steps(record, steps[i]);
+    const std::string result = x.outcome.section_result(i);
     if (result == "run ends") {
-      std::cout << "  a policy value cannot be converted (" << section["error"].asString()
+      std::cout << "  a policy value cannot be converted (" << x.outcome.error
                 << "): the gate's run ends and the command is refused; 'corvexin_policy check' "
                    "shows where\n";
     } else {
-      std::cout << "  " << section["name"].asString() << " "
+      std::cout << "  " << record.name << " "
                 << (result == "undecided" ? "leaves the command undecided"
                                           : result + " the command")
                 << "\n";
     }
   }
-  const std::string verdict = out["verdict"].asString();
+  const Outcome::Verdict verdict = x.outcome.verdict;
   std::cout << "verdict: "
-            << (verdict == "allowed" ? "allowed: the gate would run the command"
-                : verdict == "refused"
+            << (verdict == Outcome::Verdict::kAllowed ? "allowed: the gate would run the command"
+                : verdict == Outcome::Verdict::kRefused
                     ? "refused: the gate would not run the command"
                     : "undecided: it depends on the role lookup that was not made")
             << "\n";
@@ -176,21 +204,21 @@ void print_text(const Json::Value& out) {
 }  // namespace
 
 int explain_command(const ExplainOptions& options) {
-  trace = Trace();
-  trace.options = &options;
-  Json::Value out;
-  {
-    DryRun run;
-    run.roles = options.lookup ? DryRun::Roles::kAsk : DryRun::Roles::kNone;
-    run.entry_tried = on_entry_tried;
-    trace.run = &run;
-    out = decide(options, run);
+  DryRun run;
+  Explained x;
+  x.load = run.load(options.policy, options.policy == kPolicyPath, &x.load_error);
+  if (x.load == DryRun::Load::kLoaded) {
+    x.enable_log = run.policy_enable_log();
+    x.outcome = run.decide(options.command, options.cookie,
+                           options.lookup ? DryRun::Roles::kAsk : DryRun::Roles::kNone);
   }
   if (options.json) {
-    print_json(out);
+    print_json(to_json(options, x));
   } else {
-    print_text(out);
+    print_text(options, x);
   }
-  const std::string verdict = out["verdict"].asString();
-  return verdict == "allowed" ? 0 : verdict == "refused" ? 1 : 3;
+  if (x.load != DryRun::Load::kLoaded) return 1;
+  return x.outcome.verdict == Outcome::Verdict::kAllowed   ? 0
+         : x.outcome.verdict == Outcome::Verdict::kRefused ? 1
+                                                           : 3;
 }

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "gate.h"
 #include "pattern_match.h"
+#include "white_list.h"
 
 namespace {
 

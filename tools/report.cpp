@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "gate.h"
+#include "json_document.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
@@ -19,24 +19,24 @@ void Report::place(Finding& f, size_t offset) const {
   f.column = static_cast<long>(column);
 }
 
-void Report::add(Severity severity, const std::string& code, const std::string& path,
-                 const Json::Value& at, const std::string& message, const std::string& example) {
-  Finding f{severity, code, path, file_, 0, 0, message, example};
+void Report::add(const std::string& code, const std::string& path, const Json::Value& at,
+                 const std::string& message, const std::string& example) {
+  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, example};
   const ptrdiff_t offset = at.getOffsetStart();
   if (offset > 0 || (offset == 0 && at.getOffsetLimit() > 0)) place(f, static_cast<size_t>(offset));
   findings_.push_back(f);
 }
 
-void Report::add_at(Severity severity, const std::string& code, size_t offset,
-                    const std::string& message, const std::string& path) {
-  Finding f{severity, code, path, file_, 0, 0, message, ""};
+void Report::add_at(const std::string& code, size_t offset, const std::string& message,
+                    const std::string& path) {
+  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, ""};
   place(f, offset);
   findings_.push_back(f);
 }
 
-void Report::add_file(Severity severity, const std::string& code, const std::string& file,
+void Report::add_file(const std::string& code, const std::string& file,
                       const std::string& message) {
-  findings_.push_back({severity, code, "", file, 0, 0, message, ""});
+  findings_.push_back({finding_class(code).severity, code, "", file, 0, 0, message, ""});
 }
 
 int Report::count(Severity severity) const {
@@ -50,10 +50,6 @@ int Report::status() const {
 }
 
 namespace {
-
-const char* severity_name(Severity s) {
-  return s == Severity::kError ? "error" : s == Severity::kWarning ? "warning" : "note";
-}
 
 std::string counted(int n, const char* what) {
   return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
@@ -177,10 +173,18 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
 }
 
 std::string unreadable(const std::string& path) {
+  return read_file(path, nullptr);
+}
+
+std::string read_file(const std::string& path, std::string* text) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
   FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
+  if (text != nullptr) {
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
+  }
   fclose(f);
   return std::string();
 }

@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-// A note tells what a reviewer should know but need not change; it leaves
-// the exit status alone.
-enum class Severity { kNote, kWarning, kError };
+#include "findings.h"
 
 struct Finding {
   Severity severity;
@@ -30,15 +28,15 @@ class Report {
 
   // A finding about the value at a JSON path of the policy. at is the value
   // (or, for a missing member, its object) whose place in the file is given.
+  // Each takes the finding's severity from its class (findings.h).
   // example: a command line that the gate allows and that shows the finding.
-  void add(Severity severity, const std::string& code, const std::string& path,
-           const Json::Value& at, const std::string& message, const std::string& example = "");
+  void add(const std::string& code, const std::string& path, const Json::Value& at,
+           const std::string& message, const std::string& example = "");
   // A finding at a byte offset of the policy file, at a JSON path if known.
-  void add_at(Severity severity, const std::string& code, size_t offset, const std::string& message,
+  void add_at(const std::string& code, size_t offset, const std::string& message,
               const std::string& path = "");
   // A finding about another file or directory.
-  void add_file(Severity severity, const std::string& code, const std::string& file,
-                const std::string& message);
+  void add_file(const std::string& code, const std::string& file, const std::string& message);
 
   int count(Severity severity) const;
   // 0 no finding, 1 warnings only, 2 errors.
@@ -72,3 +70,6 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
 // Why the file at path cannot be read at all ("is a directory", "cannot be
 // opened: ..."); empty when it can.
 std::string unreadable(const std::string& path);
+// The same, reading the whole file into text in the same pass (a read error
+// leaves what was read).
+std::string read_file(const std::string& path, std::string* text);

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "automaton.h"
-#include "gate.h"
+#include "white_list.h"
 
 extern const char kShippedCommandRisks[];
 
@@ -278,8 +278,8 @@ class EntryRisks {
   // A finding when the entry (plain or marked) meets one of the risks, with
   // the shortest command line that shows it. The languages are not united:
   // their union can need far more states than all of them together.
-  bool add(std::vector<RiskFinding>* out, Severity severity, const std::string& code,
-           const std::vector<Language>& met, const std::string& message) const {
+  bool add(std::vector<RiskFinding>* out, const std::string& code, const std::vector<Language>& met,
+           const std::string& message) const {
     std::string example;
     bool found = false;
     for (const Language& l : met) {
@@ -289,7 +289,7 @@ class EntryRisks {
       found = true;
     }
     if (!found) return false;
-    RiskFinding f{severity, code, message, ""};
+    RiskFinding f{code, message, ""};
     if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
       f.example = example;
     } else {
@@ -298,9 +298,9 @@ class EntryRisks {
     out->push_back(f);
     return true;
   }
-  bool add(std::vector<RiskFinding>* out, Severity severity, const std::string& code,
-           const Language& met, const std::string& message) const {
-    return add(out, severity, code, std::vector<Language>{met}, message);
+  bool add(std::vector<RiskFinding>* out, const std::string& code, const Language& met,
+           const std::string& message) const {
+    return add(out, code, std::vector<Language>{met}, message);
   }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
@@ -328,7 +328,7 @@ class EntryRisks {
       const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
       if (!marked_.both(one).is_empty()) admitted += *m;
     }
-    add(&out, Severity::kWarning, "shell-metachar",
+    add(&out, "shell-metachar",
         marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked())),
         "admits " + listed(admitted) +
             ": the shell would run a second command, a pipe, a substitution, a redirection or a "
@@ -344,7 +344,7 @@ class EntryRisks {
                 s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
             .then(dots)
             .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
-    add(&out, Severity::kWarning, "path-climb", marked_.both(climb),
+    add(&out, "path-climb", marked_.both(climb),
         "admits \"..\" below a directory it names: the command reaches files outside it");
     // The table's programs, options, interactive programs and pagers.
     std::vector<std::string> names, options, interactive, pagers;
@@ -378,31 +378,30 @@ class EntryRisks {
         pages.push_back(l);
       }
     }
-    add(&out, Severity::kWarning, "names-program", named,
+    add(&out, "names-program", named,
         "lets a variable part name the program that runs (" + some(names) +
             "), which then runs whatever the rest of the line gives it");
-    add(&out, Severity::kWarning, "risky-option", optioned,
+    add(&out, "risky-option", optioned,
         "lets a variable part add an option that runs a program or reads or writes a file of "
         "the caller's choosing: " +
             some(options));
     // With the program itself variable, these say nothing more.
     if (names.empty()) {
-      add(&out, Severity::kWarning, "interactive", edits,
+      add(&out, "interactive", edits,
           "admits an interactive program (" + some(interactive) +
               "): whoever starts the gate on a terminal can edit any file or start a shell as "
               "root");
-      add(&out, Severity::kNote, "pager", pages,
+      add(&out, "pager", pages,
           "admits a program that shows its output through a pager (" + some(pagers) +
               "): the gate gives it \"cat\" as its pager");
     }
-    add(&out, Severity::kWarning, "comment",
+    add(&out, "comment",
         marked_.both(s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked())),
         "admits \"#\" after a blank: the shell reads the rest of the line, the entry's fixed "
         "tail included, as a comment");
-    // A warning where the program has options in the table: a file name can
-    // become one of them.
-    add(&out, has_options ? Severity::kWarning : Severity::kNote, "glob",
-        e_.both(s.unquoted_then("*?[").then(s.any())),
+    // A warning (glob-option) where the program has options in the table: a
+    // file name can become one of them; otherwise a note.
+    add(&out, has_options ? "glob-option" : "glob", e_.both(s.unquoted_then("*?[").then(s.any())),
         std::string("admits \"*\", \"?\" or \"[\" outside quotes: the shell expands them to the "
                     "names of files in the directory the command runs in") +
             (has_options ? ", and a file name can be an option of the program that runs" : ""));
@@ -436,7 +435,7 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
     const Translation exact = translate_pattern(pattern);
     if (!exact.analysed) {
       out.push_back(
-          {Severity::kNote, "not-analysed",
+          {"not-analysed",
            "was not analysed exactly: it holds " + exact.why_not + "; only its tokens were checked",
            ""});
       return out;
@@ -450,15 +449,14 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
       names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
     }
     if (!earlier_.empty() && exact.language.within(before)) {
-      out.push_back({Severity::kWarning, "unreachable",
+      out.push_back({"unreachable",
                      "never matches first: every command line it matches is matched by entry " +
                          names + " before it, and the first match decides",
                      ""});
     }
     earlier_.push_back({index, exact.language});
   } catch (const std::runtime_error& e) {
-    out.push_back({Severity::kNote, "not-analysed",
-                   std::string("was not analysed exactly: ") + e.what(), ""});
+    out.push_back({"not-analysed", std::string("was not analysed exactly: ") + e.what(), ""});
   }
   return out;
 }

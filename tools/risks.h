@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
-
 // Where administrators add rules to the shipped table of runners, programs,
 // options, interactive programs and pagers (share/corvexin/command-risks).
 constexpr char kRiskTablePath[] = "/etc/corvexin/command-risks";
 
+// Its severity is its code's (findings.h).
 struct RiskFinding {
-  Severity severity;
   std::string code;     // "shell-metachar", "path-climb", "risky-option", ...
   std::string message;  // what the entry admits, after the quoted pattern
   std::string example;  // a command line that the gate allows and that shows it

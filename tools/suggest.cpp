@@ -13,19 +13,22 @@
 #include <map>
 #include <vector>
 
+#include "decision.h"
 #include "dry_run.h"
-#include "gate.h"
+#include "json_document.h"
 #include "pattern.h"
+#include "policy.h"
 #include "report.h"
 #include "risks.h"
+#include "text.h"
 
 namespace {
 
-// What the gate logs after a refused command line: this message, then the
-// empty line that its own final newline leaves. A policy that does not load
-// leaves the other message and no command line.
-constexpr char kRefusedMark[] = "check failed, skip cmd";
-constexpr char kNotLoadedMark[] = "load json failed, skip cmd";
+// What the gate logs after a refused command line: its refusal's line, then
+// the empty line that the line's own final newline leaves. A policy that
+// does not load leaves its own line and no command line.
+const std::string kRefusedMark(kLogRefused, sizeof kLogRefused - 2);
+const std::string kNotLoadedMark(kLogNotLoaded, sizeof kLogNotLoaded - 2);
 // The level that a suggested entry demands until the administrator puts in
 // the right category and level: no group holds it, so only the internal
 // administrator passes, and yet the entry is one that can grant.
@@ -35,9 +38,7 @@ struct Refused {
   std::string logged;  // the command line as the log has it
   size_t offset = 0;   // where in the log it was first refused
   unsigned count = 0;
-  // Why no entry is suggested (code empty when one is): a warning, or a note
-  // when the policy has an entry for the command already.
-  Severity severity = Severity::kWarning;
+  // Why no entry is suggested (code empty when one is).
   std::string code, why;
 };
 
@@ -61,21 +62,29 @@ int hex_digit(char c) {
   return -1;
 }
 
-// Whether text[i] starts the log's escape of a control byte ("\x0a"), as
-// loggable writes it.
-bool control_escape(const std::string& text, size_t i) {
-  if (text.compare(i, 2, "\\x") != 0 || i + 4 > text.size()) return false;
+// The byte that the log's escape at text[i] ("\x0a") stands for, -1 when
+// there is none.
+int escaped_byte(const std::string& text, size_t i) {
+  if (text.compare(i, 2, kEscapeStart) != 0 || i + 4 > text.size()) return -1;
   const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
-  const int c = high * 16 + low;
-  return high >= 0 && low >= 0 && control_byte(static_cast<unsigned char>(c));
+  return high >= 0 && low >= 0 ? high * 16 + low : -1;
+}
+
+// Whether text[i] starts the log's escape of a control byte ("\x0a"), or of
+// either byte of a C1 control ("\xc2\x9b"), as loggable writes them.
+bool control_escape(const std::string& text, size_t i) {
+  const int c = escaped_byte(text, i);
+  if (c == 0xc2) return escaped_byte(text, i + 4) >= 0x80 && escaped_byte(text, i + 4) <= 0x9f;
+  if (c >= 0x80 && c <= 0x9f) return i >= 4 && escaped_byte(text, i - 4) == 0xc2;
+  return c >= 0 && control_byte(static_cast<unsigned char>(c));
 }
 
 // Whether the logged text is the log's cut form of a longer command line:
 // its first kLoggedTextMax bytes, escaped, and "...[N bytes]" with N its
 // whole length. Sets *whole to N.
 bool cut_in_log(const std::string& logged, unsigned long long* whole) {
-  static const std::string kEnd = " bytes]";
-  const size_t mark = logged.rfind("...[");
+  static const std::string kEnd = kLengthMarkEnd;
+  const size_t mark = logged.rfind(kLengthMarkStart);
   if (mark == std::string::npos || logged.size() < mark + 4 + kEnd.size() ||
       logged.compare(logged.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
     return false;
@@ -123,9 +132,11 @@ void judge(Refused& r) {
 // refused by that entry's role check, or by a section asked before, not for
 // want of an entry.
 std::string matching_entry(DryRun& dry, const std::string& command) {
-  dry.decide(command, kDefaultCookie);
-  for (unsigned i = 0; i < decision.count; ++i) {
-    const SectionDecision& s = decision.sections[i];
+  static const std::vector<std::string> kNoAncestors;
+  const Outcome outcome =
+      dry.decide(command, kDefaultCookie, DryRun::Roles::kNone, Json::Value(), &kNoAncestors);
+  for (unsigned i = 0; i < outcome.record.count; ++i) {
+    const SectionDecision& s = outcome.record.sections[i];
     if (s.entry >= 0 && s.method == kMethodWhiteList)
       return entry_path(s.name, static_cast<unsigned>(s.entry));
   }
@@ -159,7 +170,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   const std::string text = read_log(path, &problem);
   Report report(path, text);
   if (!problem.empty()) {
-    report.add_file(Severity::kError, "unreadable-log", path, "cannot be read: " + problem);
+    report.add_file("unreadable-log", path, "cannot be read: " + problem);
     report.print_text(json ? std::cerr : std::cout);
     return report.status();
   }
@@ -198,24 +209,16 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   std::stable_sort(refused.begin(), refused.end(),
                    [](const Refused& a, const Refused& b) { return a.count > b.count; });
 
-  // Compared with the policy's entries before anything is printed: while the
-  // dry run lives, standard output belongs to the gate's code.
   std::vector<std::string> matches(refused.size());
-  bool compared = false;
-  {
-    DryRun dry;
-    dry.roles = DryRun::Roles::kNone;
-    const std::vector<std::string> no_ancestors;
-    dry.ancestors = &no_ancestors;
-    std::string error;
-    compared = dry.load(policy_path, false, &error) == DryRun::Load::kLoaded;
-    for (size_t i = 0; i < refused.size(); ++i) {
-      judge(refused[i]);
-      if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
-    }
+  DryRun dry;
+  std::string error;
+  const bool compared = dry.load(policy_path, false, &error) == DryRun::Load::kLoaded;
+  for (size_t i = 0; i < refused.size(); ++i) {
+    judge(refused[i]);
+    if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
   }
   if (!compared) {
-    report.add_file(Severity::kNote, "policy-not-compared", policy_path,
+    report.add_file("policy-not-compared", policy_path,
                     "does not load: the refused command lines are not compared with its entries");
   }
 
@@ -226,7 +229,6 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     refusals += r.count;
     const std::string& matched = matches[i];
     if (!matched.empty()) {
-      r.severity = Severity::kNote;
       r.code = "already-matched";
       r.why = "is matched by " + matched + " of " + policy_path +
               " already: it was refused by that entry's role check (or by a section asked "
@@ -239,10 +241,10 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      report.add_at(r.severity, r.code, r.offset,
+      report.add_at(r.code, r.offset,
                     quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
       if (!json) {
-        std::cout << (r.severity == Severity::kNote ? "  note: " : "  warning: ") << r.why << " ["
+        std::cout << "  " << severity_name(finding_class(r.code).severity) << ": " << r.why << " ["
                   << r.code << "]\n";
       }
       continue;
@@ -255,15 +257,15 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     for (const RiskFinding& f : pattern_risks(pattern)) {
       std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
-      report.add_at(f.severity, f.code, r.offset, why);
+      report.add_at(f.code, r.offset, why);
       if (!json) {
-        std::cout << (f.severity == Severity::kNote ? "  note: " : "  warning: ") << why << " ["
+        std::cout << "  " << severity_name(finding_class(f.code).severity) << ": " << why << " ["
                   << f.code << "]\n";
       }
     }
   }
   if (not_loaded > 0) {
-    report.add_at(Severity::kNote, "policy-not-loaded", not_loaded_at,
+    report.add_at("policy-not-loaded", not_loaded_at,
                   std::to_string(not_loaded) + (not_loaded == 1 ? " run was" : " runs were") +
                       " refused because the policy did not load; the log holds no command line "
                       "for them");

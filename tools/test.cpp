@@ -9,9 +9,12 @@
 #include <memory>
 #include <set>
 
+#include "decision.h"
 #include "dry_run.h"
-#include "gate.h"
+#include "json_document.h"
+#include "policy.h"
 #include "report.h"
+#include "white_list.h"
 
 namespace {
 
@@ -32,33 +35,33 @@ const std::vector<std::string> kCaseMembers = {"command", "verdict", "name",
 // or holds a NUL byte, which no command line or cookie can.
 bool read_string(const Json::Value& v, const std::string& path, Report& report, std::string& out) {
   if (!v.isString()) {
-    report.add(Severity::kError, "bad-case", path, v, "is " + type_name(v) + ", not a string");
+    report.add("bad-case", path, v, "is " + type_name(v) + ", not a string");
     return false;
   }
   out = v.asString();
   if (strlen(out.c_str()) == out.size()) return true;
-  report.add(Severity::kError, "bad-case", path, v, "holds a NUL byte");
+  report.add("bad-case", path, v, "holds a NUL byte");
   return false;
 }
 
 // The case at path in a case file; false, with errors, when it has a wrong shape.
 bool read_case(const Json::Value& c, const std::string& path, Report& report, Case& out) {
   if (!c.isObject()) {
-    report.add(Severity::kError, "bad-case", path, c, "is " + type_name(c) + ", not an object");
+    report.add("bad-case", path, c, "is " + type_name(c) + ", not an object");
     return false;
   }
   bool ok = true;
   for (const auto& name : c.getMemberNames()) {
     if (std::find(kCaseMembers.begin(), kCaseMembers.end(), name) != kCaseMembers.end()) continue;
     const std::string suggestion = similar_name(name, kCaseMembers);
-    report.add(Severity::kError, "bad-case", member_path(path, name), c[name],
+    report.add("bad-case", member_path(path, name), c[name],
                "is no member of a case" +
                    (suggestion.empty() ? "" : "; did you mean \"" + suggestion + "\"?"));
     ok = false;
   }
   for (const char* required : {"command", "verdict"}) {
     if (c.isMember(required)) continue;
-    report.add(Severity::kError, "bad-case", path, c, std::string("has no \"") + required + "\"");
+    report.add("bad-case", path, c, std::string("has no \"") + required + "\"");
     ok = false;
   }
   for (auto [member, text] : {std::pair{"command", &out.command}, std::pair{"name", &out.name},
@@ -69,7 +72,7 @@ bool read_case(const Json::Value& c, const std::string& path, Report& report, Ca
   const Json::Value& verdict = c["verdict"];
   out.expected = verdict.isString() ? verdict.asString() : "";
   if (c.isMember("verdict") && out.expected != "allow" && out.expected != "refuse") {
-    report.add(Severity::kError, "bad-case", member_path(path, "verdict"), verdict,
+    report.add("bad-case", member_path(path, "verdict"), verdict,
                "is neither \"allow\" nor \"refuse\"");
     ok = false;
   }
@@ -78,7 +81,7 @@ bool read_case(const Json::Value& c, const std::string& path, Report& report, Ca
   const Json::Value& ancestors = c["ancestors"];
   const std::string ancestors_path = member_path(path, "ancestors");
   if (c.isMember("ancestors") && !ancestors.isArray()) {
-    report.add(Severity::kError, "bad-case", ancestors_path, ancestors,
+    report.add("bad-case", ancestors_path, ancestors,
                "is " + type_name(ancestors) + ", not an array of command lines");
     return false;
   }
@@ -96,12 +99,11 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
   Json::Value document;
   std::vector<PolicyError> errors;
   if (!parse_document(text, document, false, nullptr, &errors)) {
-    for (const auto& e : errors) report.add_at(Severity::kError, "bad-case", e.offset, e.message);
+    for (const auto& e : errors) report.add_at("bad-case", e.offset, e.message);
     return;
   }
   if (!document.isArray()) {
-    report.add(Severity::kError, "bad-case", "$", document,
-               "is " + type_name(document) + ", not an array of cases");
+    report.add("bad-case", "$", document, "is " + type_name(document) + ", not an array of cases");
     return;
   }
   for (Json::ArrayIndex i = 0; i < document.size(); ++i) {
@@ -116,25 +118,17 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
 
 // A white-list entry of the policy: section index and entry index.
 using EntryKey = std::pair<unsigned, unsigned>;
-// The entries that matched while the current case was decided.
-std::set<EntryKey> matched;
-
-void on_entry_tried(const char*, unsigned index, const std::string&, int result) {
-  if (result == 0)
-    matched.emplace(static_cast<unsigned>(&section_record() - decision.sections), index);
-}
 
 // How one section that was asked decided, from the decision's record.
-Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
-                            const std::string& error) {
-  const SectionDecision& record = decision.sections[i];
+Json::Value section_outcome(unsigned i, const Case& c, const Outcome& outcome) {
+  const SectionDecision& record = outcome.record.sections[i];
   Json::Value out(Json::objectValue);
   out["section"] = record.name;
-  out["result"] = run.section_result(i);
-  if (record.result < 0) out["error"] = error;
+  out["result"] = outcome.section_result(i);
+  if (record.result < 0) out["error"] = outcome.error;
   if (!record.read) return out;
   out["method"] = record.method;
-  if (record.method != kMethodWhiteList && record.method != kMethodAncestor) return out;
+  if (!method_reads_white_list(record.method)) return out;
   if (record.method == kMethodAncestor) {
     out["ancestors_given"] = static_cast<Json::UInt>(c.ancestors.size());
   }
@@ -142,11 +136,11 @@ Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
   out["entry"] = record.entry;
   out["path"] = entry_path(record.name, static_cast<unsigned>(record.entry));
   const Json::Value& policy = root;
-  out["pattern"] = pattern_of(policy[record.name]["white_cmd_list"][record.entry]);
+  out["pattern"] = pattern_of(policy[record.name][kWhiteListMember][record.entry]);
   if (record.method == kMethodAncestor) out["ancestor"] = record.ancestor;
   if (record.rule != MatchRule::kRoleCheck) {
     out["allowed_by"] = record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0";
-  } else if (run.section_undecided(i)) {
+  } else if (outcome.section_undecided(i)) {
     out["role_check"] = "no role given";
   } else if (record.role_result >= 0) {
     out["role_check"] = record.role_result == 0 ? "passed" : "refused";
@@ -155,51 +149,62 @@ Json::Value section_outcome(unsigned i, const Case& c, const DryRun& run,
   return out;
 }
 
-std::string section_text(const Json::Value& s) {
-  std::string text = s["section"].asString();
-  if (s.isMember("method")) {
-    const unsigned method = s["method"].asUInt();
+// How one section that was asked decided, in words.
+std::string section_text(unsigned i, const Case& c, const Outcome& outcome) {
+  const SectionDecision& record = outcome.record.sections[i];
+  std::string text = record.name;
+  const bool entry = record.read && method_reads_white_list(record.method) && record.entry >= 0;
+  if (record.read) {
+    const unsigned method = record.method;
     text += ", method " + std::to_string(method);
     if (method == kMethodNone) text += " (allows every command)";
     if (method == kMethodBlackList) text += " (refuses every command)";
     if (method > kMethodAncestor) text += " (no such method: refuses every command)";
-    if (s.isMember("ancestors_given") && !s.isMember("entry")) {
-      text += s["ancestors_given"].asUInt() == 0 ? ", no ancestors given" : ", no ancestor matched";
-    } else if (method == kMethodWhiteList && !s.isMember("entry")) {
+    if (method == kMethodAncestor && !entry) {
+      text += c.ancestors.empty() ? ", no ancestors given" : ", no ancestor matched";
+    } else if (method == kMethodWhiteList && !entry) {
       text += ", no entry matched";
     }
   }
-  if (s.isMember("entry")) text += ", entry [" + s["entry"].asString() + "]";
-  if (s.isMember("ancestor")) text += " on ancestor " + quoted(s["ancestor"].asString());
-  if (s.isMember("allowed_by"))
-    text += ", allowed by the match alone (" + s["allowed_by"].asString() + ")";
-  const std::string role = s["role_check"].asString();
-  if (role == "no role given") text += ", role check undecided: the case gives no \"role\"";
-  if (role == "passed" || role == "refused") {
-    text += ", role check " + role;
-    text += s["user"] == "" ? " (no user)" : " for user " + quoted(s["user"].asString());
+  if (entry) {
+    text += ", entry [" + std::to_string(record.entry) + "]";
+    if (record.method == kMethodAncestor) text += " on ancestor " + quoted(record.ancestor);
+    if (record.rule != MatchRule::kRoleCheck) {
+      text += std::string(", allowed by the match alone (") +
+              (record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0") + ")";
+    } else if (outcome.section_undecided(i)) {
+      text += ", role check undecided: the case gives no \"role\"";
+    } else if (record.role_result >= 0) {
+      text += std::string(", role check ") + (record.role_result == 0 ? "passed" : "refused");
+      text += record.user.empty() ? " (no user)" : " for user " + quoted(record.user);
+    }
   }
-  if (s.isMember("error")) {
-    text += ", a value cannot be converted (" + s["error"].asString() + "): the gate's run ends";
+  if (record.result < 0) {
+    text += ", a value cannot be converted (" + outcome.error + "): the gate's run ends";
   }
   return text;
 }
 
 // What the decision of a case that failed tells: the allowing section, or
 // every section asked.
-Json::Value decided_by(const Case& c, const DryRun& run, const std::string& error) {
-  Json::Value sections(Json::arrayValue);
-  const unsigned first = decision.verdict == 0 ? decision.count - 1 : 0;
-  for (unsigned i = first; i < decision.count; ++i)
-    sections.append(section_outcome(i, c, run, error));
-  return sections;
+unsigned first_told(const Outcome& outcome) {
+  return outcome.record.verdict == 0 ? outcome.record.count - 1 : 0;
 }
 
-const char* verdict_word(DryRun::Verdict v) {
-  return v == DryRun::Verdict::kAllowed   ? "allow"
-         : v == DryRun::Verdict::kRefused ? "refuse"
-                                          : "undecided";
-}
+// A case whose verdict is not the expected one, and its decision (none when
+// the policy is not used).
+struct Failure {
+  const Case* c;
+  const char* actual;
+  bool decided;
+  Outcome outcome;
+};
+
+// A white-list entry that a decision can reach, and the cases that matched it.
+struct Covered {
+  std::string path, pattern;
+  unsigned cases;
+};
 
 // The entries of the loaded policy's white lists that a decision can reach:
 // those of sections of method 1 or 3, with their patterns.
@@ -207,16 +212,15 @@ std::map<EntryKey, std::string> policy_entries() {
   std::map<EntryKey, std::string> entries;
   const Json::Value& policy = root;
   if (!policy.isObject()) return entries;
-  for (unsigned i = 0; i < 2; ++i) {
+  for (unsigned i = 0; i < kSectionCount; ++i) {
     const Json::Value& s = policy[kSectionNames[i]];
     if (!s.isObject()) continue;
     try {
-      const unsigned method = read_section_numbers(s).method;
-      if (method != kMethodWhiteList && method != kMethodAncestor) continue;
+      if (!method_reads_white_list(read_section_numbers(s).method)) continue;
     } catch (const Json::Exception&) {
       continue;
     }
-    const Json::Value& list = s["white_cmd_list"];
+    const Json::Value& list = s[kWhiteListMember];
     if (!list.isArray()) continue;
     for (Json::ArrayIndex j = 0; j < list.size(); ++j) {
       std::string pattern;
@@ -230,39 +234,37 @@ std::map<EntryKey, std::string> policy_entries() {
   return entries;
 }
 
-void print_text(const Json::Value& out) {
-  const std::string not_used = out["not_used"].asString();
-  if (!not_used.empty()) {
-    std::cout << out["policy"].asString() << ": " << not_used << ": every command is refused\n";
-  }
-  for (const auto& f : out["failures"]) {
-    std::cout << "FAIL " << f["file"].asString() << ":" << f["line"].asInt64() << " "
-              << quoted(f.isMember("name") ? f["name"].asString() : f["command"].asString())
-              << ": expected " << f["expected"].asString() << ", got " << f["actual"].asString();
+void print_text(const std::string& policy, const std::string& not_used,
+                const std::vector<Failure>& failures, const std::vector<Covered>* coverage,
+                unsigned passed) {
+  if (!not_used.empty()) std::cout << policy << ": " << not_used << ": every command is refused\n";
+  for (const Failure& f : failures) {
+    const Case& c = *f.c;
+    std::cout << "FAIL " << c.file << ":" << c.line << " "
+              << quoted(c.name.empty() ? c.command : c.name) << ": expected " << c.expected
+              << ", got " << f.actual;
     std::string why = not_used;
-    for (const auto& s : f["sections"]) why += (why.empty() ? "" : "; ") + section_text(s);
+    if (f.decided) {
+      for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
+        why += (why.empty() ? "" : "; ") + section_text(i, c, f.outcome);
+    }
     if (!why.empty()) std::cout << " (" << why << ")";
     std::cout << "\n";
   }
-  if (out.isMember("coverage")) {
-    const Json::Value& coverage = out["coverage"];
-    for (const auto& e : coverage["entries"]) {
-      const unsigned n = e["cases"].asUInt();
-      if (n > 0) {
-        std::cout << e["path"].asString() << " " << quoted(e["pattern"].asString()) << ": " << n
-                  << (n == 1 ? " case\n" : " cases\n");
-      }
+  if (coverage != nullptr) {
+    unsigned reached = 0;
+    for (const Covered& e : *coverage) {
+      if (e.cases == 0) continue;
+      ++reached;
+      std::cout << e.path << " " << quoted(e.pattern) << ": " << e.cases
+                << (e.cases == 1 ? " case\n" : " cases\n");
     }
-    for (const auto& e : coverage["entries"]) {
-      if (e["cases"].asUInt() == 0) {
-        std::cout << "not reached: " << e["path"].asString() << " "
-                  << quoted(e["pattern"].asString()) << "\n";
-      }
+    for (const Covered& e : *coverage) {
+      if (e.cases == 0) std::cout << "not reached: " << e.path << " " << quoted(e.pattern) << "\n";
     }
-    std::cout << "coverage: " << coverage["reached"].asUInt() << " of "
-              << coverage["entries"].size() << " entries reached\n";
+    std::cout << "coverage: " << reached << " of " << coverage->size() << " entries reached\n";
   }
-  std::cout << out["passed"].asUInt() << " passed, " << out["failed"].asUInt() << " failed\n";
+  std::cout << passed << " passed, " << failures.size() << " failed\n";
 }
 
 }  // namespace
@@ -273,11 +275,11 @@ int test_command(const TestOptions& options) {
   std::vector<Case> cases;
   for (size_t i = 0; i <= options.case_files.size(); ++i) {
     const std::string& path = i == 0 ? options.policy : options.case_files[i - 1];
-    const std::string why = unreadable(path);
-    const std::string text = why.empty() && i > 0 ? read_policy_text(path.c_str()) : "";
+    std::string text;
+    const std::string why = read_file(path, i > 0 ? &text : nullptr);
     reports.push_back(std::make_unique<Report>(path, text));
     if (!why.empty()) {
-      reports.back()->add_file(Severity::kError, "unreadable", path, why);
+      reports.back()->add_file("unreadable", path, why);
     } else if (i > 0) {
       read_case_file(path, text, *reports.back(), cases);
     }
@@ -300,68 +302,72 @@ int test_command(const TestOptions& options) {
 
   std::map<EntryKey, unsigned> counts;
   unsigned passed = 0;
-  Json::Value& failures = out["failures"] = Json::Value(Json::arrayValue);
-  {
-    DryRun run;
-    std::string error;
-    const DryRun::Load load = run.load(options.policy, false, &error);
-    if (load == DryRun::Load::kNotLoaded) {
-      out["not_used"] = "the policy does not load";
-    } else if (load == DryRun::Load::kRunEnds) {
-      out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
+  std::vector<Failure> failures;
+  std::string not_used;
+  DryRun run;
+  std::string error;
+  const DryRun::Load load = run.load(options.policy, false, &error);
+  if (load == DryRun::Load::kNotLoaded) {
+    not_used = "the policy does not load";
+  } else if (load == DryRun::Load::kRunEnds) {
+    not_used = "reading \"enable_log\" ends the gate's run (" + error + ")";
+  }
+  for (const Case& c : cases) {
+    Failure f{&c, "refuse", load == DryRun::Load::kLoaded, Outcome()};
+    if (f.decided) {
+      f.outcome =
+          run.decide(c.command, c.cookie, c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone,
+                     c.role, &c.ancestors);
+      f.actual = f.outcome.verdict_word();
+      std::set<EntryKey> matched;
+      for (const EntryTried& e : f.outcome.tried)
+        if (e.result == 0) matched.emplace(e.section, e.index);
+      for (const EntryKey& key : matched) ++counts[key];
     }
-    run.entry_tried = on_entry_tried;
-    for (const Case& c : cases) {
-      DryRun::Verdict verdict = DryRun::Verdict::kRefused;
-      Json::Value sections(Json::arrayValue);
-      if (load == DryRun::Load::kLoaded) {
-        run.roles = c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone;
-        run.role = c.role;
-        run.ancestors = &c.ancestors;
-        matched.clear();
-        error = run.decide(c.command, c.cookie);
-        verdict = run.verdict();
-        // A role check that ends the run leaves its match in the record alone.
-        for (unsigned i = 0; i < decision.count; ++i) {
-          if (decision.sections[i].entry >= 0)
-            matched.emplace(i, static_cast<unsigned>(decision.sections[i].entry));
-        }
-        for (const EntryKey& key : matched) ++counts[key];
-        sections = decided_by(c, run, error);
-      }
-      if (verdict_word(verdict) == c.expected) {
-        ++passed;
-        continue;
-      }
-      Json::Value& f = failures.append(Json::Value(Json::objectValue));
-      f["file"] = c.file;
-      f["line"] = static_cast<Json::Int64>(c.line);
-      if (!c.name.empty()) f["name"] = c.name;
-      f["command"] = c.command;
-      f["expected"] = c.expected;
-      f["actual"] = verdict_word(verdict);
-      f["sections"] = sections;
+    if (f.actual == c.expected) {
+      ++passed;
+    } else {
+      failures.push_back(std::move(f));
     }
-    if (options.coverage) {
-      Json::Value& coverage = out["coverage"] = Json::Value(Json::objectValue);
-      Json::Value& entries = coverage["entries"] = Json::Value(Json::arrayValue);
-      unsigned reached = 0;
-      for (const auto& [key, pattern] : policy_entries()) {
-        Json::Value& e = entries.append(Json::Value(Json::objectValue));
-        e["path"] = entry_path(kSectionNames[key.first], key.second);
-        e["pattern"] = pattern;
-        e["cases"] = counts[key];
-        reached += counts[key] > 0;
-      }
-      coverage["reached"] = reached;
+  }
+  std::vector<Covered> coverage;
+  for (const auto& [key, pattern] : policy_entries())
+    coverage.push_back({entry_path(kSectionNames[key.first], key.second), pattern, counts[key]});
+
+  if (!options.json) {
+    print_text(options.policy, not_used, failures, options.coverage ? &coverage : nullptr, passed);
+    return failures.empty() ? 0 : 1;
+  }
+  if (!not_used.empty()) out["not_used"] = not_used;
+  Json::Value& list = out["failures"] = Json::Value(Json::arrayValue);
+  for (const Failure& f : failures) {
+    Json::Value& item = list.append(Json::Value(Json::objectValue));
+    item["file"] = f.c->file;
+    item["line"] = static_cast<Json::Int64>(f.c->line);
+    if (!f.c->name.empty()) item["name"] = f.c->name;
+    item["command"] = f.c->command;
+    item["expected"] = f.c->expected;
+    item["actual"] = f.actual;
+    Json::Value& sections = item["sections"] = Json::Value(Json::arrayValue);
+    if (!f.decided) continue;
+    for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
+      sections.append(section_outcome(i, *f.c, f.outcome));
+  }
+  if (options.coverage) {
+    Json::Value& covered = out["coverage"] = Json::Value(Json::objectValue);
+    Json::Value& entries = covered["entries"] = Json::Value(Json::arrayValue);
+    unsigned reached = 0;
+    for (const Covered& e : coverage) {
+      Json::Value& item = entries.append(Json::Value(Json::objectValue));
+      item["path"] = e.path;
+      item["pattern"] = e.pattern;
+      item["cases"] = e.cases;
+      reached += e.cases > 0;
     }
+    covered["reached"] = reached;
   }
   out["passed"] = passed;
-  out["failed"] = failures.size();
-  if (options.json) {
-    print_json(out);
-  } else {
-    print_text(out);
-  }
+  out["failed"] = static_cast<Json::UInt>(failures.size());
+  print_json(out);
   return failures.empty() ? 0 : 1;
 }

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "config_file.h"
-#include "gate.h"
+#include "policy.h"
+#include "role_lookup.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ class TrustChecker {
       problem += std::string(problem.empty() ? "is" : " and is") + " writable by " + writers;
     }
     if (problem.empty()) return;
-    r_.add_file(Severity::kError, "unsafe-file", path, problem + ": " + role);
+    r_.add_file("unsafe-file", path, problem + ": " + role);
   }
 
  private:
@@ -83,7 +84,7 @@ void check_gate_mode(Report& report) {
   struct stat st {};
   if (stat(gate.c_str(), &st) != 0) return;
   if ((st.st_mode & S_ISUID) && (st.st_mode & S_IXOTH)) {
-    report.add_file(Severity::kWarning, "gate-mode", gate,
+    report.add_file("gate-mode", gate,
                     "is set-uid and executable by others: every local account can run as root "
                     "every command that the policy allows; install it mode 4750 with the "
                     "group " CORVEXIN_GATE_GROUP
@@ -99,7 +100,7 @@ void check_trusted_files(Report& report, bool role_checked) {
   struct stat st {};
   if (stat(kPolicyPath, &st) == 0) {
     if (const char* why = policy_distrust(st)) {
-      report.add_file(Severity::kError, "untrusted-policy", kPolicyPath,
+      report.add_file("untrusted-policy", kPolicyPath,
                       std::string(why) + ": the gate does not use it and refuses every command");
     }
   }
@@ -112,16 +113,19 @@ void check_trusted_files(Report& report, bool role_checked) {
     const char* problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
                                                 settings.getparam(kSettingsSection, kPortKey));
     if (role_checked && problem != nullptr) {
-      report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
+      report.add_file("no-settings", kSettingsPath,
                       std::string(problem) +
                           ": the gate makes no role lookup, and every role-checked entry refuses");
     }
   } else if (role_checked) {
-    report.add_file(Severity::kWarning, "no-settings", kSettingsPath,
+    report.add_file("no-settings", kSettingsPath,
                     "is missing: the gate makes no role lookup, and every role-checked entry "
                     "refuses");
   }
   check_gate_mode(report);
+  // The gate logs only into a directory that root alone may change, reached
+  // without a link; whoever may change one above it can swap it.
+  trust.path_and_parents(kLogPath, "its writer can stop the gate's log or redirect it", false);
 
   // A library placed in the gate's library directory is loaded into a
   // set-uid root program: the directory, what is in it and every directory

@@ -1,8 +1,8 @@
 // Prints the web service port from the settings file named on the command
 // line, as the appliance's other programs read it.
-#include <cstdio>
+#include <corvexin/config_file.h>
 
-#include "config_file.h"
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

@@ -1,0 +1,9 @@
+// The white list applied to the command lines of the gate's ancestors.
+#pragma once
+
+#include <json/value.h>
+
+// Reads pid's command line (at most kProcNameSize bytes) into buffer.
+int get_proc_name(int pid, char* buffer);
+int ancestor_check(const char* command, const Json::Value& list, int type_check,
+                   const char* cookie);

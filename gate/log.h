@@ -1,0 +1,16 @@
+// The diagnostic log, one message per line (kLogPath). Text that comes from
+// outside the gate (the command line, the role service's reply) is logged
+// with log_text, which writes it as loggable does.
+#pragma once
+
+#include <initializer_list>
+
+int log_param(const char* message, int force);
+int log_text(const char* text, int force);
+// A refused command line and the refusal's line, written whatever the
+// policy's "enable_log".
+void log_refusal(const char* command);
+// Writes the parts, joined (at most 8), to standard error in one write(),
+// without stdio and without allocating: safe in a signal handler. Error texts
+// for it come from strerrordesc_np, which translates nothing.
+void say_on_stderr(std::initializer_list<const char*> parts);
