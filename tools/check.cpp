@@ -238,7 +238,15 @@ class PolicyChecker {
                quoted(pattern) + " does not compile (" + error + "): the entry never matches");
         continue;
       }
-      const std::vector<RiskFinding> risks = analysis.next(pattern, i, method == kMethodWhiteList);
+      // A pattern not anchored at both ends is reported as such, with an
+      // example of a metacharacter: its other risks are not looked for.
+      SectionAnalysis::Shell shell = SectionAnalysis::Shell::kNone;
+      if (method == kMethodWhiteList) {
+        const PatternShape shape = pattern_shape(pattern);
+        shell = shape.anchored_start && shape.anchored_end ? SectionAnalysis::Shell::kAll
+                                                           : SectionAnalysis::Shell::kMetacharsOnly;
+      }
+      const std::vector<RiskFinding> risks = analysis.next(pattern, i, shell);
       if (method == kMethodWhiteList) shape(pattern, pattern_path, pattern_at, risks);
       const auto earlier = seen.find(pattern);
       if (earlier != seen.end()) {

@@ -107,18 +107,7 @@ class Shapes {
                                               .then(Language::text("="))
                                               .then(wc.many()))
                                   .either(Language::one_of(digits).then(wc.many()));
-    const Language arguments = blanks_.then(argument).many();
-    Language runners = Language::none();
-    for (const Rule& r : table().rules) {
-      if (r.kind != "runner") continue;
-      Language one = directory_.then(Language::text(r.program)).then(arguments);
-      for (int i = 0; i < r.positionals && i < 8; ++i) {
-        one = one.then(blanks_).then(word_).then(arguments);
-      }
-      runners = runners.either(one.then(blanks_));
-    }
-    // One runner at most: chains of them make the automata grow beyond use.
-    prefix_ = blank_.many().then(runners.optional()).minimal();
+    arguments_ = blanks_.then(argument).many();
     mark_ = Language::mark();
     any_marked_ = sym(all_bytes()).many();
   }
@@ -129,7 +118,7 @@ class Shapes {
 
   // A command line that runs program: its first word, or a runner's program.
   Language command(const std::string& program) const {
-    return prefix_.then(directory_).then(Language::text(program));
+    return prefix().then(directory_).then(Language::text(program));
   }
   // The same, with a word among its arguments.
   Language command_with(const std::string& program, const Language& word) const {
@@ -164,6 +153,27 @@ class Shapes {
   }
   const Language& any_marked() const { return any_marked_; }
 
+  // The start of a command line up to the program that runs: blanks and at
+  // most one runner with its arguments. Built when first needed, since only
+  // an entry that may run a program of the table needs it.
+  const Language& prefix() const {
+    if (!prefix_built_) {
+      Language runners = Language::none();
+      for (const Rule& r : table().rules) {
+        if (r.kind != "runner") continue;
+        Language one = directory_.then(Language::text(r.program)).then(arguments_);
+        for (int i = 0; i < r.positionals && i < 8; ++i) {
+          one = one.then(blanks_).then(word_).then(arguments_);
+        }
+        runners = runners.either(one.then(blanks_));
+      }
+      // One runner at most: chains of them make the automata grow beyond use.
+      prefix_ = blank_.many().then(runners.optional()).minimal();
+      prefix_built_ = true;
+    }
+    return prefix_;
+  }
+
   // Text that the shell reads outside quotes, followed by one of chars.
   Language unquoted_then(const std::string& chars) const {
     const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\") & ~bytes_of(chars));
@@ -180,7 +190,10 @@ class Shapes {
  private:
   Language any_ = Language::none(), blank_ = Language::none(), blanks_ = Language::none();
   Language word_ = Language::none(), rest_ = Language::none(), directory_ = Language::none();
-  Language prefix_ = Language::none(), mark_ = Language::none(), any_marked_ = Language::none();
+  Language arguments_ = Language::none(), mark_ = Language::none();
+  Language any_marked_ = Language::none();
+  mutable Language prefix_ = Language::none();
+  mutable bool prefix_built_ = false;
   ByteSet word_char_;
 };
 
@@ -194,10 +207,28 @@ struct TableRisk {
 // The table's risks, grouped by program, each group with the command lines
 // that run its program at all (a quick first test).
 struct ProgramRisks {
+  // Every command line that holds the program's name as a word, or after a
+  // "/": a cheap first test, the command lines that run it (runs) are among
+  // them.
+  Language mentions = Language::none();
   Language runs = Language::none();
+  bool runs_built = false;
   std::vector<const Rule*> rules;
   bool built = false;
   std::vector<TableRisk> names, options, interactive, pagers;
+
+  // Whether an entry of language entry may run the program; the program's
+  // languages are built when an entry first may.
+  bool run_by(const Language& entry, const Shapes& s) {
+    if (entry.both(mentions).is_empty()) return false;
+    if (!runs_built) {
+      runs = s.command(rules.front()->program).then(s.rest()).minimal();
+      runs_built = true;
+    }
+    if (entry.both(runs).is_empty()) return false;
+    build(s);
+    return true;
+  }
 
   // The languages of the rules, built when an entry first runs the program.
   void build(const Shapes& s) {
@@ -229,7 +260,13 @@ struct Risks {
   Risks() {
     for (const Rule& r : table().rules) {
       ProgramRisks& p = programs[r.program];
-      if (p.rules.empty()) p.runs = shapes.command(r.program).then(shapes.rest()).minimal();
+      if (p.rules.empty()) {
+        p.mentions = Language::empty_word()
+                         .either(shapes.any().then(Language::one_of(bytes_of(" \t/"))))
+                         .then(Language::text(r.program))
+                         .then(shapes.rest())
+                         .minimal();
+      }
       p.rules.push_back(&r);
     }
   }
@@ -317,7 +354,8 @@ class EntryRisks {
     return e_.both(risk).without(found->second);
   }
 
-  std::vector<RiskFinding> all() {
+  // With metachars_only, the first risk alone.
+  std::vector<RiskFinding> all(bool metachars_only) {
     std::vector<RiskFinding> out;
     Risks& t = risks();
     const Shapes& s = t.shapes;
@@ -333,6 +371,7 @@ class EntryRisks {
         "admits " + listed(admitted) +
             ": the shell would run a second command, a pipe, a substitution, a redirection or a "
             "background job that the pattern lets in");
+    if (metachars_only) return out;
     // ".." as a path component, a dot of it supplied by a variable part,
     // below a directory that the fixed text names.
     const Language dots =
@@ -351,8 +390,7 @@ class EntryRisks {
     std::vector<Language> named, optioned, edits, pages;
     bool has_options = false;
     for (auto& [program, p] : t.programs) {
-      if (e_.both(p.runs).is_empty()) continue;
-      p.build(s);
+      if (!p.run_by(e_, s)) continue;
       has_options = has_options || !p.options.empty();
       for (const TableRisk& r : p.names) {
         if (spelled(pattern_, program)) continue;
@@ -429,7 +467,7 @@ std::vector<std::string> SectionAnalysis::table_problems() {
 }
 
 std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
-                                               bool runs_in_shell) {
+                                               Shell shell) {
   std::vector<RiskFinding> out;
   try {
     const Translation exact = translate_pattern(pattern);
@@ -440,7 +478,9 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
            ""});
       return out;
     }
-    if (runs_in_shell) out = EntryRisks(pattern, exact.language).all();
+    if (shell != Shell::kNone) {
+      out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
+    }
     Language before = Language::none();
     std::string names;
     for (const Earlier& e : earlier_) {
@@ -462,5 +502,5 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
 }
 
 std::vector<RiskFinding> pattern_risks(const std::string& pattern) {
-  return SectionAnalysis().next(pattern, 0, true);
+  return SectionAnalysis().next(pattern, 0, SectionAnalysis::Shell::kAll);
 }

@@ -26,10 +26,16 @@ class SectionAnalysis {
   SectionAnalysis();
   ~SectionAnalysis();
 
-  // The findings about the next entry, whose pattern compiles. With
-  // runs_in_shell (check method 1), the risks of a command line given to the
-  // shell; always, whether earlier entries match everything it matches.
-  std::vector<RiskFinding> next(const std::string& pattern, unsigned index, bool runs_in_shell);
+  // Which risks of a command line given to the shell (check method 1) an
+  // entry is analysed for: none, only a metacharacter (for a pattern not
+  // anchored at both ends, which admits any text around its match anyway),
+  // or all.
+  enum class Shell { kNone, kMetacharsOnly, kAll };
+
+  // The findings about the next entry, whose pattern compiles: the risks
+  // that shell asks for; always, whether earlier entries match everything it
+  // matches.
+  std::vector<RiskFinding> next(const std::string& pattern, unsigned index, Shell shell);
 
   // Problems reading the administrator's table, one line each.
   static std::vector<std::string> table_problems();
