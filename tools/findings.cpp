@@ -18,6 +18,8 @@ const FindingClass kFindingClasses[] = {
     {"not-anchored", Severity::kWarning,
      "a white-list pattern matches anywhere in the command line"},
     {"shell-metachar", Severity::kWarning, "an anchored pattern admits a shell metacharacter"},
+    {"pattern-not-string", Severity::kWarning,
+     "a pattern that is a number, a boolean or null: the gate reads it as text"},
     {"nul-in-pattern", Severity::kWarning, "a pattern holds a NUL byte: the gate ignores the rest"},
     {"ancestor-without-role-check", Severity::kWarning,
      "an ancestor-check entry allows without a role check"},
