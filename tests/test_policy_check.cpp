@@ -77,6 +77,7 @@ TEST(PolicyCheck, CleanPolicyHasNoFinding) {
   EXPECT_EQ(c.run.status, 0) << c.run.out << c.run.err;
   EXPECT_EQ(c.report["findings"].size(), 0u) << c.run.out;
   EXPECT_EQ(c.report["status"], 0);
+  EXPECT_EQ(c.report["format"], 1);
 }
 
 // An administrator may install every example as it stands: no error, no
@@ -340,6 +341,8 @@ INSTANTIATE_TEST_SUITE_P(
         // What the gate sees otherwise than the file seems to say.
         FindingCase{"DashReadAsZero", scripts(R"({"check_method": -})"), "not-json-number",
                     "$.scripts_section.check_method", 2},
+        FindingCase{"PatternNumber", list(R"({"pattern": 5, )" + kNoRole + "}"),
+                    "pattern-not-string", "$.scripts_section.white_cmd_list[0].pattern", 1},
         FindingCase{"NulEndsPattern", list(R"({"pattern": "^echo ran\u0000$", )" + kNoRole + "}"),
                     "nul-in-pattern", "$.scripts_section.white_cmd_list[0].pattern", 1},
         FindingCase{"PatternCutAtNulIsUnanchored",
@@ -449,6 +452,26 @@ TEST(PolicyCheck, LoadFailureGivesTheReadersMessageAndPlace) {
   EXPECT_EQ(missing.run.status, 2);
   EXPECT_NE(missing.run.out.find("cannot be opened: No such file or directory"), std::string::npos)
       << missing.run.out;
+  EXPECT_EQ(missing.report["findings"].size(), 1u) << missing.run.out;  // no syntax error besides
+}
+
+// Several files, standard input among them: one document, each finding with
+// its file, in the order of its place, the worst status.
+TEST(PolicyCheck, SeveralFilesAndStandardInput) {
+  Sandbox box;
+  box.write(kUnderTest, kClean);
+  // The reader reports the repeated member before the walk finds the ignored one above it.
+  const std::string late = R"({"enable_logs": 1, "scripts_section": {"check_method": 2},
+      "ui_section": {"check_method": 2, "check_method": 2}})";
+  Checked c{box.run({policy_binary(), "check", "--json", kUnderTest, "-"}, late), Json::Value()};
+  ASSERT_TRUE(Json::Reader().parse(c.run.out, c.report, false)) << c.run.out << c.run.err;
+  EXPECT_EQ(c.run.status, 1);
+  EXPECT_EQ(c.report["files"][0], kUnderTest);
+  EXPECT_EQ(c.report["files"][1], "<stdin>");
+  ASSERT_EQ(c.report["findings"].size(), 2u) << c.run.out;
+  EXPECT_EQ(c.report["findings"][0]["code"], "ignored-member");
+  EXPECT_EQ(c.report["findings"][1]["code"], "repeated-member");
+  EXPECT_EQ(c.report["findings"][1]["file"], "<stdin>");
 }
 
 TEST(PolicyCheck, TextOutputNamesFilePlacePathAndCode) {
@@ -475,6 +498,14 @@ TEST(PolicyCheck, UsageErrors) {
   EXPECT_EQ(box.run({policy_binary(), "check", "--frobnicate"}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "check", "a", "b"}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "--help"}).status, 0);
+  EXPECT_EQ(box.run({policy_binary(), "check", "-", "-"}).status, 2);
+  RunResult help = box.run({policy_binary(), "check", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: corvexin_policy check [--json] [FILE|-]...\n", 0), 0u)
+      << help.out;
+  RunResult version = box.run({policy_binary(), "--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "corvexin_policy " CORVEXIN_VERSION "\n");
 }
 
 // The installed policy: who may change what the gate trusts with root.

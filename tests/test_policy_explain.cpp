@@ -120,6 +120,7 @@ TEST(PolicyExplain, TellsWhichAncestorMatched) {
   Json::Value out;
   ASSERT_TRUE(Json::Reader().parse(r.out, out, false)) << r.out;
   const Json::Value& steps = out["sections"][0]["steps"];
+  EXPECT_EQ(out["format"], 1);
   ASSERT_EQ(steps.size(), 3u) << out;
   EXPECT_EQ(steps[0]["step"], "ancestor");
   EXPECT_NE(steps[0]["command_line"].asString().find("test_policy_explain"), std::string::npos);
@@ -134,7 +135,26 @@ TEST(PolicyExplain, PolicyFromAnotherFile) {
   box.write("/etc/other.json", "{}");
   EXPECT_EQ(explain(box, {"--policy", "/etc/other.json"}).status, 0);
   EXPECT_EQ(explain(box, {}).status, 1);
-  EXPECT_EQ(explain(box, {"--policy", "/etc/missing.json"}).status, 1);
+  // A file that cannot be opened: one error, with the system's reason.
+  RunResult missing = explain(box, {"--policy", "/etc/missing.json"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err,
+            "corvexin_policy: /etc/missing.json cannot be opened: No such file or "
+            "directory\n");
+}
+
+// Without settings the gate makes no role lookup; explain says so, in its
+// own name, and agrees with the gate.
+TEST(PolicyExplain, NoSettingsSkipsTheLookup) {
+  Sandbox box;
+  box.policy(policy_text(section(1, R"([{"pattern": "^echo", "role_right": {"3": 2}}])")));
+  expect_agreement(box, "no settings");
+  RunResult r = explain(box, {});
+  EXPECT_NE(r.out.find(": role lookup skipped: no settings, the check refuses\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err.rfind("corvexin_policy: /etc/kelvo/halvora.ini gives no [http]", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("corvexin_check"), std::string::npos) << r.err;
 }
 
 // Role-checked entries, decided by a real role service: the entry demands
@@ -226,6 +246,9 @@ TEST(PolicyExplain, UsageErrors) {
   EXPECT_EQ(box.run({policy_binary(), "explain", "--cookie"}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "explain", "a", "b"}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "explain", "--frobnicate", "a"}).status, 2);
+  RunResult help = box.run({policy_binary(), "explain", "a", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: corvexin_policy explain ", 0), 0u) << help.out;
   // After "--" a command may begin with a dash.
   box.policy("{}");
   EXPECT_EQ(box.run({policy_binary(), "explain", "--", "-x"}).status, 0);

@@ -31,7 +31,21 @@ struct FaultCase {
   bool listening = true;      // false: nothing listens on the port
   bool redirect = false;      // the answer's Location points at a decoy service
   const char* err = nullptr;  // all of standard error, when given
+  // The service closes the connection so early that the gate may find its
+  // socket closed before asking who owns it: then it sends nothing and says
+  // so in one more line on standard error and in the log.
+  bool owner_unknown_allowed = false;
 };
+
+// Takes out the gate's line saying that the service's owner could not be
+// told, where a case allows it.
+std::string without_owner_line(std::string text) {
+  const std::string mark = "cannot tell who runs the role service on ";
+  const size_t at = text.find(mark);
+  if (at == std::string::npos) return text;
+  const size_t start = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+  return text.erase(start, text.find('\n', at) + 1 - start);
+}
 
 RoleService::Answer body(const std::string& bytes, int status = 200, size_t piece = 0) {
   RoleService::Answer a;
@@ -93,7 +107,12 @@ TEST_P(RoleFaults, CommandRunsOnlyOnAGrantingReply) {
   box.policy(policy_text(
       section(1, R"([{"pattern": "^echo ran$", "is_cookie_check": 1, "role_right": {"3": 2}}])")));
 
-  const RunResult r = box.gate({"echo ran", "session=alice"});
+  RunResult r = box.gate({"echo ran", "session=alice"});
+  std::string log = box.log();
+  if (c.owner_unknown_allowed) {
+    r.err = without_owner_line(r.err);
+    log = without_owner_line(log);
+  }
   EXPECT_LT(r.status, 128) << "killed by a signal";
   EXPECT_EQ(r.status, c.allowed ? 0 : 1);
   const bool parse_failed = r.out.rfind("Failed to parse* Line ", 0) == 0;
@@ -101,11 +120,11 @@ TEST_P(RoleFaults, CommandRunsOnlyOnAGrantingReply) {
   const std::string refusal = std::string(kRefusal);
   if (c.allowed) {
     EXPECT_EQ(r.out, "ran\n");
-    EXPECT_EQ(box.log(), "");
+    EXPECT_EQ(log, "");
   } else {
     ASSERT_GE(r.out.size(), refusal.size());
     EXPECT_EQ(r.out.substr(r.out.size() - refusal.size()), refusal);
-    EXPECT_EQ(box.log(), "echo ran\ncheck failed, skip cmd\n\n");
+    EXPECT_EQ(log, "echo ran\ncheck failed, skip cmd\n\n");
   }
   if (c.err != nullptr) {
     EXPECT_EQ(r.err, c.err);
@@ -128,7 +147,8 @@ const FaultCase kCases[] = {
     {"TooLow", body(kTooLow), false, false, false},
     {"NotListening", body(kGranted), false, true, true, RoleService::kHttp,
      RoleService::kSelfSigned, false},
-    {"ClosedAtOnce", closed(true), false, true, true},
+    {"ClosedAtOnce", closed(true), false, true, true, RoleService::kHttp, RoleService::kSelfSigned,
+     true, false, nullptr, true},
     {"ClosedAfterTheRequest", closed(false), false, true, true},
     {"Http500Page", body("<html>Internal Server Error</html>", 500), false, true, false},
     // The status is not examined: a body that is account role information

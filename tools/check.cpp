@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -227,6 +230,11 @@ class PolicyChecker {
       const std::string pattern_path = member_path(entry_path, "pattern");
       const Json::Value& pattern_at = at(entry, "pattern");
       const std::string written = entry["pattern"].asString();
+      if (entry.isMember("pattern") && !entry["pattern"].isString()) {
+        warn("pattern-not-string", pattern_path, pattern_at,
+             "is " + type_name(entry["pattern"]) + ", not a string: the gate reads it as the " +
+                 "pattern " + quoted(written));
+      }
       if (written.size() != pattern.size()) {
         warn("nul-in-pattern", pattern_path, pattern_at,
              quoted(written) + " holds a NUL byte: the gate's matcher receives only " +
@@ -395,20 +403,31 @@ bool same_file(const std::string& a, const char* b) {
          sa.st_ino == sb.st_ino;
 }
 
-}  // namespace
+// Standard input, whole; why it cannot be read, empty when it can.
+std::string read_standard_input(std::string* text) {
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, stdin)) > 0;) text->append(buffer, n);
+  return ferror(stdin) ? std::string("cannot be read: ") + strerror(errno) : "";
+}
 
-int check_command(const std::string& path, bool json) {
-  const std::string text = read_policy_text(path.c_str());
-  Report report(path, text);
+// Checks one policy file ("-": standard input).
+Report check_file(const std::string& path) {
+  std::string text, problem;
+  if (path == "-") {
+    problem = read_standard_input(&text);
+  } else {
+    text = read_policy_text(path.c_str());
+    if (text.empty()) problem = policy_unread(path, false);
+  }
+  Report report(path == "-" ? "<stdin>" : path, text);
   Json::Value policy;
   std::vector<PolicyError> errors;
   bool role_checked = false;
-  if (!parse_policy_text(text, policy, nullptr, &errors)) {
-    // Why the reader saw an empty document, when it did.
-    const std::string why = unreadable(path);
-    if (!why.empty()) {
-      report.add_at("load-failed", 0, why + "; the gate refuses every command");
-    }
+  if (!problem.empty()) {
+    // One cause, one error: the reader's message about the empty text would
+    // only repeat it.
+    report.add_at("load-failed", 0, problem + "; the gate refuses every command");
+  } else if (!parse_policy_text(text, policy, nullptr, &errors)) {
     for (const auto& e : errors) {
       report.add_at("load-failed", e.offset,
                     e.message + " (the policy does not load: the gate refuses every command)");
@@ -419,15 +438,25 @@ int check_command(const std::string& path, bool json) {
     checker.policy(policy);
     role_checked = checker.role_checked_entries();
   }
-  for (const std::string& problem : SectionAnalysis::table_problems()) {
-    report.add_file("bad-risk-rule", kRiskTablePath, problem);
+  for (const std::string& rule : SectionAnalysis::table_problems()) {
+    report.add_file("bad-risk-rule", kRiskTablePath, rule);
   }
-  if (path == kPolicyPath || same_file(path, kPolicyPath))
+  if (path != "-" && (path == kPolicyPath || same_file(path, kPolicyPath)))
     check_trusted_files(report, role_checked);
+  return report;
+}
+
+}  // namespace
+
+int check_command(const std::vector<std::string>& paths, bool json) {
+  std::vector<Report> reports;
+  for (const std::string& path : paths) reports.push_back(check_file(path));
   if (json) {
-    report.print_json();
+    print_json(reports_json(reports));
   } else {
-    report.print_text();
+    for (const Report& report : reports) report.print_text();
   }
-  return report.status();
+  int status = 0;
+  for (const Report& report : reports) status = std::max(status, report.status());
+  return status;
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Checks the policy file at path and prints the findings (as JSON when json
-// is set). When path is the installed policy, also checks the files and
-// directories the gate trusts with root. 0 clean, 1 warnings only, 2 errors.
-int check_command(const std::string& path, bool json);
+// Checks each policy file of paths ("-": standard input) and prints the
+// findings (as one JSON document when json is set). When a path is the
+// installed policy, also checks the files and directories the gate trusts
+// with root. 0 clean, 1 warnings only, 2 errors (the worst of the files).
+int check_command(const std::vector<std::string>& paths, bool json);

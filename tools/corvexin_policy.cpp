@@ -5,9 +5,12 @@
 // It is never installed set-uid and never runs a command.
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "check.h"
 #include "explain.h"
@@ -19,59 +22,86 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-const char kUsage[] =
-    "usage: corvexin_policy check [--json] [FILE]\n"
-    "       corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
-    "[--] COMMAND\n"
-    "       corvexin_policy test [--json] [--coverage] POLICY CASES...\n"
-    "       corvexin_policy suggest [--json] [--log FILE] [--policy FILE]\n"
-    "\n"
-    "check    reports what the policy FILE (default /etc/cmd_check.json) does that its writer\n"
-    "         may not expect; exit status 0 clean or notes only, 1 warnings, 2 errors.\n"
-    "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
-    "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role lookup).\n"
-    "test     decides each case of the CASES files (JSON) under POLICY and compares the verdict\n"
-    "         with the case's; --coverage counts the cases that matched each white-list entry;\n"
-    "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n"
-    "suggest  proposes a white-list entry for each command line refused in the gate's log\n"
-    "         (default /var/varn/log/corvexin_check.log) that no entry of the policy matches;\n"
-    "         exit status 0 no warning, 1 warnings, 2 the log cannot be read.\n";
+// Each action's synopsis and what it does, as its --help prints them; the
+// tool's usage lists them all.
+struct Action {
+  const char* name;
+  const char* synopsis;
+  const char* description;
+};
+const Action kActions[] = {
+    {"check", "corvexin_policy check [--json] [FILE|-]...",
+     "check    reports what each policy FILE (default /etc/cmd_check.json; - standard input)\n"
+     "         does that its writer may not expect; exit status 0 clean or notes only,\n"
+     "         1 warnings, 2 errors.\n"},
+    {"explain",
+     "corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
+     "[--] COMMAND",
+     "explain  decides COMMAND with the gate's own code without running it and tells how;\n"
+     "         exit status 0 allowed, 1 refused, 3 undecided (--no-lookup stopped a role "
+     "lookup).\n"},
+    {"test", "corvexin_policy test [--json] [--coverage] POLICY CASES...",
+     "test     decides each case of the CASES files (JSON) under POLICY and compares the verdict\n"
+     "         with the case's; --coverage counts the cases that matched each white-list entry;\n"
+     "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n"},
+    {"suggest", "corvexin_policy suggest [--json] [--log FILE] [--policy FILE]",
+     "suggest  proposes a white-list entry for each command line refused in the gate's log\n"
+     "         (default /var/varn/log/corvexin_check.log) that no entry of the policy matches;\n"
+     "         exit status 0 no warning, 1 warnings, 2 the log cannot be read.\n"},
+};
+
+void print_usage(FILE* out) {
+  for (const Action& a : kActions) {
+    fprintf(out, "%s %s\n", &a == kActions ? "usage:" : "      ", a.synopsis);
+  }
+  fputs("       corvexin_policy --version\n\n", out);
+  for (const Action& a : kActions) fputs(a.description, out);
+}
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "corvexin_policy: %s\n", problem);
-  fputs(kUsage, stderr);
+  print_usage(stderr);
   return kUsageError;
 }
 
 // The next option of an action's arguments (argv[0] is the action), as
 // getopt_long finds it; '?' for an unknown option or one without its value,
-// *problem then telling which.
+// *problem then telling which. --help (each action's table has it) prints
+// the action's usage and ends the program.
 int next_option(int argc, char** argv, const option* options, std::string* problem) {
   opterr = 0;
   const int c = getopt_long(argc, argv, ":", options, nullptr);
+  if (c == 'h') {
+    for (const Action& a : kActions) {
+      if (strcmp(a.name, argv[0]) == 0) printf("usage: %s\n\n%s", a.synopsis, a.description);
+    }
+    exit(0);
+  }
   if (c == ':') *problem = std::string(argv[optind - 1]) + " needs a value";
   if (c == '?') *problem = "unknown option " + std::string(argv[optind - 1]);
   return c == ':' ? '?' : c;
 }
 
 int check_main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'}, {}};
+  static const option kOptions[] = {
+      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {}};
   bool json = false;
   std::string problem;
   for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
     if (c != 'j') return usage(problem.c_str());
     json = true;
   }
-  if (argc - optind > 1) return usage("check takes one file");
-  return check_command(optind < argc ? argv[optind] : kPolicyPath, json);
+  std::vector<std::string> files(argv + optind, argv + argc);
+  if (files.empty()) files.push_back(kPolicyPath);
+  if (std::count(files.begin(), files.end(), "-") > 1) return usage("check reads - only once");
+  return check_command(files, json);
 }
 
 int explain_main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
-                                    {"no-lookup", no_argument, nullptr, 'n'},
-                                    {"policy", required_argument, nullptr, 'p'},
-                                    {"cookie", required_argument, nullptr, 'c'},
-                                    {}};
+  static const option kOptions[] = {
+      {"json", no_argument, nullptr, 'j'},         {"no-lookup", no_argument, nullptr, 'n'},
+      {"policy", required_argument, nullptr, 'p'}, {"cookie", required_argument, nullptr, 'c'},
+      {"help", no_argument, nullptr, 'h'},         {}};
   ExplainOptions options;
   options.policy = kPolicyPath;
   options.cookie = kDefaultCookie;
@@ -101,8 +131,10 @@ int explain_main(int argc, char** argv) {
 }
 
 int test_main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"json", no_argument, nullptr, 'j'}, {"coverage", no_argument, nullptr, 'c'}, {}};
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"coverage", no_argument, nullptr, 'c'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {}};
   TestOptions options;
   std::string problem;
   for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
@@ -119,6 +151,7 @@ int suggest_main(int argc, char** argv) {
   static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
                                     {"log", required_argument, nullptr, 'l'},
                                     {"policy", required_argument, nullptr, 'p'},
+                                    {"help", no_argument, nullptr, 'h'},
                                     {}};
   bool json = false;
   std::string log = kLogPath, policy = kPolicyPath;
@@ -144,7 +177,11 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage(nullptr);
   const std::string action = argv[1];
   if (action == "--help" || action == "-h" || action == "help") {
-    fputs(kUsage, stdout);
+    print_usage(stdout);
+    return 0;
+  }
+  if (action == "--version") {
+    puts("corvexin_policy " CORVEXIN_VERSION);
     return 0;
   }
   try {

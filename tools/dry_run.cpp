@@ -4,7 +4,10 @@
 
 #include <cstdio>
 
+#include "config_file.h"
+#include "report.h"
 #include "role_lookup.h"
+#include "text.h"
 
 namespace {
 
@@ -39,8 +42,9 @@ struct Watch {
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
   bool in_lookup = false;
-  bool answered = false;  // of the last role check
-  std::string reply;      // of the last role lookup
+  bool answered = false;          // of the last role check
+  const char* skipped = nullptr;  // why the last role check had no lookup
+  std::string reply;              // of the last role lookup
 };
 
 void on_logged(void* context, const char* message, int) {
@@ -62,11 +66,31 @@ void on_entry_tried(void* context, const char* text, unsigned index, const std::
     const SectionDecision& record = section_record();
     e.rule = record.rule;
     e.lookup_made = record.role_lookup && w.answered;
+    if (record.role_lookup) e.lookup_skipped = w.skipped;
     e.reply = w.reply;
     e.user = record.user;
     e.role_result = record.role_result;
   }
   w.out->tried.push_back(std::move(e));
+}
+
+// Why the gate's role lookup would make no request, saying so on standard
+// error: the settings give no service to ask, or the cookie cannot be sent.
+// Null when it would make one.
+const char* lookup_skipped(const char* cookie) {
+  ConfigFile settings(kSettingsPath);
+  if (const char* problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
+                                                  settings.getparam(kSettingsSection, kPortKey))) {
+    fprintf(stderr, "corvexin_policy: %s %s; role lookup skipped\n", kSettingsPath, problem);
+    return "no settings";
+  }
+  for (const char* p = cookie; *p != '\0'; ++p) {
+    if (control_byte(static_cast<unsigned char>(*p))) {
+      fputs("corvexin_policy: the cookie holds a control character; role lookup skipped\n", stderr);
+      return "the cookie holds a control character";
+    }
+  }
+  return nullptr;
 }
 
 // Replaces the gate's role lookup: the real one, watched; the role given, put
@@ -76,6 +100,7 @@ void on_role_lookup(void* context, const char* cookie) {
   Watch& w = *static_cast<Watch*>(context);
   w.reply.clear();
   w.answered = w.roles != DryRun::Roles::kNone;
+  w.skipped = nullptr;
   switch (w.roles) {
     case DryRun::Roles::kNone:
       w.out->unanswered[section_index()] = true;
@@ -84,6 +109,12 @@ void on_role_lookup(void* context, const char* cookie) {
       group_role = *w.role;
       break;
     case DryRun::Roles::kAsk: {
+      // Where the gate would skip the request, it is skipped here too, and
+      // told in this program's name.
+      if ((w.skipped = lookup_skipped(cookie)) != nullptr) {
+        w.answered = false;
+        break;
+      }
       OutputToErrors quiet;
       w.in_lookup = true;
       get_role_right(cookie);
@@ -115,6 +146,14 @@ const char* Outcome::verdict_word() const {
 }
 
 DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::string* error) {
+  // A file that cannot be opened, or that the gate would not use, is one
+  // error in this program's name; the gate's reader would add a syntax
+  // error about the empty text it is then given.
+  *error = policy_unread(path, trusted_only);
+  if (!error->empty()) {
+    fprintf(stderr, "corvexin_policy: %s %s\n", path.c_str(), error->c_str());
+    return Load::kNotLoaded;
+  }
   OutputToErrors quiet;
   try {
     if (read_policy_file(path.c_str(), trusted_only, false) != 0) return Load::kNotLoaded;

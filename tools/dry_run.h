@@ -24,9 +24,10 @@ struct EntryTried {
   MatchRule rule = MatchRule::kRoleCheck;
   bool ended_run = false;    // its role check ended the run (a value the gate cannot convert)
   bool lookup_made = false;  // a role lookup (or a given role) answered its role check
-  std::string reply;         // the service's reply to that lookup
-  std::string user;          // the user the role check read
-  int role_result = -1;      // check_role_right's result, -1 when not reached
+  const char* lookup_skipped = nullptr;  // why the gate would make no lookup ("no settings")
+  std::string reply;                     // the service's reply to that lookup
+  std::string user;                      // the user the role check read
+  int role_result = -1;                  // check_role_right's result, -1 when not reached
 };
 
 // The decision of one command.
@@ -55,8 +56,8 @@ class DryRun {
   // refuses every command), or reading "enable_log" ends the gate's run.
   enum class Load { kLoaded, kNotLoaded, kRunEnds };
   // Loads the policy at path as the gate would (trusted_only: with its rule
-  // on the file's owner and mode); error: why a run ends. The reader's
-  // messages go to standard error.
+  // on the file's owner and mode); error: why a run ends, or why the file
+  // is not used. The reader's messages go to standard error.
   Load load(const std::string& path, bool trusted_only, std::string* error);
   // The loaded policy's "enable_log", which the dry run switches off.
   int policy_enable_log() const { return enable_log_; }

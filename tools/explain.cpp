@@ -68,6 +68,7 @@ Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
     lookup["step"] = "role_lookup";
     lookup["role_right"] = role_right_of(record, e.index);
     lookup["made"] = e.lookup_made;
+    if (e.lookup_skipped != nullptr) lookup["skipped"] = e.lookup_skipped;
     if (!e.lookup_made) continue;
     Json::Value& check = out.append(Json::Value(Json::objectValue));
     check["step"] = "role_check";
@@ -94,12 +95,13 @@ struct Explained {
 
 Json::Value to_json(const ExplainOptions& options, const Explained& x) {
   Json::Value out(Json::objectValue);
+  out["format"] = kJsonFormat;
   out["policy"] = options.policy;
   out["command"] = options.command;
   out["sections"] = Json::Value(Json::arrayValue);
   out["verdict"] = "refused";
   out["loaded"] = x.load != DryRun::Load::kNotLoaded;
-  if (x.load == DryRun::Load::kRunEnds) out["error"] = x.load_error;
+  if (!x.load_error.empty()) out["error"] = x.load_error;
   if (x.load != DryRun::Load::kLoaded) return out;
   out["enable_log"] = x.enable_log;
   const Json::Value& policy = root;
@@ -141,8 +143,11 @@ void print_steps(const SectionDecision& record, const Steps& steps) {
     writer["indentation"] = "";
     std::cout << "    the entry demands the role rights "
               << Json::writeString(writer, role_right_of(record, e.index))
-              << (e.lookup_made ? ": role lookup made\n"
-                                : ": no role lookup made (--no-lookup), the check refuses\n");
+              << (e.lookup_made                 ? ": role lookup made\n"
+                  : e.lookup_skipped != nullptr ? std::string(": role lookup skipped: ") +
+                                                      e.lookup_skipped + ", the check refuses\n"
+                                                : ": no role lookup made (--no-lookup), the check "
+                                                  "refuses\n");
     uid_t service_uid = 0;
     bool service_user = false;
     if (role_service_user(root, &service_uid, &service_user) == nullptr && service_user)
@@ -158,7 +163,9 @@ void print_steps(const SectionDecision& record, const Steps& steps) {
 
 void print_text(const ExplainOptions& options, const Explained& x) {
   std::cout << "policy " << options.policy;
-  if (x.load == DryRun::Load::kNotLoaded) {
+  if (x.load == DryRun::Load::kNotLoaded && !x.load_error.empty()) {
+    std::cout << " does not load (" << x.load_error << "): the gate refuses every command\n";
+  } else if (x.load == DryRun::Load::kNotLoaded) {
     std::cout << " does not load (the reader's messages are on standard error): the gate "
                  "refuses every command\n";
   } else if (x.load == DryRun::Load::kRunEnds) {

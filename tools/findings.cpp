@@ -29,6 +29,8 @@ const FindingClass kFindingClasses[] = {
      "a file-name pattern the shell expands, for a program whose options a file name can give"},
     {"interactive", Severity::kWarning,
      "an interactive program: a root shell for whoever starts the gate on a terminal"},
+    {"pattern-not-string", Severity::kWarning,
+     "a pattern that is a number, a boolean or null: the gate reads it as text"},
     {"nul-in-pattern", Severity::kWarning, "a pattern holds a NUL byte: the gate ignores the rest"},
     {"ancestor-without-role-check", Severity::kWarning,
      "an ancestor-check entry allows without a role check"},

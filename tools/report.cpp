@@ -1,15 +1,19 @@
 #include "report.h"
 
+#include <fcntl.h>
 #include <json/writer.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <tuple>
 
 #include "json_document.h"
+#include "policy.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
@@ -49,6 +53,16 @@ int Report::status() const {
   return count(Severity::kError) > 0 ? 2 : count(Severity::kWarning) > 0 ? 1 : 0;
 }
 
+std::vector<Finding> Report::ordered() const {
+  std::vector<Finding> out = findings_;
+  const auto key = [this](const Finding& f) {
+    return std::make_tuple(f.file != file_, f.line, f.column);
+  };
+  std::stable_sort(out.begin(), out.end(),
+                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
+  return out;
+}
+
 namespace {
 
 std::string counted(int n, const char* what) {
@@ -59,7 +73,7 @@ std::string counted(int n, const char* what) {
 
 // file:line:column: severity: path: message [code], as compilers write it.
 void Report::print_text(std::ostream& out) const {
-  for (const auto& f : findings_) {
+  for (const auto& f : ordered()) {
     std::string where = f.file;
     if (f.line > 0) where += ":" + std::to_string(f.line) + ":" + std::to_string(f.column);
     out << where << ": " << severity_name(f.severity) << ": ";
@@ -89,7 +103,7 @@ Json::Value Report::json() const {
   out["notes"] = count(Severity::kNote);
   out["status"] = status();
   Json::Value& list = out["findings"] = Json::Value(Json::arrayValue);
-  for (const auto& f : findings_) {
+  for (const auto& f : ordered()) {
     Json::Value item(Json::objectValue);
     item["severity"] = severity_name(f.severity);
     item["code"] = f.code;
@@ -103,6 +117,26 @@ Json::Value Report::json() const {
     if (!f.example.empty()) item["example"] = f.example;
     list.append(item);
   }
+  return out;
+}
+
+Json::Value reports_json(const std::vector<Report>& reports) {
+  Json::Value out(Json::objectValue);
+  out["format"] = kJsonFormat;
+  if (reports.size() == 1) out["file"] = reports[0].file();
+  Json::Value& files = out["files"] = Json::Value(Json::arrayValue);
+  Json::Value& findings = out["findings"] = Json::Value(Json::arrayValue);
+  int status = 0;
+  for (const char* total : {"errors", "warnings", "notes"}) out[total] = 0;
+  for (const Report& r : reports) {
+    const Json::Value one = r.json();
+    files.append(r.file());
+    for (const char* total : {"errors", "warnings", "notes"})
+      out[total] = out[total].asInt() + one[total].asInt();
+    for (const auto& f : one["findings"]) findings.append(f);
+    status = std::max(status, r.status());
+  }
+  out["status"] = status;
   return out;
 }
 
@@ -174,6 +208,18 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
 
 std::string unreadable(const std::string& path) {
   return read_file(path, nullptr);
+}
+
+std::string policy_unread(const std::string& path, bool trusted_only) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::string("cannot be opened: ") + strerror(errno);
+  struct stat st {};
+  const int status = fstat(fd, &st);
+  close(fd);
+  if (status != 0) return std::string("cannot be read: ") + strerror(errno);
+  if (const char* why = trusted_only ? policy_distrust(st) : nullptr)
+    return std::string(why) + ": not used";
+  return S_ISDIR(st.st_mode) ? "is a directory" : "";
 }
 
 std::string read_file(const std::string& path, std::string* text) {

@@ -38,6 +38,7 @@ class Report {
   // A finding about another file or directory.
   void add_file(const std::string& code, const std::string& file, const std::string& message);
 
+  const std::string& file() const { return file_; }
   int count(Severity severity) const;
   // 0 no finding, 1 warnings only, 2 errors.
   int status() const;
@@ -48,10 +49,20 @@ class Report {
 
  private:
   void place(Finding& f, size_t offset) const;
+  // The findings by their place: those about the whole file, then those at
+  // a line in the order of the file, then those about other files; each
+  // group in the order found.
+  std::vector<Finding> ordered() const;
   std::string file_;
   std::string text_;
   std::vector<Finding> findings_;
 };
+
+// The version of the layout of the tool's JSON documents, their "format"
+// member; corvexin_policy(8) lists their members.
+constexpr int kJsonFormat = 1;
+// The JSON document of "check": the reports of one or more files together.
+Json::Value reports_json(const std::vector<Report>& reports);
 
 // "$.a.b[2]" style paths; names that are not plain words are quoted.
 std::string member_path(const std::string& parent, const std::string& name);
@@ -70,6 +81,11 @@ std::string similar_name(const std::string& name, const std::vector<std::string>
 // Why the file at path cannot be read at all ("is a directory", "cannot be
 // opened: ..."); empty when it can.
 std::string unreadable(const std::string& path);
+// Why the gate's reading of a policy file (read_policy_text) would find no
+// text through the file's fault: it cannot be opened, it is a directory or,
+// with trusted_only, the gate does not use it ("is writable by others: not
+// used"); empty otherwise. Opened as the gate opens it: a FIFO never blocks.
+std::string policy_unread(const std::string& path, bool trusted_only);
 // The same, reading the whole file into text in the same pass (a read error
 // leaves what was read).
 std::string read_file(const std::string& path, std::string* text);

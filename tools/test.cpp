@@ -285,6 +285,7 @@ int test_command(const TestOptions& options) {
     }
   }
   Json::Value out(Json::objectValue);
+  out["format"] = kJsonFormat;
   out["policy"] = options.policy;
   bool errors = false;
   for (const auto& r : reports) errors = errors || r->count(Severity::kError) > 0;
