@@ -1,7 +1,7 @@
 # Builds for 32-bit x86 (i386) on an x86_64 Debian machine, with the multilib
 # compiler and the libraries of Debian's i386 architecture:
 #   dpkg --add-architecture i386 && apt-get update
-#   apt-get install g++-multilib libjsoncpp-dev:i386 libcurl4-openssl-dev:i386
+#   apt-get install g++-multilib libjsoncpp-dev:i386 libcurl4-openssl-dev:i386 libaugeas-dev:i386
 #   cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake
 # (scripts/install-deps --i386 does all of it.) jsoncpp is compiled with this
 # toolchain from the same Debian source as the x86_64 build

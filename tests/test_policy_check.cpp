@@ -13,6 +13,7 @@
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "role_service.h"
+#include "white_list.h"
 
 namespace {
 
@@ -102,6 +103,7 @@ struct FindingCase {
   bool ends_run = false;
   const char* command = "echo ran";
   const char* reply = nullptr;  // a role service answers this, when given
+  bool absent = false;          // the finding must not be reported (a near-safe twin)
 };
 
 std::string scripts(const std::string& section_text) {
@@ -117,8 +119,17 @@ class Findings : public ::testing::TestWithParam<FindingCase> {};
 TEST_P(Findings, ReportedAtTheirPlace) {
   const FindingCase& c = GetParam();
   Checked checked = check_text(c.policy);
-  EXPECT_TRUE(checked.has(c.code, c.path)) << checked.run.out << checked.run.err;
+  EXPECT_EQ(checked.has(c.code, c.path), !c.absent) << checked.run.out << checked.run.err;
   EXPECT_EQ(checked.run.status, c.status) << checked.run.out;
+  // A finding's example is a command line that the gate's matcher allows.
+  Json::Value written;
+  ASSERT_TRUE(Json::Reader().parse(c.policy, written, false));
+  for (const auto& f : checked.report["findings"]) {
+    if (!f.isMember("example")) continue;
+    const std::string pattern =
+        written["scripts_section"]["white_cmd_list"][0]["pattern"].asString();
+    EXPECT_EQ(check_regexp(f["example"].asCString(), pattern.c_str()), 0) << f;
+  }
 
   // The gate agrees on whether the value ends its run. With the ui section
   // allowing every command, the gate refuses only when its run ends.
@@ -259,6 +270,74 @@ INSTANTIATE_TEST_SUITE_P(
             list(
                 R"({"pattern": "^x$", "role_right": {"1": 1}}, {"pattern": "^x$", "is_cookie_check": 0})"),
             "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        // What an entry lets run, proved on its language, each with its twin.
+        FindingCase{"FixedSemicolonIsMeant",
+                    list(R"({"pattern": "^cd /srv; ls$", )" + kNoRole + "}"), "shell-metachar",
+                    "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran", nullptr,
+                    true},
+        FindingCase{
+            "PathClimb",
+            list(R"({"pattern": "^head -n 20 /srv/reports/[a-z0-9_./]*$", )" + kNoRole + "}"),
+            "path-climb", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "NoPathClimb",
+            list(R"({"pattern": "^head -n 20 /srv/reports/[a-z0-9_]*\\.txt$", )" + kNoRole + "}"),
+            "path-climb", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran",
+            nullptr, true},
+        FindingCase{"RiskyOption",
+                    list(R"({"pattern": "^wget -q [-a-zA-Z0-9:/. ]*$", )" + kNoRole + "}"),
+                    "risky-option", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"NoRiskyOption",
+                    list(R"({"pattern": "^wget -q http://h/[a-z0-9]*$", )" + kNoRole + "}"),
+                    "risky-option", "$.scripts_section.white_cmd_list[0].pattern", 0, false,
+                    "echo ran", nullptr, true},
+        FindingCase{"NamesProgram", list(R"({"pattern": "^stdbuf -oL [a-z/]*$", )" + kNoRole + "}"),
+                    "names-program", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "NamesNoProgram",
+            list(R"({"pattern": "^stdbuf -oL /opt/tools/report [a-z]*$", )" + kNoRole + "}"),
+            "names-program", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran",
+            nullptr, true},
+        FindingCase{
+            "CommentCutsTail",
+            list(R"({"pattern": "^/opt/tools/sync [-a-z0-9#/ ]* --verify$", )" + kNoRole + "}"),
+            "comment", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "NoComment",
+            list(R"({"pattern": "^/opt/tools/sync [-a-z0-9/ ]* --verify$", )" + kNoRole + "}"),
+            "comment", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran", nullptr,
+            true},
+        FindingCase{"GlobBecomesOption",
+                    list(R"({"pattern": "^tar czf /var/backups/www\\.tgz \\*$", )" + kNoRole + "}"),
+                    "glob-option", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "QuotedGlob",
+            list(R"({"pattern": "^tar czf /var/backups/www\\.tgz '\\*'$", )" + kNoRole + "}"),
+            "glob", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran", nullptr,
+            true},
+        FindingCase{"Interactive", list(R"({"pattern": "^crontab -[el]$", )" + kNoRole + "}"),
+                    "interactive", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"NotInteractive", list(R"({"pattern": "^crontab -l$", )" + kNoRole + "}"),
+                    "interactive", "$.scripts_section.white_cmd_list[0].pattern", 0, false,
+                    "echo ran", nullptr, true},
+        FindingCase{"PagerIsANote",
+                    list(R"({"pattern": "^journalctl -u nginx$", )" + kNoRole + "}"), "pager",
+                    "$.scripts_section.white_cmd_list[0].pattern", 0},
+        FindingCase{"NoPager",
+                    list(R"({"pattern": "^journalctl --no-pager -u nginx$", )" + kNoRole + "}"),
+                    "pager", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran",
+                    nullptr, true},
+        FindingCase{"CoveredByEarlier",
+                    list(R"({"pattern": "^ls /tmp/[a-z]*$", "is_cookie_check": 0},
+                            {"pattern": "^ls /tmp/x$", "is_cookie_check": 0})"),
+                    "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
+        FindingCase{"NotCovered", list(R"({"pattern": "^ls /tmp/[a-z]*$", "is_cookie_check": 0},
+                            {"pattern": "^ls /tmp/X$", "is_cookie_check": 0})"),
+                    "unreachable", "$.scripts_section.white_cmd_list[1]", 0, false, "echo ran",
+                    nullptr, true},
+        FindingCase{"BackReferenceNotAnalysed",
+                    list(R"({"pattern": "^echo \\(a\\)\\1$", )" + kNoRole + "}"), "not-analysed",
+                    "$.scripts_section.white_cmd_list[0].pattern", 0},
         // What the gate sees otherwise than the file seems to say.
         FindingCase{"DashReadAsZero", scripts(R"({"check_method": -})"), "not-json-number",
                     "$.scripts_section.check_method", 2},

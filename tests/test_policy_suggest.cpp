@@ -121,6 +121,26 @@ TEST(PolicySuggest, EntriesAllowExactlyTheRefusedCommands) {
       << known.err;
 }
 
+// A suggested entry that check would warn about comes with that warning.
+TEST(PolicySuggest, ShowsWhatCheckWouldSay) {
+  Sandbox box;
+  box.make_log_dir();
+  box.policy(R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})");
+  box.gate({"tar czf /var/backups/www.tgz *"});
+  const RunResult text = policy_tool(box, {"suggest"});
+  EXPECT_EQ(text.status, 1) << text.out << text.err;
+  EXPECT_NE(text.out.find("  {\"pattern\": \"^tar czf /var/backups/www\\\\.tgz \\\\*$\""),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("  warning: the suggested \"^tar czf /var/backups/www\\\\.tgz "
+                          "\\\\*$\" admits \"*\""),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("(for example \"tar czf /var/backups/www.tgz *\") [glob-option]\n"),
+            std::string::npos)
+      << text.out;
+}
+
 TEST(PolicySuggest, UnreadableLogAndUsage) {
   Sandbox box;
   const RunResult missing = policy_tool(box, {"suggest"});

@@ -18,6 +18,7 @@
 #include "pattern.h"
 #include "policy.h"
 #include "report.h"
+#include "risks.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "trust.h"
@@ -76,8 +77,8 @@ class PolicyChecker {
 
  private:
   void warn(const std::string& code, const std::string& path, const Json::Value& at,
-            const std::string& message) {
-    r_.add(code, path, at, message);
+            const std::string& message, const std::string& example = "") {
+    r_.add(code, path, at, message, example);
   }
   void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
     r_.add("run-ends", path, at, message);
@@ -202,6 +203,7 @@ class PolicyChecker {
     }
     int catch_all = -1;
     std::map<std::string, unsigned> seen;
+    SectionAnalysis analysis;
     for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
       const std::string entry_path = index_path(path, i);
       const Json::Value& entry = list[i];
@@ -244,7 +246,16 @@ class PolicyChecker {
                quoted(pattern) + " does not compile (" + error + "): the entry never matches");
         continue;
       }
-      if (method == kMethodWhiteList) shape(pattern, pattern_path, pattern_at);
+      // A pattern not anchored at both ends is reported as such, with an
+      // example of a metacharacter: its other risks are not looked for.
+      SectionAnalysis::Shell shell = SectionAnalysis::Shell::kNone;
+      if (method == kMethodWhiteList) {
+        const PatternShape shape = pattern_shape(pattern);
+        shell = shape.anchored_start && shape.anchored_end ? SectionAnalysis::Shell::kAll
+                                                           : SectionAnalysis::Shell::kMetacharsOnly;
+      }
+      const std::vector<RiskFinding> risks = analysis.next(pattern, i, shell);
+      if (method == kMethodWhiteList) shape(pattern, pattern_path, pattern_at, risks);
       const auto earlier = seen.find(pattern);
       if (earlier != seen.end()) {
         warn("unreachable", entry_path, entry,
@@ -253,14 +264,29 @@ class PolicyChecker {
         continue;
       }
       seen.emplace(pattern, i);
+      const auto covered = std::find_if(
+          risks.begin(), risks.end(), [](const RiskFinding& f) { return f.code == "unreachable"; });
+      if (covered != risks.end()) {
+        warn("unreachable", entry_path, entry, covered->message);
+        continue;
+      }
       if (matches_everything(pattern)) catch_all = static_cast<int>(i);
       role(entry, entry_path, method, type_check, cookie_flag);
     }
   }
 
   // Method 1 gives the command to a shell: the pattern must leave it no room.
-  void shape(const std::string& pattern, const std::string& path, const Json::Value& at) {
+  // The exact analysis (risks) decides where it could model the pattern;
+  // the token-level reading stands in where it could not.
+  void shape(const std::string& pattern, const std::string& path, const Json::Value& at,
+             const std::vector<RiskFinding>& risks) {
     const PatternShape shape = pattern_shape(pattern);
+    std::string example;
+    bool exact = true;
+    for (const RiskFinding& f : risks) {
+      if (f.code == "shell-metachar") example = f.example;
+      if (f.code == "not-analysed") exact = false;
+    }
     if (!shape.anchored_start || !shape.anchored_end) {
       const char* missing = !shape.anchored_start && !shape.anchored_end ? "at either end"
                             : !shape.anchored_start                      ? "at its start with '^'"
@@ -268,10 +294,20 @@ class PolicyChecker {
       warn("not-anchored", path, at,
            quoted(pattern) + " is not anchored " + missing +
                ": it is searched anywhere in the command line, so a command that merely "
-               "contains a match, such as \"ALLOWED; anything\", runs through the shell");
+               "contains a match, such as \"ALLOWED; anything\", runs through the shell",
+           example);
       return;
     }
-    if (shape.metachars.empty()) return;
+    for (const RiskFinding& f : risks) {
+      if (f.code == "unreachable") continue;
+      std::string message = quoted(pattern) + " " + f.message;
+      if (f.code == "shell-metachar" && !shape.admitted_by.empty()) {
+        message = quoted(pattern) + " " + f.message.substr(0, f.message.find(':')) + " through " +
+                  quoted(shape.admitted_by) + f.message.substr(f.message.find(':'));
+      }
+      r_.add(f.code, path, at, message, f.example);
+    }
+    if (exact || shape.metachars.empty()) return;
     std::string listed;
     for (char m : shape.metachars) {
       if (!listed.empty()) listed += ", ";
@@ -401,6 +437,9 @@ Report check_file(const std::string& path) {
     PolicyChecker checker(report);
     checker.policy(policy);
     role_checked = checker.role_checked_entries();
+  }
+  for (const std::string& rule : SectionAnalysis::table_problems()) {
+    report.add_file("bad-risk-rule", kRiskTablePath, rule);
   }
   if (path != "-" && (path == kPolicyPath || same_file(path, kPolicyPath)))
     check_trusted_files(report, role_checked);

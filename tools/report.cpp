@@ -24,8 +24,8 @@ void Report::place(Finding& f, size_t offset) const {
 }
 
 void Report::add(const std::string& code, const std::string& path, const Json::Value& at,
-                 const std::string& message) {
-  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message};
+                 const std::string& message, const std::string& example) {
+  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, example};
   const ptrdiff_t offset = at.getOffsetStart();
   if (offset > 0 || (offset == 0 && at.getOffsetLimit() > 0)) place(f, static_cast<size_t>(offset));
   findings_.push_back(f);
@@ -33,14 +33,14 @@ void Report::add(const std::string& code, const std::string& path, const Json::V
 
 void Report::add_at(const std::string& code, size_t offset, const std::string& message,
                     const std::string& path) {
-  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message};
+  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, ""};
   place(f, offset);
   findings_.push_back(f);
 }
 
 void Report::add_file(const std::string& code, const std::string& file,
                       const std::string& message) {
-  findings_.push_back({finding_class(code).severity, code, "", file, 0, 0, message});
+  findings_.push_back({finding_class(code).severity, code, "", file, 0, 0, message, ""});
 }
 
 int Report::count(Severity severity) const {
@@ -79,6 +79,7 @@ void Report::print_text(std::ostream& out) const {
     out << where << ": " << severity_name(f.severity) << ": ";
     if (!f.path.empty()) out << f.path << ": ";
     out << f.message << " [" << f.code << "]\n";
+    if (!f.example.empty()) out << "  for example: " << quoted(f.example) << "\n";
   }
   if (findings_.empty()) {
     out << file_ << ": no findings\n";
@@ -113,6 +114,7 @@ Json::Value Report::json() const {
       item["column"] = static_cast<Json::Int64>(f.column);
     }
     item["message"] = f.message;
+    if (!f.example.empty()) item["example"] = f.example;
     list.append(item);
   }
   return out;

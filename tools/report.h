@@ -18,6 +18,7 @@ struct Finding {
   long line = 0;     // place in the policy file, 0 when unknown
   long column = 0;
   std::string message;
+  std::string example;  // a command line that shows the finding, or empty
 };
 
 class Report {
@@ -28,8 +29,9 @@ class Report {
   // A finding about the value at a JSON path of the policy. at is the value
   // (or, for a missing member, its object) whose place in the file is given.
   // Each takes the finding's severity from its class (findings.h).
+  // example: a command line that the gate allows and that shows the finding.
   void add(const std::string& code, const std::string& path, const Json::Value& at,
-           const std::string& message);
+           const std::string& message, const std::string& example = "");
   // A finding at a byte offset of the policy file, at a JSON path if known.
   void add_at(const std::string& code, size_t offset, const std::string& message,
               const std::string& path = "");

@@ -19,6 +19,7 @@
 #include "pattern.h"
 #include "policy.h"
 #include "report.h"
+#include "risks.h"
 #include "text.h"
 
 namespace {
@@ -251,6 +252,17 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     const Json::Value entry = entry_for(r.logged);
     entries.append(entry);
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
+    // What check would say of the entry, said here too.
+    const std::string pattern = entry["pattern"].asString();
+    for (const RiskFinding& f : pattern_risks(pattern)) {
+      std::string why = "the suggested " + quoted(pattern) + " " + f.message;
+      if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
+      report.add_at(f.code, r.offset, why);
+      if (!json) {
+        std::cout << "  " << severity_name(finding_class(f.code).severity) << ": " << why << " ["
+                  << f.code << "]\n";
+      }
+    }
   }
   if (not_loaded > 0) {
     report.add_at("policy-not-loaded", not_loaded_at,

@@ -1,0 +1,49 @@
+// What a white-list entry really lets run, proved on the exact model of its
+// pattern (automaton.h): each risk is a language of command lines, and an
+// entry has the risk when its language meets it. Every finding carries the
+// shortest such command line, checked with the gate's own matcher.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Where administrators add rules to the shipped table of runners, programs,
+// options, interactive programs and pagers (share/corvexin/command-risks).
+constexpr char kRiskTablePath[] = "/etc/corvexin/command-risks";
+
+// Its severity is its code's (findings.h).
+struct RiskFinding {
+  std::string code;     // "shell-metachar", "path-climb", "risky-option", ...
+  std::string message;  // what the entry admits, after the quoted pattern
+  std::string example;  // a command line that the gate allows and that shows it
+};
+
+// The entries of one white list, analysed in order: each entry is compared
+// with those before it.
+class SectionAnalysis {
+ public:
+  SectionAnalysis();
+  ~SectionAnalysis();
+
+  // Which risks of a command line given to the shell (check method 1) an
+  // entry is analysed for: none, only a metacharacter (for a pattern not
+  // anchored at both ends, which admits any text around its match anyway),
+  // or all.
+  enum class Shell { kNone, kMetacharsOnly, kAll };
+
+  // The findings about the next entry, whose pattern compiles: the risks
+  // that shell asks for; always, whether earlier entries match everything it
+  // matches.
+  std::vector<RiskFinding> next(const std::string& pattern, unsigned index, Shell shell);
+
+  // Problems reading the administrator's table, one line each.
+  static std::vector<std::string> table_problems();
+
+ private:
+  struct Earlier;
+  std::vector<Earlier> earlier_;
+};
+
+// The findings of one pattern as an entry of its own (for suggest).
+std::vector<RiskFinding> pattern_risks(const std::string& pattern);
