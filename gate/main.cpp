@@ -239,7 +239,7 @@ int main(int argc, char* argv[]) {
     const char* cookie = argc == 3                       ? argv[2]
                          : environment_cookie != nullptr ? environment_cookie
                                                          : kDefaultCookie;
-    verdict = check_parameters(command, cookie, started_with_privilege());
+    verdict = check_parameters(command, cookie, setuid_start);
   } catch (const std::exception& e) {
     return refuse_after_error(command, e.what(), caller_uid);
   } catch (...) {
