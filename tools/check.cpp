@@ -21,6 +21,7 @@
 #include "risks.h"
 #include "role_lookup.h"
 #include "role_rights.h"
+#include "service_owner.h"
 #include "trust.h"
 #include "white_list.h"
 

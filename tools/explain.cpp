@@ -10,6 +10,7 @@
 #include "policy.h"
 #include "report.h"
 #include "role_lookup.h"
+#include "service_owner.h"
 
 namespace {
 
