@@ -138,7 +138,9 @@ bool Language::is_empty() const {
   return fa_is_basic(fa_.get(), FA_EMPTY) == 1;
 }
 bool Language::has_empty_word() const {
-  return empty_word().within(*this);
+  // libfa keeps no empty transitions: the empty word is accepted exactly
+  // when the initial state is.
+  return fa_state_is_accepting(fa_state_initial(fa_.get()));
 }
 bool Language::within(const Language& other) const {
   const int r = fa_contains(fa_.get(), other.fa_.get());
@@ -233,6 +235,55 @@ bool Language::shortest(std::string* word) const {
     at = next;
   }
   return true;
+}
+
+void Language::fixed_ends(std::string* start, std::string* end) const {
+  start->clear();
+  end->clear();
+  Language copy = minimal();
+  struct fa* automaton = copy.fa_.get();
+  if (is_empty()) return;
+  // The start: along the states with a single way on, one byte.
+  struct state* s = fa_state_initial(automaton);
+  for (size_t steps = 0; s != nullptr && !fa_state_is_accepting(s) && steps < 4096; ++steps) {
+    struct state* to = nullptr;
+    unsigned char lo = 0, hi = 0;
+    if (fa_state_num_trans(s) != 1 || fa_state_trans(s, 0, &to, &lo, &hi) != 0 || lo != hi) break;
+    *start += static_cast<char>(lo);
+    s = to;
+  }
+  // The end: backwards from the accepting states, as long as every
+  // transition into the states reached is the same single byte and no word
+  // ends there already.
+  std::vector<struct state*> states;
+  for (struct state* t = fa_state_initial(automaton); t != nullptr; t = fa_state_next(t)) {
+    states.push_back(t);
+  }
+  std::vector<bool> in(states.size());
+  for (size_t i = 0; i < states.size(); ++i) in[i] = fa_state_is_accepting(states[i]);
+  std::string reversed;
+  while (!in[0] && reversed.size() < 4096) {
+    int byte = -1;
+    std::vector<bool> from(states.size());
+    bool one = true;
+    for (size_t i = 0; i < states.size() && one; ++i) {
+      for (size_t t = 0; t < fa_state_num_trans(states[i]) && one; ++t) {
+        struct state* to = nullptr;
+        unsigned char lo = 0, hi = 0;
+        if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
+        size_t j = 0;
+        while (j < states.size() && states[j] != to) ++j;
+        if (j == states.size() || !in[j]) continue;
+        if (lo != hi || (byte >= 0 && byte != lo)) one = false;
+        byte = lo;
+        from[i] = true;
+      }
+    }
+    if (!one || byte < 0) break;
+    reversed += static_cast<char>(byte);
+    in = from;
+  }
+  end->assign(reversed.rbegin(), reversed.rend());
 }
 
 // ---------------------------------------------------------------------------
@@ -557,8 +608,11 @@ Four same(const Language& l) {
   return Four{{{l, l}, {l, l}}};
 }
 
+// Intersected with the non-empty texts (marks included) rather than with
+// the complement of the empty word: no determinisation.
 Language non_empty(const Language& l) {
-  return l.without(Language::empty_word());
+  static const Language some = Language::mark().either(Language::one_of(all_bytes())).repeat(1, -1);
+  return l.both(some);
 }
 
 class Builder {
@@ -594,12 +648,24 @@ class Builder {
         return f;
       }
       case Node::kConcat: {
-        Four f = build(n.parts[0]);
-        bool anchored = n.parts[0].anchors;
-        for (size_t i = 1; i < n.parts.size(); ++i) {
-          const bool next_anchored = n.parts[i].anchors;
-          f = concat(f, build(n.parts[i]), anchored || next_anchored);
-          anchored = anchored || next_anchored;
+        // Runs of parts without anchors are joined plainly first: the
+        // four-way join, which costs determinisations, is needed only
+        // where an anchor meets the rest.
+        std::vector<Four> pieces;
+        std::vector<bool> anchors;
+        for (const Node& part : n.parts) {
+          if (!part.anchors && !pieces.empty() && !anchors.back()) {
+            pieces.back() = same(pieces.back()[0][0].then(build(part)[0][0]));
+          } else {
+            pieces.push_back(build(part));
+            anchors.push_back(part.anchors);
+          }
+        }
+        Four f = pieces[0];
+        bool anchored = anchors[0];
+        for (size_t i = 1; i < pieces.size(); ++i) {
+          f = concat(f, pieces[i], anchored || anchors[i]);
+          anchored = anchored || anchors[i];
         }
         return f;
       }

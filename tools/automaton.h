@@ -46,6 +46,11 @@ class Language {
   // A shortest word, readable characters first, marks removed; false when
   // there is none.
   bool shortest(std::string* word) const;
+  // The text that every word begins with, and the text that every word ends
+  // with (empty when the words share none). Two languages whose starts are
+  // not one a prefix of the other, or whose ends are not one a suffix of
+  // the other, have no word in common: a cheap test before an exact one.
+  void fixed_ends(std::string* start, std::string* end) const;
 
  private:
   explicit Language(struct fa* automaton);

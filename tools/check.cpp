@@ -286,7 +286,10 @@ class PolicyChecker {
     bool exact = true;
     for (const RiskFinding& f : risks) {
       if (f.code == "shell-metachar") example = f.example;
-      if (f.code == "not-analysed") exact = false;
+      if (f.code != "not-analysed") continue;
+      // Said whatever else is found: what was not proved is never passed.
+      exact = false;
+      r_.add(f.code, path, at, quoted(pattern) + " " + f.message);
     }
     if (!shape.anchored_start || !shape.anchored_end) {
       const char* missing = !shape.anchored_start && !shape.anchored_end ? "at either end"
@@ -300,7 +303,7 @@ class PolicyChecker {
       return;
     }
     for (const RiskFinding& f : risks) {
-      if (f.code == "unreachable") continue;
+      if (f.code == "unreachable" || f.code == "not-analysed") continue;
       std::string message = quoted(pattern) + " " + f.message;
       if (f.code == "shell-metachar" && !shape.admitted_by.empty()) {
         message = quoted(pattern) + " " + f.message.substr(0, f.message.find(':')) + " through " +

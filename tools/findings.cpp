@@ -37,6 +37,9 @@ const FindingClass kFindingClasses[] = {
     {"unreachable", Severity::kWarning, "an entry that is never tried or never matches first"},
     {"never-grants", Severity::kWarning,
      "a role-checked entry demands no level: only the administrator passes"},
+    {"not-analysed", Severity::kWarning,
+     "a pattern that no finite automaton models, or whose analysis passed its budget: only its "
+     "tokens are checked"},
     {"ignored-member", Severity::kWarning, "a member that the gate never reads"},
     {"repeated-member", Severity::kWarning, "a member name given twice: the gate keeps the last"},
     {"unknown-method", Severity::kWarning,
@@ -58,8 +61,6 @@ const FindingClass kFindingClasses[] = {
     {"no-syslog", Severity::kNote, "the policy's \"syslog\" is 0: no system-log record"},
     {"glob", Severity::kNote, "a file-name pattern that the shell expands"},
     {"pager", Severity::kNote, "a program that pages its output: the gate gives it \"cat\""},
-    {"not-analysed", Severity::kNote,
-     "a pattern that no finite automaton models: only its tokens are checked"},
     // check, test, suggest: files
     {"unreadable", Severity::kError, "a file that cannot be read"},
     {"bad-case", Severity::kError, "a case file or case of a wrong shape"},

@@ -1,11 +1,13 @@
 #include "risks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 
 #include "automaton.h"
+#include "budget.h"
 #include "white_list.h"
 
 extern const char kShippedCommandRisks[];
@@ -222,7 +224,7 @@ struct ProgramRisks {
   bool run_by(const Language& entry, const Shapes& s) {
     if (entry.both(mentions).is_empty()) return false;
     if (!runs_built) {
-      runs = s.command(rules.front()->program).then(s.rest()).minimal();
+      runs = s.command(rules.front()->program).then(s.rest());
       runs_built = true;
     }
     if (entry.both(runs).is_empty()) return false;
@@ -239,7 +241,7 @@ struct ProgramRisks {
       if (r.kind == "program" || r.kind == "runner") {
         if (names.empty()) names.push_back({&r, runs, r.program});
       } else if (r.kind == "option") {
-        options.push_back({&r, s.command_with(r.program, s.option_word(r.word)).minimal(),
+        options.push_back({&r, s.command_with(r.program, s.option_word(r.word)),
                            r.program + " " + r.word + " (" + r.what + ")"});
       } else {
         Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
@@ -247,7 +249,7 @@ struct ProgramRisks {
           l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
         }
         const std::string name = r.program + (r.word.empty() ? "" : " " + r.word);
-        (r.kind == "interactive" ? interactive : pagers).push_back({&r, l.minimal(), name});
+        (r.kind == "interactive" ? interactive : pagers).push_back({&r, l, name});
       }
     }
   }
@@ -456,51 +458,119 @@ class EntryRisks {
 
 struct SectionAnalysis::Earlier {
   unsigned index;
-  Language language;
+  Language language;       // minimal
+  std::string start, end;  // what all its command lines begin and end with
 };
 
-SectionAnalysis::SectionAnalysis() = default;
+namespace {
+
+// Whether two entries' command lines, beginning with starts a and b, can be
+// the same (one start is the other's beginning); the same for ends.
+bool may_meet(const std::string& a, const std::string& b, bool ends) {
+  const size_t n = std::min(a.size(), b.size());
+  return ends ? a.compare(a.size() - n, n, b, b.size() - n, n) == 0 : a.compare(0, n, b, 0, n) == 0;
+}
+
+}  // namespace
+
+SectionAnalysis::SectionAnalysis(bool compare)
+    : compare_(compare),
+      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); },
+                                       kEntryBudget)) {}
 SectionAnalysis::~SectionAnalysis() = default;
 
 std::vector<std::string> SectionAnalysis::table_problems() {
   return table().problems;
 }
 
-std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
-                                               Shell shell) {
-  std::vector<RiskFinding> out;
-  try {
-    const Translation exact = translate_pattern(pattern);
-    if (!exact.analysed) {
-      out.push_back(
-          {"not-analysed",
-           "was not analysed exactly: it holds " + exact.why_not + "; only its tokens were checked",
-           ""});
-      return out;
+std::string SectionAnalysis::answer(const std::string& request) {
+  size_t at = 0;
+  std::string pattern, index_text, shell_text;
+  take_field(request, &at, &pattern);
+  take_field(request, &at, &index_text);
+  take_field(request, &at, &shell_text);
+  const unsigned index = static_cast<unsigned>(std::stoul(index_text));
+  const auto shell = static_cast<Shell>(std::stoi(shell_text));
+  // A child forked after others ended builds the automata of the entries
+  // analysed before it first.
+  if (!rebuilt_) {
+    for (const auto& [i, p] : analysed_) {
+      Earlier e{i, translate_pattern(p).language.minimal(), "", ""};
+      e.language.fixed_ends(&e.start, &e.end);
+      earlier_.push_back(e);
     }
+    rebuilt_ = true;
+  }
+  std::vector<RiskFinding> out;
+  const Translation exact = translate_pattern(pattern);
+  bool analysed = exact.analysed;
+  if (!exact.analysed) {
+    out.push_back(
+        {"not-analysed",
+         "was not analysed exactly: it holds " + exact.why_not + "; only its tokens were checked",
+         ""});
+  } else {
     if (shell != Shell::kNone) {
       out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
     }
-    Language before = Language::none();
-    std::string names;
-    for (const Earlier& e : earlier_) {
-      before = before.either(e.language);
-      if (e.language.both(exact.language).is_empty()) continue;
-      names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
+    if (compare_) {
+      Earlier entry{index, exact.language.minimal(), "", ""};
+      entry.language.fixed_ends(&entry.start, &entry.end);
+      // Only the earlier entries that can match a command line in common
+      // with this one are compared with it.
+      Language before = Language::none();
+      std::string names;
+      for (const Earlier& e : earlier_) {
+        if (!may_meet(e.start, entry.start, false) || !may_meet(e.end, entry.end, true)) continue;
+        if (e.language.both(entry.language).is_empty()) continue;
+        before = before.either(e.language);
+        names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
+      }
+      if (!names.empty() && entry.language.within(before)) {
+        out.push_back({"unreachable",
+                       "never matches first: every command line it matches is matched by entry " +
+                           names + " before it, and the first match decides",
+                       ""});
+      }
+      earlier_.push_back(entry);
     }
-    if (!earlier_.empty() && exact.language.within(before)) {
-      out.push_back({"unreachable",
-                     "never matches first: every command line it matches is matched by entry " +
-                         names + " before it, and the first match decides",
-                     ""});
-    }
-    earlier_.push_back({index, exact.language});
-  } catch (const std::runtime_error& e) {
-    out.push_back({"not-analysed", std::string("was not analysed exactly: ") + e.what(), ""});
+  }
+  std::string reply;
+  put_field(&reply, analysed ? "1" : "0");
+  for (const RiskFinding& f : out) {
+    put_field(&reply, f.code);
+    put_field(&reply, f.message);
+    put_field(&reply, f.example);
+  }
+  return reply;
+}
+
+std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
+                                               Shell shell) {
+  std::string request, reply, why_not;
+  put_field(&request, pattern);
+  put_field(&request, std::to_string(index));
+  put_field(&request, std::to_string(static_cast<int>(shell)));
+  std::vector<RiskFinding> out;
+  if (!worker_->ask(request, &reply, &why_not)) {
+    out.push_back({"not-analysed",
+                   "was not analysed: its analysis " + why_not + "; only its tokens were checked",
+                   ""});
+    return out;
+  }
+  size_t at = 0;
+  std::string analysed;
+  take_field(reply, &at, &analysed);
+  if (analysed == "1" && compare_) analysed_.emplace_back(index, pattern);
+  for (RiskFinding f; take_field(reply, &at, &f.code) && take_field(reply, &at, &f.message) &&
+                      take_field(reply, &at, &f.example);) {
+    out.push_back(f);
   }
   return out;
 }
 
 std::vector<RiskFinding> pattern_risks(const std::string& pattern) {
-  return SectionAnalysis().next(pattern, 0, SectionAnalysis::Shell::kAll);
+  // One child for all the patterns of a run, its automata built once.
+  static SectionAnalysis single(false);
+  return single.next(pattern, 0, SectionAnalysis::Shell::kAll);
 }
