@@ -14,6 +14,8 @@ const FindingClass kFindingClasses[] = {
     {"untrusted-policy", Severity::kError,
      "the installed policy can be changed by others than root"},
     {"unsafe-file", Severity::kError, "a file the gate trusts can be changed by others than root"},
+    {"allows-by-omission", Severity::kError,
+     "a section missing or misspelt, or without \"check_method\": every command passes it"},
     // check: the policy allows more, or less, than it seems to
     {"not-anchored", Severity::kWarning,
      "a white-list pattern matches anywhere in the command line"},
@@ -45,7 +47,7 @@ const FindingClass kFindingClasses[] = {
     {"unknown-method", Severity::kWarning,
      "a check method other than 0 to 3: the section refuses every command"},
     {"allows-everything", Severity::kWarning,
-     "a section missing, null or of method 0: it allows every command"},
+     "a section null or of method 0: it allows every command"},
     {"never-consulted", Severity::kWarning,
      "a ui_section behind a scripts_section that allows every command"},
     {"no-entries", Severity::kWarning,
