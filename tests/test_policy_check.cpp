@@ -613,4 +613,57 @@ TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
   }
 }
 
+// "diff": each change with an example that the changed entry admits; a
+// policy against itself is the same.
+struct DiffCase {
+  const char* name;
+  std::string old_list, new_list;  // the scripts section's entries
+  const char* change;              // expected change of the NEW (or OLD) entry, or "" for none
+  const char* example;
+  int status;
+};
+
+class Diff : public ::testing::TestWithParam<DiffCase> {};
+
+TEST_P(Diff, ShowsWhatTheChangeLetsInOrShutsOut) {
+  const DiffCase& c = GetParam();
+  Sandbox box;
+  box.write("/etc/old.json", list(c.old_list));
+  box.write("/etc/new.json", list(c.new_list));
+  const RunResult run =
+      box.run({policy_binary(), "diff", "--json", "/etc/old.json", "/etc/new.json"});
+  EXPECT_EQ(run.status, c.status) << run.out << run.err;
+  Json::Value report;
+  ASSERT_TRUE(Json::Reader().parse(run.out, report, false)) << run.out << run.err;
+  EXPECT_EQ(report["format"], 1);
+  bool found = std::string(c.change).empty();
+  for (const auto& change : report["changes"]) {
+    found = found || (change["change"] == c.change && change["example"] == c.example);
+    if (change.isMember("example")) {
+      EXPECT_EQ(check_regexp(change["example"].asCString(), change["pattern"].asCString()), 0)
+          << change;
+    }
+  }
+  EXPECT_TRUE(found) << run.out;
+}
+
+const std::string kLs = R"({"pattern": "^ls /var/log/[a-z]*$", "is_cookie_check": 0})";
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Diff,
+    ::testing::Values(
+        DiffCase{"Same", kLs, kLs, "", "", 0},
+        DiffCase{"Widened", kLs, R"({"pattern": "^ls /var/log/[a-z.]*$", "is_cookie_check": 0})",
+                 "admitted", "ls /var/log/.", 1},
+        DiffCase{"Narrowed", kLs, R"({"pattern": "^ls /var/log/[a-z]\\+$", "is_cookie_check": 0})",
+                 "no-longer-admitted", "ls /var/log/", 1},
+        DiffCase{"RoleConditionAlone", kLs,
+                 R"({"pattern": "^ls /var/log/[a-z]*$", "role_right": {"1": 2}})", "condition",
+                 "ls /var/log/", 1},
+        // The first match decides: an entry behind one that matches all it
+        // matches changes nothing.
+        DiffCase{"BehindAnEarlierEntry", kLs,
+                 kLs + R"(, {"pattern": "^ls /var/log/[a-y]*$", "role_right": {"1": 2}})", "", "",
+                 0}),
+    [](const ::testing::TestParamInfo<DiffCase>& p) { return p.param.name; });
+
 }  // namespace

@@ -4,6 +4,7 @@ extern "C" {
 #include <fa.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -284,6 +285,14 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
     in = from;
   }
   end->assign(reversed.rbegin(), reversed.rend());
+}
+
+bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
+                   const std::string& end_b) {
+  const size_t s = std::min(start_a.size(), start_b.size());
+  const size_t e = std::min(end_a.size(), end_b.size());
+  return start_a.compare(0, s, start_b, 0, s) == 0 &&
+         end_a.compare(end_a.size() - e, e, end_b, end_b.size() - e, e) == 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -57,6 +57,12 @@ class Language {
   std::shared_ptr<struct fa> fa_;
 };
 
+// Whether languages whose fixed_ends are (start_a, end_a) and (start_b,
+// end_b) can have a word in common: one start begins the other, and one end
+// ends the other.
+bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
+                   const std::string& end_b);
+
 // The language that the gate's matcher gives a pattern: every text in which
 // it finds a match (glibc's basic syntax, no flags, C locale, searched
 // anywhere unless anchored; "." and negated brackets match a newline).

@@ -462,17 +462,6 @@ struct SectionAnalysis::Earlier {
   std::string start, end;  // what all its command lines begin and end with
 };
 
-namespace {
-
-// Whether two entries' command lines, beginning with starts a and b, can be
-// the same (one start is the other's beginning); the same for ends.
-bool may_meet(const std::string& a, const std::string& b, bool ends) {
-  const size_t n = std::min(a.size(), b.size());
-  return ends ? a.compare(a.size() - n, n, b, b.size() - n, n) == 0 : a.compare(0, n, b, 0, n) == 0;
-}
-
-}  // namespace
-
 SectionAnalysis::SectionAnalysis(bool compare)
     : compare_(compare),
       worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); },
@@ -521,7 +510,7 @@ std::string SectionAnalysis::answer(const std::string& request) {
       Language before = Language::none();
       std::string names;
       for (const Earlier& e : earlier_) {
-        if (!may_meet(e.start, entry.start, false) || !may_meet(e.end, entry.end, true)) continue;
+        if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
         if (e.language.both(entry.language).is_empty()) continue;
         before = before.either(e.language);
         names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
