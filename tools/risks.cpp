@@ -155,6 +155,29 @@ class Shapes {
   }
   const Language& any_marked() const { return any_marked_; }
 
+  // Over marked command lines: a metacharacter that a variable part supplies
+  // starting a second program, "id", that the shell runs: after ";" (the
+  // first choice), or after "|", "&", a newline, or in "`id`" or "$(id)".
+  // What makes an example of the risk tell.
+  const Language& second_program(bool semicolon) const {
+    Language& built = second_[semicolon ? 0 : 1];
+    if (built.is_empty()) {
+      const Language id = sym("i").then(sym("d"));
+      const Language after = Language::empty_word().either(sym(" \t;|&\n").then(any_marked_));
+      Language run =
+          variable(semicolon ? ";" : "|&\n").then(sym(" \t").many()).then(id).then(after);
+      if (!semicolon) {
+        run = run.either(variable("`")
+                             .then(id)
+                             .then(sym("`"))
+                             .either(variable("$").then(sym("(")).then(id).then(sym(")")))
+                             .then(any_marked_));
+      }
+      built = any_marked_.then(run);
+    }
+    return built;
+  }
+
   // The start of a command line up to the program that runs: blanks and at
   // most one runner with its arguments. Built when first needed, since only
   // an entry that may run a program of the table needs it.
@@ -195,6 +218,7 @@ class Shapes {
   Language arguments_ = Language::none(), mark_ = Language::none();
   Language any_marked_ = Language::none();
   mutable Language prefix_ = Language::none();
+  mutable Language second_[2] = {Language::none(), Language::none()};
   mutable bool prefix_built_ = false;
   ByteSet word_char_;
 };
@@ -368,8 +392,14 @@ class EntryRisks {
       const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
       if (!marked_.both(one).is_empty()) admitted += *m;
     }
-    add(&out, "shell-metachar",
-        marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked())),
+    // The shortest example that runs a second program where the entry
+    // admits one, the shortest with a metacharacter otherwise.
+    Language telling = marked_.both(s.second_program(true));
+    if (telling.is_empty()) telling = marked_.both(s.second_program(false));
+    if (telling.is_empty()) {
+      telling = marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked()));
+    }
+    add(&out, "shell-metachar", telling,
         "admits " + listed(admitted) +
             ": the shell would run a second command, a pipe, a substitution, a redirection or a "
             "background job that the pattern lets in");
