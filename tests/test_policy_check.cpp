@@ -102,8 +102,9 @@ struct FindingCase {
   int status;  // of the check
   bool ends_run = false;
   const char* command = "echo ran";
-  const char* reply = nullptr;  // a role service answers this, when given
-  bool absent = false;          // the finding must not be reported (a near-safe twin)
+  const char* reply = nullptr;    // a role service answers this, when given
+  bool absent = false;            // the finding must not be reported (a near-safe twin)
+  const char* example = nullptr;  // the finding's example, when it matters
 };
 
 std::string scripts(const std::string& section_text) {
@@ -121,6 +122,12 @@ TEST_P(Findings, ReportedAtTheirPlace) {
   Checked checked = check_text(c.policy);
   EXPECT_EQ(checked.has(c.code, c.path), !c.absent) << checked.run.out << checked.run.err;
   EXPECT_EQ(checked.run.status, c.status) << checked.run.out;
+  if (c.example != nullptr) {
+    bool shown = false;
+    for (const auto& f : checked.report["findings"])
+      shown = shown || (f["code"] == c.code && f["example"] == c.example);
+    EXPECT_TRUE(shown) << checked.run.out;
+  }
   // A finding's example is a command line that the gate's matcher allows.
   Json::Value written;
   ASSERT_TRUE(Json::Reader().parse(c.policy, written, false));
@@ -351,6 +358,11 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, true},
         // Its deterministic automaton has millions of states: the analysis
         // ends at its budget.
+        // The example runs a second program where the entry admits one.
+        FindingCase{"MetacharRunsASecondProgram",
+                    list(R"({"pattern": "^df -h .*$", )" + kNoRole + "}"), "shell-metachar",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1, false, "echo ran", nullptr,
+                    false, "df -h ;id"},
         FindingCase{"PastTheBudget",
                     list(R"({"pattern": "^[ab]*a[ab]\\{20\\}$", )" + kNoRole + "}"), "not-analysed",
                     "$.scripts_section.white_cmd_list[0].pattern", 1},
