@@ -9,6 +9,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -91,13 +92,17 @@ Language Language::anything() {
 }
 
 Language Language::one_of(const ByteSet& set) {
+  // Languages are immutable: each set is compiled once.
+  static std::unordered_map<ByteSet, Language> compiled;
+  const auto known = compiled.find(set);
+  if (known != compiled.end()) return known->second;
   const std::string syntax = set_syntax(set);
   if (syntax.empty()) return none();
   struct fa* automaton = nullptr;
   if (fa_compile(syntax.data(), syntax.size(), &automaton) != 0) {
     throw std::runtime_error("the automata library refused a byte set");
   }
-  return Language(automaton);
+  return compiled.emplace(set, Language(automaton)).first->second;
 }
 
 Language Language::mark() {
@@ -260,6 +265,8 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
   for (struct state* t = fa_state_initial(automaton); t != nullptr; t = fa_state_next(t)) {
     states.push_back(t);
   }
+  std::unordered_map<struct state*, size_t> number;
+  for (size_t i = 0; i < states.size(); ++i) number[states[i]] = i;
   std::vector<bool> in(states.size());
   for (size_t i = 0; i < states.size(); ++i) in[i] = fa_state_is_accepting(states[i]);
   std::string reversed;
@@ -272,9 +279,8 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
         struct state* to = nullptr;
         unsigned char lo = 0, hi = 0;
         if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
-        size_t j = 0;
-        while (j < states.size() && states[j] != to) ++j;
-        if (j == states.size() || !in[j]) continue;
+        const auto j = number.find(to);
+        if (j == number.end() || !in[j->second]) continue;
         if (lo != hi || (byte >= 0 && byte != lo)) one = false;
         byte = lo;
         from[i] = true;

@@ -154,6 +154,17 @@ class Shapes {
     return mark_.then(Language::one_of(bytes_of(chars)));
   }
   const Language& any_marked() const { return any_marked_; }
+  // Marked command lines in which a variable part supplies one of chars
+  // (any byte when chars is empty); built once for each.
+  const Language& around(const std::string& chars) const {
+    auto found = around_.find(chars);
+    if (found == around_.end()) {
+      const Language part =
+          chars.empty() ? mark_.then(Language::one_of(all_bytes())) : variable(chars);
+      found = around_.emplace(chars, any_marked_.then(part).then(any_marked_)).first;
+    }
+    return found->second;
+  }
 
   // Over marked command lines: a metacharacter that a variable part supplies
   // starting a second program, "id", that the shell runs: after ";" (the
@@ -217,6 +228,7 @@ class Shapes {
   Language word_ = Language::none(), rest_ = Language::none(), directory_ = Language::none();
   Language arguments_ = Language::none(), mark_ = Language::none();
   Language any_marked_ = Language::none();
+  mutable std::map<std::string, Language> around_;
   mutable Language prefix_ = Language::none();
   mutable Language second_[2] = {Language::none(), Language::none()};
   mutable bool prefix_built_ = false;
@@ -387,22 +399,28 @@ class EntryRisks {
     const Shapes& s = t.shapes;
     // A second command, a pipe, a substitution, a redirection, a background
     // job: a metacharacter that a variable part supplies.
-    std::string admitted;
-    for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-      const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
-      if (!marked_.both(one).is_empty()) admitted += *m;
+    // A pattern without variable parts (a literal command line) has none of
+    // the risks that a variable part brings.
+    const bool varies = !marked_.both(s.around("")).is_empty();
+    Language telling = varies ? marked_.both(s.around(kShellMetachars)) : Language::none();
+    if (!telling.is_empty()) {
+      std::string admitted;
+      for (const char* m = kShellMetachars; *m != '\0'; ++m) {
+        if (!marked_.both(s.around(std::string(1, *m))).is_empty()) admitted += *m;
+      }
+      // The shortest example that runs a second program where the entry
+      // admits one, the shortest with a metacharacter otherwise.
+      for (bool semicolon : {true, false}) {
+        const Language second = marked_.both(s.second_program(semicolon));
+        if (second.is_empty()) continue;
+        telling = second;
+        break;
+      }
+      add(&out, "shell-metachar", telling,
+          "admits " + listed(admitted) +
+              ": the shell would run a second command, a pipe, a substitution, a redirection or "
+              "a background job that the pattern lets in");
     }
-    // The shortest example that runs a second program where the entry
-    // admits one, the shortest with a metacharacter otherwise.
-    Language telling = marked_.both(s.second_program(true));
-    if (telling.is_empty()) telling = marked_.both(s.second_program(false));
-    if (telling.is_empty()) {
-      telling = marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked()));
-    }
-    add(&out, "shell-metachar", telling,
-        "admits " + listed(admitted) +
-            ": the shell would run a second command, a pipe, a substitution, a redirection or a "
-            "background job that the pattern lets in");
     if (metachars_only) return out;
     // ".." as a path component, a dot of it supplied by a variable part,
     // below a directory that the fixed text names.
@@ -415,13 +433,27 @@ class EntryRisks {
                 s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
             .then(dots)
             .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
-    add(&out, "path-climb", marked_.both(climb),
+    add(&out, "path-climb", varies ? marked_.both(climb) : Language::none(),
         "admits \"..\" below a directory it names: the command reaches files outside it");
     // The table's programs, options, interactive programs and pagers.
     std::vector<std::string> names, options, interactive, pagers;
     std::vector<Language> named, optioned, edits, pages;
     bool has_options = false;
+    // Where every command line of the entry begins with the same word,
+    // that word names the program, unless it is a runner: a cheap first
+    // test before the exact one.
+    std::string start, end, first;
+    e_.fixed_ends(&start, &end);
+    const size_t blank = start.find_first_of(" \t");
+    if (blank != std::string::npos && blank > 0) {
+      first = start.substr(0, blank);
+      first = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
+      for (const Rule& r : table().rules) {
+        if (r.kind == "runner" && r.program == first) first.clear();
+      }
+    }
     for (auto& [program, p] : t.programs) {
+      if (!first.empty() && program != first) continue;
       if (!p.run_by(e_, s)) continue;
       has_options = has_options || !p.options.empty();
       for (const TableRisk& r : p.names) {
@@ -430,6 +462,7 @@ class EntryRisks {
         named.push_back(e_.both(r.language));
       }
       for (const TableRisk& r : p.options) {
+        if (!varies) break;
         const Language l = varying(r.language, r.rule->word[0]);
         if (l.is_empty()) continue;
         options.push_back(r.name);
@@ -466,7 +499,9 @@ class EntryRisks {
               "): the gate gives it \"cat\" as its pager");
     }
     add(&out, "comment",
-        marked_.both(s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked())),
+        varies ? marked_.both(
+                     s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked()))
+               : Language::none(),
         "admits \"#\" after a blank: the shell reads the rest of the line, the entry's fixed "
         "tail included, as a comment");
     // A warning (glob-option) where the program has options in the table: a
