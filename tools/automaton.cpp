@@ -246,8 +246,9 @@ bool Language::shortest(std::string* word) const {
 void Language::fixed_ends(std::string* start, std::string* end) const {
   start->clear();
   end->clear();
-  Language copy = minimal();
-  struct fa* automaton = copy.fa_.get();
+  // Walked as it is: on an automaton that is not deterministic the walk
+  // stops sooner, and the texts found are shorter but still shared by all.
+  struct fa* automaton = fa_.get();
   if (is_empty()) return;
   // The start: along the states with a single way on, one byte.
   struct state* s = fa_state_initial(automaton);

@@ -50,6 +50,7 @@ class Language {
   // with (empty when the words share none). Two languages whose starts are
   // not one a prefix of the other, or whose ends are not one a suffix of
   // the other, have no word in common: a cheap test before an exact one.
+  // Longest on a minimal automaton.
   void fixed_ends(std::string* start, std::string* end) const;
 
  private:

@@ -210,6 +210,12 @@ class Shapes {
     return prefix_;
   }
 
+  // Command lines with "*", "?" or "[" outside quotes; built once.
+  const Language& glob() const {
+    if (glob_.is_empty()) glob_ = unquoted_then("*?[").then(any_);
+    return glob_;
+  }
+
   // Text that the shell reads outside quotes, followed by one of chars.
   Language unquoted_then(const std::string& chars) const {
     const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\") & ~bytes_of(chars));
@@ -229,7 +235,7 @@ class Shapes {
   Language arguments_ = Language::none(), mark_ = Language::none();
   Language any_marked_ = Language::none();
   mutable std::map<std::string, Language> around_;
-  mutable Language prefix_ = Language::none();
+  mutable Language prefix_ = Language::none(), glob_ = Language::none();
   mutable Language second_[2] = {Language::none(), Language::none()};
   mutable bool prefix_built_ = false;
   ByteSet word_char_;
@@ -506,7 +512,7 @@ class EntryRisks {
         "tail included, as a comment");
     // A warning (glob-option) where the program has options in the table: a
     // file name can become one of them; otherwise a note.
-    add(&out, has_options ? "glob-option" : "glob", e_.both(s.unquoted_then("*?[").then(s.any())),
+    add(&out, has_options ? "glob-option" : "glob", e_.both(s.glob()),
         std::string("admits \"*\", \"?\" or \"[\" outside quotes: the shell expands them to the "
                     "names of files in the directory the command runs in") +
             (has_options ? ", and a file name can be an option of the program that runs" : ""));
