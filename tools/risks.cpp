@@ -84,6 +84,11 @@ const Table& table() {
   static const Table t = [] {
     Table loaded;
     read_rules(kShippedCommandRisks, "shipped table", &loaded);
+    // The policy itself: whoever writes it decides what runs as root.
+    Rule policy;
+    policy.kind = "secret";
+    policy.word = kPolicyPath;
+    loaded.rules.push_back(policy);
     FILE* f = fopen(kRiskTablePath, "rb");
     if (f != nullptr) {
       std::string text;
@@ -607,6 +612,13 @@ Language word_given(const Rule& r, const Shapes& s, const Language& runs) {
   }
   return l;
 }
+Language file_given(const Rule& r, const Shapes& s, const Language&) {
+  return s.command_with_file(r.program, r.word, r.holds);
+}
+Language path_named(const Rule& r, const Shapes& s, const Language&) {
+  return s.naming({r.word});
+}
+
 // The kinds of risk, in the order of their findings.
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
@@ -694,6 +706,25 @@ const std::vector<RiskKind>& kinds() {
        false,
        nullptr,
        &EntryRisks::glob_only},
+      {"package-file",
+       {"package"},
+       "installs a package from a file (%)",
+       "its maintainer scripts run as root, so whoever can choose or write the file runs what "
+       "they like as root",
+       false,
+       false,
+       false,
+       file_given,
+       &EntryRisks::plain},
+      {"secret-file",
+       {"secret"},
+       "lets the command name a file that keeps secrets or decides who is root (%)",
+       "run as root, the command can read or write it",
+       false,
+       false,
+       false,
+       path_named,
+       &EntryRisks::plain},
   };
   return k;
 }
