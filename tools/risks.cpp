@@ -280,6 +280,13 @@ struct Met {
 
 class EntryRisks;
 
+// How a kind of risk is looked for and said.
+enum KindFlags : unsigned {
+  kThrough = 1,       // the finding names the part of the pattern that admits it
+  kUnanchored = 2,    // looked for in a pattern not anchored at both ends, too
+  kMootWhenNamed = 4  // says nothing more when a variable part names the program
+};
+
 // One kind of risk: its finding, the message that says what an entry admits
 // of it ("%" stands for the names of what it meets), and how its language is
 // built and met. A kind made of rules of the table (rules) builds a language
@@ -287,13 +294,11 @@ class EntryRisks;
 // have it (met).
 struct RiskKind {
   const char* code;
-  std::vector<std::string> rules;  // the kinds of table rule it is made of
-  std::string what, why;           // the message, before and after ": "
-  bool through;                    // the finding names the part of the pattern that admits it
-  bool unanchored;                 // looked for in a pattern not anchored at both ends, too
-  bool moot_when_named;            // says nothing more when a variable part names the program
+  const char* rules;  // the kinds of table rule it is made of, separated by blanks
+  unsigned flags;     // KindFlags
   Language (*language)(const Rule&, const Shapes&, const Language& runs);
   Met (EntryRisks::*met)(const RiskKind&);
+  std::string what, why;  // the message, before and after ": "
 };
 
 const std::vector<RiskKind>& kinds();
@@ -302,7 +307,10 @@ const std::vector<RiskKind>& kinds();
 // takes has one.
 const RiskKind& kind_of(const Rule& rule) {
   for (const RiskKind& k : kinds()) {
-    if (std::find(k.rules.begin(), k.rules.end(), rule.kind) != k.rules.end()) return k;
+    std::istringstream rules(k.rules);
+    for (std::string kind; rules >> kind;) {
+      if (kind == rule.kind) return k;
+    }
   }
   throw std::logic_error("no kind of risk for rule " + rule.kind);
 }
@@ -439,13 +447,13 @@ class EntryRisks {
   std::vector<RiskFinding> all(bool metachars_only) {
     std::vector<RiskFinding> out;
     for (const RiskKind& kind : kinds()) {
-      if (metachars_only && !kind.unanchored) continue;
-      if (kind.moot_when_named && program_named_) continue;
+      if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
+      if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
       RiskFinding f = finding(kind, met.names);
-      if (kind.through) f.through = pattern_shape(pattern_).admitted_by;
+      if ((kind.flags & kThrough) != 0) f.through = pattern_shape(pattern_).admitted_by;
       if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
         f.example = example;
       } else {
@@ -622,109 +630,40 @@ Language path_named(const Rule& r, const Shapes& s, const Language&) {
 // The kinds of risk, in the order of their findings.
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
-      {"shell-metachar",
-       {},
-       "admits %",
-       std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in",
-       true,
-       true,
-       false,
-       nullptr,
-       &EntryRisks::metachars},
-      {"path-climb",
-       {},
-       "admits \"..\" below a directory it names",
-       "the command reaches files outside it",
-       false,
-       false,
-       false,
-       nullptr,
-       &EntryRisks::climb},
-      {"names-program",
-       {"runner", "program"},
+      {"shell-metachar", "", kThrough | kUnanchored, nullptr, &EntryRisks::metachars, "admits %",
+       std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
+      {"path-climb", "", 0, nullptr, &EntryRisks::climb, "admits \"..\" below a directory it names",
+       "the command reaches files outside it"},
+      {"names-program", "runner program", 0, program_runs, &EntryRisks::named,
        "lets a variable part name the program that runs (%), which then runs whatever the rest "
        "of the line gives it",
-       "",
-       false,
-       false,
-       false,
-       program_runs,
-       &EntryRisks::named},
-      {"risky-option",
-       {"option"},
+       ""},
+      {"risky-option", "option", 0, option_given, &EntryRisks::option,
        "lets a variable part add an option that runs a program or reads or writes a file of the "
        "caller's choosing",
-       "%",
-       false,
-       false,
-       false,
-       option_given,
-       &EntryRisks::option},
-      {"interactive",
-       {"interactive"},
+       "%"},
+      {"interactive", "interactive", kMootWhenNamed, word_given, &EntryRisks::plain,
        "admits an interactive program (%)",
-       "whoever starts the gate on a terminal can edit any file or start a shell as root",
-       false,
-       false,
-       true,
-       word_given,
-       &EntryRisks::plain},
-      {"pager",
-       {"pager"},
+       "whoever starts the gate on a terminal can edit any file or start a shell as root"},
+      {"pager", "pager", kMootWhenNamed, word_given, &EntryRisks::plain,
        "admits a program that shows its output through a pager (%)",
-       "the gate gives it \"cat\" as its pager",
-       false,
-       false,
-       true,
-       word_given,
-       &EntryRisks::plain},
-      {"comment",
-       {},
-       "admits \"#\" after a blank",
-       "the shell reads the rest of the line, the entry's fixed tail included, as a comment",
-       false,
-       false,
-       false,
-       nullptr,
-       &EntryRisks::comment},
-      {"glob-option",
-       {},
+       "the gate gives it \"cat\" as its pager"},
+      {"comment", "", 0, nullptr, &EntryRisks::comment, "admits \"#\" after a blank",
+       "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
+      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option,
        "admits \"*\", \"?\" or \"[\" outside quotes",
        "the shell expands them to the names of files in the directory the command runs in, and "
-       "a file name can be an option of the program that runs",
-       false,
-       false,
-       false,
-       nullptr,
-       &EntryRisks::glob_option},
-      {"glob",
-       {},
+       "a file name can be an option of the program that runs"},
+      {"glob", "", 0, nullptr, &EntryRisks::glob_only,
        "admits \"*\", \"?\" or \"[\" outside quotes",
-       "the shell expands them to the names of files in the directory the command runs in",
-       false,
-       false,
-       false,
-       nullptr,
-       &EntryRisks::glob_only},
-      {"package-file",
-       {"package"},
+       "the shell expands them to the names of files in the directory the command runs in"},
+      {"package-file", "package", 0, file_given, &EntryRisks::plain,
        "installs a package from a file (%)",
        "its maintainer scripts run as root, so whoever can choose or write the file runs what "
-       "they like as root",
-       false,
-       false,
-       false,
-       file_given,
-       &EntryRisks::plain},
-      {"secret-file",
-       {"secret"},
+       "they like as root"},
+      {"secret-file", "secret", 0, path_named, &EntryRisks::plain,
        "lets the command name a file that keeps secrets or decides who is root (%)",
-       "run as root, the command can read or write it",
-       false,
-       false,
-       false,
-       path_named,
-       &EntryRisks::plain},
+       "run as root, the command can read or write it"},
   };
   return k;
 }
