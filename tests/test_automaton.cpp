@@ -125,8 +125,8 @@ TEST(Automaton, AgreesWithTheGatesMatcher) {
       text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
       const bool gate = check_regexp(text.c_str(), pattern.c_str()) == 0;
       const bool model = Language::text(text).within(t.language);
-      ASSERT_EQ(gate, model) << "seed " << seed << " pattern " << testing::PrintToString(pattern) << ", text "
-                             << testing::PrintToString(text);
+      ASSERT_EQ(gate, model) << "seed " << seed << " pattern " << testing::PrintToString(pattern)
+                             << ", text " << testing::PrintToString(text);
       ++compared;
     }
   }
