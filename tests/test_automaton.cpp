@@ -9,6 +9,7 @@
 #include <random>
 
 #include "automaton.h"
+#include "pattern_match.h"
 #include "white_list.h"
 
 namespace {
@@ -132,6 +133,20 @@ TEST(Automaton, AgreesWithTheGatesMatcher) {
   }
   EXPECT_GT(patterns, 1500u);
   EXPECT_GT(compared, 18000u);
+}
+
+// The constructs the gate's matcher leaves to regcomp are modelled all the same.
+TEST(Automaton, ModelsWhatTheGateLeavesToRegcomp) {
+  for (const char* p : {"^\\`ab\\'$", "^[\x80-\xff]x$", "^[--/]*$", "^[a-[.c.]]$", "^\\(\\)*a$",
+                        "^a\\{0\\}\\+b$"}) {
+    EXPECT_EQ(match_without_regex("b", p), kNeedsRegex) << p;
+    const Translation t = translate_pattern(p);
+    ASSERT_TRUE(t.analysed) << p << ": " << t.why_not;
+    for (const char* text : {"", "a", "b", "ab", "\xe9x", "-./", "ab\n"}) {
+      EXPECT_EQ(check_regexp(text, p) == 0, Language::text(text).within(t.language))
+          << p << ", text " << testing::PrintToString(text);
+    }
+  }
 }
 
 // What the model cannot express is said, not guessed.
