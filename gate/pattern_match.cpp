@@ -2,8 +2,8 @@
 // regexec (basic syntax, no flags) would answer them: compiling each entry
 // costs far more than the gate's other work.
 //
-// A pattern the recogniser (pattern_syntax.cpp) knows regcomp compiles is
-// decided in two steps:
+// A pattern the reader (pattern_syntax.cpp) knows regcomp compiles, with no
+// node left to regcomp, is decided in two steps:
 // 1. the literal text of each top-level branch: the bytes it must start with
 //    (after "^"), end with (before "$") and contain. A text that fails every
 //    branch is refused; a branch that is nothing but literal bytes decides
