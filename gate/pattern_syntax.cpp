@@ -363,6 +363,13 @@ class Parser {
     return node;
   }
 
+  // Whether the sequence from node i is empty once "\{0\}" drops its atoms.
+  bool only_dropped(uint32_t i) const {
+    for (; i != 0; i = out_.nodes[i].next)
+      if (out_.nodes[i].max != 0) return false;
+    return true;
+  }
+
   // One branch: expressions up to "\|", "\)" or the end.
   bool sequence(unsigned alt, uint64_t* weight) {
     Branch* branch = nullptr;
@@ -474,8 +481,8 @@ class Parser {
       if (*p_ == '*' || at_escape('{') || dropped) left_to_regcomp(node);
       const Node& n = out_.nodes[node];
       const bool group = n.kind == NodeKind::kGroup;
-      if (group && out_.nodes[n.first].next == 0 && out_.nodes[n.first].first == 0)
-        left_to_regcomp(node);  // a repetition of "\(\)"
+      if (group && out_.nodes[n.first].next == 0 && only_dropped(out_.nodes[n.first].first))
+        left_to_regcomp(node);  // a repetition of "\(\)", or of a group of dropped atoms
       // Copies of anchors make regcomp's size grow steeply ("\($\|\)\{100\}"
       // takes it over a gigabyte).
       if (group && n.value != 0 && max > 1) left_to_regcomp(node);
