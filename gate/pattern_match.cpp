@@ -2,8 +2,8 @@
 // regexec (basic syntax, no flags) would answer them: compiling each entry
 // costs far more than the gate's other work.
 //
-// A pattern the recogniser (pattern_syntax.cpp) knows regcomp compiles is
-// decided in two steps:
+// A pattern the reader (pattern_syntax.cpp) knows regcomp compiles, with no
+// node left to regcomp, is decided in two steps:
 // 1. the literal text of each top-level branch: the bytes it must start with
 //    (after "^"), end with (before "$") and contain. A text that fails every
 //    branch is refused; a branch that is nothing but literal bytes decides
@@ -107,7 +107,7 @@ constexpr uint16_t kNone = 0xffff;
 
 constexpr unsigned kMaxSets = 64;
 constexpr Node kAnyByte{
-    NodeKind::kSet, static_cast<uint8_t>(pattern::SetKind::kAny), 1, 1, 0, 0, 0};
+    NodeKind::kSet, static_cast<uint8_t>(pattern::SetKind::kAny), 0, 1, 1, 0, 0, 0};
 
 class Compiler {
  public:
@@ -165,13 +165,13 @@ class Compiler {
     }
   }
 
-  void alternatives(uint16_t alt, const bool* keep) {
+  void alternatives(uint32_t alt, const bool* keep) {
     uint16_t jumps = kNone;  // jumps to the end, linked through y
     unsigned index = 0;
     for (; alt != 0 && !overflow_; alt = s_.nodes[alt].next, ++index) {
       if (keep != nullptr && !keep[index]) continue;
       // Another kept alternative after this one?
-      uint16_t later = s_.nodes[alt].next;
+      uint32_t later = s_.nodes[alt].next;
       for (unsigned i = index + 1; later != 0 && keep != nullptr && !keep[i]; ++i)
         later = s_.nodes[later].next;
       if (later == 0) {
@@ -191,7 +191,7 @@ class Compiler {
     }
   }
 
-  void sequence(uint16_t node) {
+  void sequence(uint32_t node) {
     for (; node != 0 && !overflow_; node = s_.nodes[node].next) repeated(s_.nodes[node]);
   }
 
@@ -220,7 +220,7 @@ class Compiler {
       case NodeKind::kSet:
         emit(Op::kSet, set_index(n));
         break;
-      case NodeKind::kAnyText: {  // ".*"
+      case NodeKind::kBackReference: {  // ".*"
         const uint16_t loop = emit(Op::kSplit, 0, static_cast<uint16_t>(size_ + 1), 0);
         emit(Op::kSet, set_index(kAnyByte));
         emit(Op::kJump, 0, loop);
@@ -237,6 +237,7 @@ class Compiler {
         emit(Op::kEnd);
         break;
       case NodeKind::kAlt:
+      case NodeKind::kWordAnchor:  // left to regcomp: never here
         break;
     }
   }
@@ -328,7 +329,7 @@ class Machine {
 
 int match_without_regex(const char* text, const char* pattern) {
   if (!c_locale()) return kNeedsRegex;
-  Syntax syntax;
+  pattern::GateSyntax syntax;
   if (!pattern::parse(pattern, syntax)) return kNeedsRegex;
   const Text t{reinterpret_cast<const unsigned char*>(text), strlen(text)};
   bool keep[pattern::kMaxBranches];

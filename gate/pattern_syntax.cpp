@@ -1,6 +1,7 @@
-// The recogniser of pattern_syntax.h. It follows glibc's parser for basic
+// The reader of pattern_syntax.h. It follows glibc's parser for basic
 // syntax without flags (measured on glibc 2.36, each rule checked against
-// regcomp by tests/test_pattern_match.cpp):
+// regcomp by tests/test_pattern_match.cpp and the tool's model against the
+// gate by tests/test_automaton.cpp):
 // - "^" is an anchor only first in the pattern or right after "\(" or "\|";
 //   "$" only last or right before "\|" or "\)"; elsewhere both are bytes;
 // - where an expression starts (first, after "\(", "\|" or an anchor) "*",
@@ -11,9 +12,10 @@
 //   again from the groups closed before its alternation began;
 // - an escaped byte without a meaning of its own is that byte ("\n" is "n");
 //   inside a bracket expression "\" is an ordinary byte.
-// Word anchors ("\b" "\B" "\<" "\>" "\`" "\'"), collating forms used as
-// range ends, ranges with bytes above 0x7f and large repetitions are not
-// recognised: regcomp takes them as before.
+// Word and buffer anchors ("\b" "\B" "\<" "\>" "\`" "\'"), collating
+// forms used as range ends, ranges with bytes above 0x7f, the errors above
+// where the reading goes on as the tool models them, and repetitions whose
+// copies make regcomp's own size grow steeply are flagged kLeftToRegcomp.
 #include "pattern_syntax.h"
 
 #include <cstring>
@@ -21,15 +23,6 @@
 namespace pattern {
 
 namespace {
-
-// The most copies one repetition makes: of a single byte or set, and of a
-// group. regcomp's own size grows with the copies, and steeply for copies of
-// anchors ("\($\|\)\{100\}" takes it over a gigabyte), which are left out.
-constexpr unsigned kMaxAtomBound = 255;
-constexpr unsigned kMaxGroupBound = 16;
-// The most nodes the copies may add up to, the repetitions expanded.
-constexpr unsigned kMaxWeight = 2048;
-constexpr int kMaxDepth = 16;
 
 // The character classes of the C locale, in the order of kClassNames.
 constexpr const char* kClassNames[] = {"alpha", "upper", "lower", "digit", "alnum", "xdigit",
@@ -106,10 +99,54 @@ void add(uint32_t* set, unsigned c) {
   if (set != nullptr) set[c >> 5] |= 1u << (c & 31);
 }
 
+// One element of a bracket expression at *p: a byte, "[.c.]" or "[=c=]" of
+// one byte (*collating set), or a class "[:name:]", whose bytes go to set
+// (kClass). kBad when it is not one (*why says why). *p moves past it.
+constexpr int kClass = -1, kBad = -2;
+int bracket_element(const unsigned char** p, uint32_t* set, bool* collating, const char** why) {
+  const unsigned char* at = *p;
+  *collating = false;
+  if (at[0] == '[' && (at[1] == '.' || at[1] == '=' || at[1] == ':')) {
+    const unsigned char delimiter = at[1];
+    const unsigned char* name = at + 2;
+    const unsigned char* end = name;
+    while (*end != '\0' && !(end[0] == delimiter && end[1] == ']')) ++end;
+    if (*end == '\0') {
+      *why = "an unterminated bracket element";
+      return kBad;
+    }
+    *p = end + 2;
+    const auto length = static_cast<size_t>(end - name);
+    if (delimiter == ':') {
+      const int k = class_index(name, length);
+      if (k < 0) {
+        *why = "an unknown character class";
+        return kBad;
+      }
+      if (set != nullptr)
+        for (unsigned i = 0; i < 8; ++i) set[i] |= kClasses.bits[k][i];
+      return kClass;
+    }
+    if (length != 1) {
+      *why = "a collating element of several bytes";
+      return kBad;
+    }
+    *collating = true;
+    return name[0];
+  }
+  *p = at + 1;
+  return at[0];
+}
+
 // The bracket expression whose contents start at p (after its "["): the
-// byte after its "]", or null when it is not recognised (every error among
-// them). Adds its bytes to set unless set is null.
-const unsigned char* bracket(const unsigned char* p, uint32_t* set) {
+// byte after its "]", or null when regcomp refuses it (*why says why). Adds
+// its bytes to set unless set is null. *regcomp_only: a form the gate's
+// matcher leaves to regcomp (a class, an equivalence or collating element
+// before a "-" that is not last, a "-" elsewhere than first, last or a
+// range's end, a collating end of a range, a range from "-" or to "[", a
+// range with bytes above 0x7f).
+const unsigned char* bracket(const unsigned char* p, uint32_t* set, bool* regcomp_only,
+                             const char** why) {
   bool negate = false;
   if (*p == '^') {
     negate = true;
@@ -117,43 +154,39 @@ const unsigned char* bracket(const unsigned char* p, uint32_t* set) {
   }
   for (bool first = true;; first = false) {
     const unsigned char c = *p;
-    if (c == '\0') return nullptr;  // "Unmatched ["
+    if (c == '\0') {
+      *why = "an unterminated bracket";
+      return nullptr;
+    }
     if (c == ']' && !first) {
       ++p;
       break;
     }
-    if (c == '[' && p[1] == ':') {
-      const unsigned char* name = p + 2;
-      const unsigned char* end = name;
-      while (*end != '\0' && !(end[0] == ':' && end[1] == ']')) ++end;
-      const int k = class_index(name, static_cast<size_t>(end - name));
-      if (*end == '\0' || k < 0) return nullptr;
-      if (set != nullptr)
-        for (unsigned i = 0; i < 8; ++i) set[i] |= kClasses.bits[k][i];
-      p = end + 2;
-      if (p[0] == '-' && p[1] != ']') return nullptr;  // a class cannot start a range
+    bool collating = false;
+    const int low = bracket_element(&p, set, &collating, why);
+    if (low == kBad) return nullptr;
+    const bool range = p[0] == '-' && p[1] != ']' && p[1] != '\0';
+    if (low == kClass || collating) {
+      if (range) *regcomp_only = true;  // not recognised as a range start
+      if (low == kClass) continue;
+    } else if (c == '-' && !first && p[0] != ']') {
+      *regcomp_only = true;  // "-" stands for itself only first or last
+    }
+    if (!range) {
+      add(set, static_cast<unsigned>(low));
       continue;
     }
-    if (c == '[' && (p[1] == '=' || p[1] == '.')) {
-      const unsigned char delimiter = p[1], b = p[2];
-      if (b == '\0' || p[3] != delimiter || p[4] != ']') return nullptr;
-      add(set, b);
-      p += 5;
-      if (p[0] == '-' && p[1] != ']') return nullptr;  // not recognised as a range start
-      continue;
-    }
-    // "-" stands for itself first or last; elsewhere it must end a range.
-    if (c == '-' && !first && p[1] != ']') return nullptr;
     ++p;
-    if (p[0] == '-' && p[1] != ']' && p[1] != '\0') {
-      const unsigned char last = p[1];
-      if (c == '-' || last == '[' || c > 0x7f || last > 0x7f || c > last) return nullptr;
-      if (set != nullptr)
-        for (unsigned b = c; b <= last; ++b) add(set, b);
-      p += 2;
-      continue;
+    const unsigned char end = *p;
+    const int high = bracket_element(&p, set, &collating, why);
+    if (high == kBad) return nullptr;
+    if (high == kClass || high < low) {
+      *why = "a range that is not one";
+      return nullptr;
     }
-    add(set, c);
+    if (collating || low == '-' || end == '[' || low > 0x7f || high > 0x7f) *regcomp_only = true;
+    if (set != nullptr)
+      for (auto b = static_cast<unsigned>(low); b <= static_cast<unsigned>(high); ++b) add(set, b);
   }
   if (negate && set != nullptr)
     for (unsigned i = 0; i < 8; ++i) set[i] = ~set[i];
@@ -164,22 +197,38 @@ bool repetition_at(const unsigned char* p) {
   return p[0] == '*' || (p[0] == '\\' && (p[1] == '+' || p[1] == '?' || p[1] == '{'));
 }
 
+// Weights saturate here, far beyond any limit.
+constexpr uint64_t kWeightCap = uint64_t{1} << 40;
+uint64_t capped(uint64_t weight) {
+  return weight < kWeightCap ? weight : kWeightCap;
+}
+
 class Parser {
  public:
-  Parser(const char* pattern, Syntax& out)
-      : start_(reinterpret_cast<const unsigned char*>(pattern)), p_(start_), out_(out) {}
+  Parser(const char* pattern, const Limits& limits, Syntax& out)
+      : start_(reinterpret_cast<const unsigned char*>(pattern)),
+        p_(start_),
+        limits_(limits),
+        out_(out) {}
 
-  bool run() {
+  Reading run(const char** why) {
     out_.pattern = reinterpret_cast<const char*>(start_);
-    out_.node_count = 1;
+    out_.node_count = 0;
     out_.branch_count = 0;
     out_.literal_count = 0;
     out_.back_reference = false;
     out_.inner_anchor = false;
-    out_.nodes[0] = Node{NodeKind::kGroup, 0, 1, 1, 0, 0, 0};
-    unsigned weight = 0;
-    if (!alternatives(0, &weight)) return false;
-    return *p_ == '\0' && weight <= kMaxWeight && p_ - start_ < 0xffff;
+    out_.left_to_regcomp = false;
+    uint64_t weight = 0;
+    if (new_node(NodeKind::kGroup) == 0 && alternatives(0, &weight)) {
+      if (*p_ != '\0') {
+        fail(Reading::kInvalid, "an unmatched \\)");
+      } else if (weight > limits_.weight || static_cast<size_t>(p_ - start_) > limits_.length) {
+        fail(Reading::kBeyondLimits, "a pattern larger than the reader's limits");
+      }
+    }
+    *why = why_;
+    return status_;
   }
 
  private:
@@ -191,28 +240,43 @@ class Parser {
 
   const unsigned char* const start_;
   const unsigned char* p_;
+  const Limits& limits_;
   Syntax& out_;
+  Reading status_ = Reading::kRead;
+  const char* why_ = "";
   uint32_t closed_ = 0;  // bit n-1: group n closed (for "\n")
   unsigned groups_ = 0;
   unsigned anchors_ = 0;  // anchors inside groups so far
-  int depth_ = 0;
+  unsigned depth_ = 0;
   // The literal run of the top-level branch being read.
   Literal run_{0, 0};
   bool run_at_start_ = false;
 
+  bool fail(Reading status, const char* why) {
+    if (status_ == Reading::kRead) {
+      status_ = status;
+      why_ = why;
+    }
+    return false;
+  }
   bool at_escape(char c) const { return p_[0] == '\\' && p_[1] == static_cast<unsigned char>(c); }
+  uint32_t offset(const unsigned char* at) const { return static_cast<uint32_t>(at - start_); }
 
   int new_node(NodeKind kind, uint8_t value = 0) {
-    if (out_.node_count >= kMaxNodes) return -1;
-    out_.nodes[out_.node_count] = Node{kind, value, 1, 1, 0, 0, 0};
+    if (out_.node_count >= out_.node_space) return fail(Reading::kOutOfSpace, "too many nodes"), -1;
+    out_.nodes[out_.node_count] = Node{kind, value, 0, 1, 1, 0, 0, 0};
     return static_cast<int>(out_.node_count++);
+  }
+  void left_to_regcomp(int node) {
+    out_.nodes[node].flags |= kLeftToRegcomp;
+    out_.left_to_regcomp = true;
   }
 
   void set_link(const Seq& s, int from, int to) {
     if (from < 0) {
-      out_.nodes[s.alt].first = static_cast<uint16_t>(to);
+      out_.nodes[s.alt].first = static_cast<uint32_t>(to);
     } else {
-      out_.nodes[from].next = static_cast<uint16_t>(to);
+      out_.nodes[from].next = static_cast<uint32_t>(to);
     }
   }
   bool link(Seq& s, int node) {
@@ -222,10 +286,10 @@ class Parser {
     s.last = node;
     return true;
   }
-  // The last node gives way to node (which wraps it) or to nothing.
+  // The last node gives way to node, which wraps it.
   void replace_last(Seq& s, int node) {
-    set_link(s, s.before_last, node < 0 ? 0 : node);
-    s.last = node < 0 ? s.before_last : node;
+    set_link(s, s.before_last, node);
+    s.last = node;
   }
 
   // The top-level run closes at anything that is not a literal byte.
@@ -234,36 +298,37 @@ class Parser {
     b->pure = false;
     if (b->at_start && run_at_start_) b->prefix = run_;
     if (run_.length > b->longest.length) b->longest = run_;
-    run_ = Literal{static_cast<uint16_t>(out_.literal_count), 0};
+    run_ = Literal{out_.literal_count, 0};
     run_at_start_ = false;
   }
 
   // Appends the count bytes at bytes to the sequence: to its last node when
-  // that is a string that ends where they go.
+  // that is a string, not repeated, that ends where they go.
   bool literals(Seq& s, const unsigned char* bytes, unsigned count, Branch* b) {
-    if (out_.literal_count + count > kMaxLength) return false;
-    const auto at = static_cast<uint16_t>(out_.literal_count);
+    if (out_.literal_count + count > out_.literal_space)
+      return fail(Reading::kOutOfSpace, "too many literal bytes");
+    const uint32_t at = out_.literal_count;
     memcpy(out_.literals + at, bytes, count);
     out_.literal_count += count;
-    if (b != nullptr) run_.length = static_cast<uint16_t>(run_.length + count);
+    if (b != nullptr) run_.length += count;
     if (s.last > 0) {
       Node& n = out_.nodes[s.last];
-      if (n.kind == NodeKind::kString && n.max == 1 && n.min == 1 && n.first + n.length == at) {
-        n.length = static_cast<uint16_t>(n.length + count);
+      if (n.kind == NodeKind::kString && (n.flags & kRepeated) == 0 && n.first + n.length == at) {
+        n.length += count;
         return true;
       }
     }
     const int node = new_node(NodeKind::kString);
     if (node < 0) return false;
     out_.nodes[node].first = at;
-    out_.nodes[node].length = static_cast<uint16_t>(count);
+    out_.nodes[node].length = count;
     return link(s, node);
   }
   bool literal(Seq& s, unsigned char c, Branch* b) { return literals(s, &c, 1, b); }
 
   // Alternatives joined by "\|" into group (a node index), up to "\)" or the
   // end, which the caller checks. *weight: their nodes, repetitions expanded.
-  bool alternatives(unsigned group, unsigned* weight) {
+  bool alternatives(unsigned group, uint64_t* weight) {
     const uint32_t closed_before = closed_;
     int last = -1;
     *weight = 0;
@@ -271,29 +336,50 @@ class Parser {
       const int alt = new_node(NodeKind::kAlt);
       if (alt < 0) return false;
       if (last < 0) {
-        out_.nodes[group].first = static_cast<uint16_t>(alt);
+        out_.nodes[group].first = static_cast<uint32_t>(alt);
       } else {
-        out_.nodes[last].next = static_cast<uint16_t>(alt);
+        out_.nodes[last].next = static_cast<uint32_t>(alt);
       }
       last = alt;
-      unsigned w = 0;
+      uint64_t w = 0;
       if (!sequence(static_cast<unsigned>(alt), &w)) return false;
-      *weight += w;
+      *weight = capped(*weight + w);
       if (!at_escape('|')) return true;
       p_ += 2;
       closed_ = closed_before;
     }
   }
 
+  // An anchor of its own at p_ ("\`" "\'" "\b" "\B" "\<" "\>"): its node,
+  // left to regcomp by the gate; 0 when there is none.
+  int escaped_anchor() {
+    if (p_[0] != '\\' || p_[1] == '\0' || strchr("`'bB<>", p_[1]) == nullptr) return 0;
+    const unsigned char e = p_[1];
+    p_ += 2;
+    const int node = e == '`'    ? new_node(NodeKind::kBegin, 1)
+                     : e == '\'' ? new_node(NodeKind::kEnd, 1)
+                                 : new_node(NodeKind::kWordAnchor, e);
+    if (node >= 0) left_to_regcomp(node);
+    return node;
+  }
+
+  // Whether the sequence from node i is empty once "\{0\}" drops its atoms.
+  bool only_dropped(uint32_t i) const {
+    for (; i != 0; i = out_.nodes[i].next)
+      if (out_.nodes[i].max != 0) return false;
+    return true;
+  }
+
   // One branch: expressions up to "\|", "\)" or the end.
-  bool sequence(unsigned alt, unsigned* weight) {
+  bool sequence(unsigned alt, uint64_t* weight) {
     Branch* branch = nullptr;
     if (depth_ == 0) {
-      if (out_.branch_count >= kMaxBranches) return false;
+      if (out_.branch_count >= out_.branch_space)
+        return fail(Reading::kOutOfSpace, "too many alternatives");
       branch = &out_.branches[out_.branch_count++];
       *branch = Branch{};
       branch->pure = true;
-      run_ = Literal{static_cast<uint16_t>(out_.literal_count), 0};
+      run_ = Literal{out_.literal_count, 0};
       run_at_start_ = true;
     }
     Seq s{alt, -1, -1};
@@ -307,7 +393,6 @@ class Parser {
         ++anchors_;
       }
     }
-    bool start = true;  // where an expression starts
     *weight = 0;
     while (*p_ != '\0' && !at_escape('|') && !at_escape(')')) {
       if (kPlain.plain[*p_] && !repetition_at(p_ + 1)) {  // the common case, quickly
@@ -316,8 +401,7 @@ class Parser {
         const auto n = static_cast<unsigned>(end - p_);
         if (!literals(s, p_, n, branch)) return false;
         p_ = end;
-        *weight += n;
-        start = false;
+        *weight = capped(*weight + n);
         continue;
       }
       if (*p_ == '$' && (p_[1] == '\0' || (p_[1] == '\\' && (p_[2] == '|' || p_[2] == ')')))) {
@@ -332,10 +416,17 @@ class Parser {
         }
         continue;  // the branch ends here
       }
-      unsigned w = 0;
-      if (!expression(s, start, branch, &w)) return false;
-      *weight += w;
-      start = false;
+      // An anchor takes no repetition: an expression starts after it.
+      const int anchor = escaped_anchor();
+      if (anchor < 0) return false;
+      if (anchor > 0) {
+        close_run(branch);
+        link(s, anchor);
+        continue;
+      }
+      uint64_t w = 0;
+      if (!expression(s, branch, &w)) return false;
+      *weight = capped(*weight + w);
     }
     if (branch != nullptr) {
       const Literal run = run_;
@@ -348,8 +439,8 @@ class Parser {
   }
 
   // One atom and its repetitions.
-  bool expression(Seq& s, bool start, Branch* branch, unsigned* weight) {
-    if (!atom(s, start, branch, weight)) return false;
+  bool expression(Seq& s, Branch* branch, uint64_t* weight) {
+    if (!atom(s, branch, weight)) return false;
     bool repeated = false, dropped = false;
     for (;;) {
       unsigned min = 0, max = 0;
@@ -369,8 +460,6 @@ class Parser {
       } else {
         return true;
       }
-      if (*p_ == '*' || at_escape('{')) return false;  // "Invalid preceding regular expression"
-      if (dropped) return false;  // a repetition of a dropped atom: not recognised
       int node = s.last;
       if (!repeated && out_.nodes[node].kind == NodeKind::kString) {
         // The repetition takes the last byte only, which is no longer a
@@ -379,7 +468,7 @@ class Parser {
         if (branch != nullptr) --run_.length;
         if (n.length > 1) {
           --n.length;
-          const uint16_t at = static_cast<uint16_t>(n.first + n.length);
+          const uint32_t at = n.first + n.length;
           node = new_node(NodeKind::kString);
           if (!link(s, node)) return false;
           out_.nodes[node].first = at;
@@ -387,47 +476,55 @@ class Parser {
         }
       }
       close_run(branch);
+      // "Invalid preceding regular expression" ("a**"), and a repetition of
+      // a dropped atom: read on as repetitions of repetitions.
+      if (*p_ == '*' || at_escape('{') || dropped) left_to_regcomp(node);
       const Node& n = out_.nodes[node];
       const bool group = n.kind == NodeKind::kGroup;
-      if (group && out_.nodes[n.first].next == 0 && out_.nodes[n.first].first == 0)
-        return false;  // a repetition of "\(\)": not recognised
-      // Copies of anchors make regcomp's size grow steeply: not recognised.
-      if (group && n.value != 0 && max > 1) return false;
-      const unsigned limit = group ? kMaxGroupBound : kMaxAtomBound;
-      if ((max != kUnbounded && max > limit) || min > limit) return false;
+      if (group && out_.nodes[n.first].next == 0 && only_dropped(out_.nodes[n.first].first))
+        left_to_regcomp(node);  // a repetition of "\(\)", or of a group of dropped atoms
+      // Copies of anchors make regcomp's size grow steeply ("\($\|\)\{100\}"
+      // takes it over a gigabyte).
+      if (group && n.value != 0 && max > 1) left_to_regcomp(node);
+      const unsigned limit = group ? limits_.group_bound : limits_.atom_bound;
+      if ((max != kUnbounded && max > limit) || min > limit)
+        return fail(Reading::kBeyondLimits, "a repetition beyond the reader's limits");
       if (repeated) {
         // A repetition of a repetition: the first one becomes a group of its own.
         const int wrap = new_node(NodeKind::kGroup);
         const int alt = new_node(NodeKind::kAlt);
         if (wrap < 0 || alt < 0) return false;
-        out_.nodes[alt].first = static_cast<uint16_t>(node);
-        out_.nodes[wrap].first = static_cast<uint16_t>(alt);
+        out_.nodes[alt].first = static_cast<uint32_t>(node);
+        out_.nodes[node].next = 0;
+        out_.nodes[wrap].first = static_cast<uint32_t>(alt);
+        out_.nodes[wrap].flags = out_.nodes[node].flags & kLeftToRegcomp;
         replace_last(s, wrap);
         node = wrap;
       }
       Node& r = out_.nodes[node];
       r.min = static_cast<uint16_t>(min);
       r.max = static_cast<uint16_t>(max);
-      const unsigned copies = max == kUnbounded ? min + 1 : max;
-      *weight = *weight * copies + 2 * copies;
-      if (*weight > kMaxWeight) return false;
+      r.flags |= kRepeated;
+      const uint64_t copies = max == kUnbounded ? min + 1 : max;
+      *weight = capped(*weight * copies + 2 * copies);
+      if (*weight > limits_.weight)
+        return fail(Reading::kBeyondLimits, "a repetition beyond the reader's limits");
       repeated = true;
-      if (max == 0) {  // "\{0\}" and "\{0,0\}" drop the atom
-        replace_last(s, -1);
-        dropped = true;
-      }
+      dropped = max == 0;  // "\{0\}" and "\{0,0\}" drop the atom
     }
   }
 
   // "\{" has been read: "m\}", "m,\}", "m,n\}", ",n\}" or ",\}" with decimal
-  // digits, m <= n.
+  // digits, m <= n <= 32767 (glibc's RE_DUP_MAX).
   bool bounds(unsigned* min, unsigned* max) {
+    bool too_large = false;
     auto number = [&](unsigned* value) {
       if (*p_ < '0' || *p_ > '9') return false;
       *value = 0;
       while (*p_ >= '0' && *p_ <= '9') {
-        *value = *value * 10 + (*p_++ - '0');
-        if (*value > 100000) return false;
+        if (*value <= 0x7fff) *value = *value * 10 + (*p_ - '0');
+        too_large = too_large || *value > 0x7fff;
+        ++p_;
       }
       return true;
     };
@@ -439,22 +536,36 @@ class Parser {
     } else if (has_min) {
       *max = *min;
     } else {
-      return false;  // "\{\}" or a byte that is not a digit
+      return fail(Reading::kInvalid, "an interval that is not read as one");
     }
-    if (!at_escape('}')) return false;
+    if (too_large) return fail(Reading::kInvalid, "an interval beyond 32767");
+    if (!at_escape('}')) return fail(Reading::kInvalid, "an interval that is not read as one");
     p_ += 2;
-    return *max == kUnbounded || *min <= *max;
+    if (*max != kUnbounded && *min > *max)
+      return fail(Reading::kInvalid, "an interval whose bounds are reversed");
+    return true;
   }
 
-  // One atom, linked to the sequence (a literal byte may join its last node).
-  bool atom(Seq& s, bool start, Branch* branch, unsigned* weight) {
-    (void)start;  // "*", "\+" and "\?" reach here only where an expression starts
+  bool set(Seq& s, SetKind kind, const unsigned char* text, bool regcomp_only, Branch* branch) {
+    close_run(branch);
+    const int node = new_node(NodeKind::kSet, static_cast<uint8_t>(kind));
+    if (node < 0) return false;
+    out_.nodes[node].first = offset(text);
+    out_.nodes[node].length = static_cast<uint32_t>(p_ - text);
+    if (regcomp_only) left_to_regcomp(node);
+    return link(s, node);
+  }
+
+  // One atom where an expression starts, linked to the sequence (a literal
+  // byte may join its last node).
+  bool atom(Seq& s, Branch* branch, uint64_t* weight) {
     *weight = 1;
+    const unsigned char* const text = p_;
     const unsigned char c = *p_;
     if (c == '\\') {
       const unsigned char e = p_[1];
-      if (e == '\0') return false;  // a trailing "\"
-      if (e == '{') return false;   // where an expression starts
+      if (e == '\0') return fail(Reading::kInvalid, "a trailing backslash");
+      if (e == '{') return fail(Reading::kInvalid, "an interval without anything to repeat");
       if (e == '(') {
         const int node = group(weight);
         close_run(branch);
@@ -462,38 +573,33 @@ class Parser {
       }
       p_ += 2;
       if (e >= '1' && e <= '9') {
-        if ((closed_ & (1u << (e - '1'))) == 0) return false;  // "Invalid back reference"
-        out_.back_reference = true;
         close_run(branch);
-        return link(s, new_node(NodeKind::kAnyText));
+        const int node = new_node(NodeKind::kBackReference, e);
+        if (node < 0) return false;
+        out_.back_reference = true;
+        // "Invalid back reference": regcomp's to say.
+        if ((closed_ & (1u << (e - '1'))) == 0) left_to_regcomp(node);
+        return link(s, node);
       }
       if (e == 'w' || e == 'W' || e == 's' || e == 'S') {
         const SetKind kind = e == 'w'   ? SetKind::kWord
                              : e == 'W' ? SetKind::kNotWord
                              : e == 's' ? SetKind::kSpace
                                         : SetKind::kNotSpace;
-        close_run(branch);
-        return link(s, new_node(NodeKind::kSet, static_cast<uint8_t>(kind)));
+        return set(s, kind, text, false, branch);
       }
-      if (strchr("<>bB`'", e) != nullptr) return false;  // word and buffer anchors
       // "\+" and "\?" where an expression starts, "\}", and every other
       // escaped byte stand for the byte.
       return literal(s, e, branch);
     }
     ++p_;
-    if (c == '.') {
-      close_run(branch);
-      return link(s, new_node(NodeKind::kSet, static_cast<uint8_t>(SetKind::kAny)));
-    }
+    if (c == '.') return set(s, SetKind::kAny, text, false, branch);
     if (c == '[') {
-      const unsigned char* contents = p_;
-      p_ = bracket(p_, nullptr);
-      if (p_ == nullptr) return false;
-      close_run(branch);
-      const int node = new_node(NodeKind::kSet, static_cast<uint8_t>(SetKind::kBracket));
-      if (node < 0) return false;
-      out_.nodes[node].first = static_cast<uint16_t>(contents - start_);
-      return link(s, node);
+      bool regcomp_only = false;
+      const char* why = "";
+      p_ = bracket(p_, nullptr, &regcomp_only, &why);
+      if (p_ == nullptr) return fail(Reading::kInvalid, why);
+      return set(s, SetKind::kBracket, text, regcomp_only, branch);
     }
     // "*" where an expression starts, "$" that is not an anchor, and every
     // other byte.
@@ -501,29 +607,47 @@ class Parser {
   }
 
   // "\(" at p_: the group's node.
-  int group(unsigned* weight) {
+  int group(uint64_t* weight) {
     p_ += 2;
-    if (++depth_ > kMaxDepth) return -1;
+    if (++depth_ > limits_.depth)
+      return fail(Reading::kBeyondLimits, "groups nested beyond the reader's limits"), -1;
     const unsigned number = ++groups_;
     const int node = new_node(NodeKind::kGroup);
     if (node < 0) return -1;
-    unsigned inner = 0;
+    uint64_t inner = 0;
     const unsigned anchors_before = anchors_;
     if (!alternatives(static_cast<unsigned>(node), &inner)) return -1;
-    if (!at_escape(')')) return -1;  // "Unmatched ( or \("
+    if (!at_escape(')')) return fail(Reading::kInvalid, "an unmatched \\("), -1;
     p_ += 2;
     --depth_;
     out_.nodes[node].value = anchors_ != anchors_before ? 1 : 0;  // holds an anchor
     if (number <= 9) closed_ |= 1u << (number - 1);
-    *weight = inner + 2;
+    *weight = capped(inner + 2);
     return node;
   }
 };
 
+// The gate's limits. The most copies one repetition makes: of a single byte
+// or set, and of a group (regcomp's own size grows with the copies); the
+// most nodes the copies may add up to; the deepest nesting; the longest
+// pattern.
+constexpr Limits kGateLimits{255, 16, 2048, 16, 0xfffe};
+
 }  // namespace
 
-bool parse(const char* pattern, Syntax& syntax) {
-  return Parser(pattern, syntax).run();
+Reading read(const char* pattern, const Limits& limits, Syntax& syntax, const char** why) {
+  return Parser(pattern, limits, syntax).run(why);
+}
+
+bool parse(const char* pattern, GateSyntax& syntax) {
+  syntax.nodes = syntax.node_store;
+  syntax.node_space = GateSyntax::kMaxNodes;
+  syntax.branches = syntax.branch_store;
+  syntax.branch_space = GateSyntax::kMaxBranches;
+  syntax.literals = syntax.literal_store;
+  syntax.literal_space = GateSyntax::kMaxLength;
+  const char* why = nullptr;
+  return read(pattern, kGateLimits, syntax, &why) == Reading::kRead && !syntax.left_to_regcomp;
 }
 
 void set_of(const Syntax& syntax, const Node& node, uint32_t* set) {
@@ -532,9 +656,13 @@ void set_of(const Syntax& syntax, const Node& node, uint32_t* set) {
     case SetKind::kAny:
       memset(set, 0xff, 8 * sizeof set[0]);
       break;
-    case SetKind::kBracket:
-      bracket(reinterpret_cast<const unsigned char*>(syntax.pattern) + node.first, set);
+    case SetKind::kBracket: {
+      bool regcomp_only = false;
+      const char* why = nullptr;
+      bracket(reinterpret_cast<const unsigned char*>(syntax.pattern) + node.first + 1, set,
+              &regcomp_only, &why);
       break;
+    }
     case SetKind::kWord:
     case SetKind::kNotWord:
       for (unsigned i = 0; i < 8; ++i) set[i] = kClasses.bits[kAlnum][i];

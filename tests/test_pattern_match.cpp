@@ -288,6 +288,15 @@ TEST(PatternMatch, GlibcBehaviours) {
       {"\\(a$\\).", "ab", 1, false},
       // Anchors in the copies of an interval are ignored.
       {"\\(^_x\\)\\{2,\\}", "_x_x", 0, false},
+      // Read by the one reader, flagged, and left to regcomp: buffer and word
+      // anchors, ranges above 0x7f or from "-", a collating range end, a
+      // repeated empty group.
+      {"\\`ab\\'", "ab", 0, false},
+      {"\\bab\\>", "x ab", 0, false},
+      {"^[\x80-\xff]$", "\xe9", 0, false},
+      {"^[--/]$", ".", 0, false},
+      {"^[a-[.c.]]$", "b", 0, false},
+      {"^\\(\\)*a$", "a", 0, false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(engine(row.pattern, row.text), row.expected) << row.pattern;

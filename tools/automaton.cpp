@@ -12,6 +12,8 @@ extern "C" {
 #include <unordered_map>
 #include <vector>
 
+#include "pattern_tree.h"
+
 namespace {
 
 struct fa* checked(struct fa* automaton) {
@@ -303,316 +305,15 @@ bool ends_may_meet(const std::string& start_a, const std::string& end_a, const s
 }
 
 // ---------------------------------------------------------------------------
-// Reading a pattern as glibc's regcomp reads basic syntax without flags.
+// The language of a pattern, built from the gate's reading of it.
 
 namespace {
 
-struct Node {
-  enum Kind { kEmpty, kSet, kStart, kEnd, kConcat, kAlt, kRepeat } kind = kEmpty;
-  ByteSet set;            // kSet
-  bool variable = false;  // kSet: a ".", a bracket or a class, not a literal byte
-  int min = 0, max = 0;   // kRepeat; max -1 for no bound
-  std::vector<Node> parts;
-  bool anchors = false;      // holds a "^" or "$" that is an anchor
-  bool line_anchor = false;  // kStart, kEnd: written "^" or "$" (not "\`" or "\'")
-};
+using pattern::Node;
+using pattern::NodeKind;
 
 struct Unsupported {
   std::string why;
-};
-
-class Parser {
- public:
-  explicit Parser(const std::string& p) : p_(p) {}
-
-  Node parse() {
-    Node n = alternatives(0);
-    if (i_ != p_.size()) throw Unsupported{"an unmatched \\)"};
-    placed(n, true, true);
-    return n;
-  }
-
- private:
-  bool at(const char* s) const { return p_.compare(i_, std::strlen(s), s) == 0; }
-
-  Node alternatives(int depth) {
-    Node alt;
-    alt.kind = Node::kAlt;
-    for (;;) {
-      alt.parts.push_back(branch(depth));
-      if (at("\\|")) {
-        i_ += 2;
-        continue;
-      }
-      break;
-    }
-    for (const Node& n : alt.parts) alt.anchors = alt.anchors || n.anchors;
-    return alt.parts.size() == 1 ? alt.parts[0] : alt;
-  }
-
-  Node branch(int depth) {
-    Node seq;
-    seq.kind = Node::kConcat;
-    bool expression_start = true;  // where "*" stands for itself
-    bool branch_start = true;      // where "^" is an anchor
-    while (i_ < p_.size() && !at("\\|") && !at("\\)")) {
-      Node atom;
-      bool anchor = false;
-      const char c = p_[i_];
-      if (c == '^' && branch_start) {
-        atom.kind = Node::kStart;
-        atom.line_anchor = true;
-        anchor = true;
-        ++i_;
-      } else if (c == '$' && (i_ + 1 == p_.size() || p_.compare(i_ + 1, 2, "\\)") == 0 ||
-                              p_.compare(i_ + 1, 2, "\\|") == 0)) {
-        atom.kind = Node::kEnd;
-        atom.line_anchor = true;
-        anchor = true;
-        ++i_;
-      } else if (expression_start && (c == '*' || at("\\+") || at("\\?"))) {
-        i_ += c == '*' ? 1 : 2;
-        atom = literal(c == '*' ? '*' : p_[i_ - 1]);
-      } else if (expression_start && at("\\{")) {
-        throw Unsupported{"an interval without anything to repeat"};
-      } else if (c == '\\') {
-        if (i_ + 1 >= p_.size()) throw Unsupported{"a trailing backslash"};
-        const char d = p_[i_ + 1];
-        i_ += 2;
-        if (d == '(') {
-          atom = alternatives(depth + 1);
-          if (!at("\\)")) throw Unsupported{"an unmatched \\("};
-          i_ += 2;
-        } else if (d >= '1' && d <= '9') {
-          throw Unsupported{"a back-reference (\\" + std::string(1, d) +
-                            "), which no finite automaton can model"};
-        } else if (d == 'w' || d == 'W') {
-          atom = class_set(word_bytes(), d == 'W');
-        } else if (d == 's' || d == 'S') {
-          atom = class_set(bytes_of(" \t\n\v\f\r"), d == 'S');
-        } else if (d == '`') {
-          atom.kind = Node::kStart;
-          anchor = true;
-        } else if (d == '\'') {
-          atom.kind = Node::kEnd;
-          anchor = true;
-        } else if (d == 'b' || d == 'B' || d == '<' || d == '>') {
-          throw Unsupported{"a word boundary (\\" + std::string(1, d) + ")"};
-        } else {
-          atom = literal(d);
-        }
-      } else if (c == '.') {
-        ++i_;
-        atom = class_set(all_bytes(), false);
-      } else if (c == '[') {
-        atom = bracket();
-      } else {
-        ++i_;
-        atom = literal(c);
-      }
-      branch_start = false;
-      if (anchor) {
-        atom.anchors = true;
-        // An anchor takes no repetition: a "*" after it stands for itself.
-        expression_start = true;
-        seq.parts.push_back(atom);
-        continue;
-      }
-      expression_start = false;
-      seq.parts.push_back(postfix(atom));
-    }
-    for (const Node& n : seq.parts) seq.anchors = seq.anchors || n.anchors;
-    if (seq.parts.empty()) return Node{};
-    return seq.parts.size() == 1 ? seq.parts[0] : seq;
-  }
-
-  Node postfix(Node atom) {
-    for (;;) {
-      int min = 0, max = -1;
-      if (at("*")) {
-        i_ += 1;
-      } else if (at("\\+")) {
-        i_ += 2;
-        min = 1;
-      } else if (at("\\?")) {
-        i_ += 2;
-        max = 1;
-      } else if (at("\\{")) {
-        i_ += 2;
-        interval(&min, &max);
-      } else {
-        return atom;
-      }
-      Node r;
-      r.kind = Node::kRepeat;
-      r.min = min;
-      r.max = max;
-      r.anchors = atom.anchors;
-      r.parts.push_back(std::move(atom));
-      atom = std::move(r);
-    }
-  }
-
-  int number() {
-    int n = 0;
-    bool any = false;
-    while (i_ < p_.size() && p_[i_] >= '0' && p_[i_] <= '9') {
-      n = n * 10 + (p_[i_++] - '0');
-      if (n > 0x7fff) throw Unsupported{"an interval beyond 32767"};
-      any = true;
-    }
-    return any ? n : -1;
-  }
-
-  void interval(int* min, int* max) {
-    const int lo = number();
-    int hi = lo;
-    if (i_ < p_.size() && p_[i_] == ',') {
-      ++i_;
-      hi = number();
-    }
-    if (!at("\\}") || (lo < 0 && hi < 0 && p_[i_ - 1] != ',')) {
-      throw Unsupported{"an interval that is not read as one"};
-    }
-    i_ += 2;
-    *min = lo < 0 ? 0 : lo;
-    *max = hi;
-    if (*max >= 0 && *max < *min) throw Unsupported{"an interval whose bounds are reversed"};
-  }
-
-  Node literal(char c) {
-    Node n;
-    n.kind = Node::kSet;
-    n.set = bytes_of(std::string(1, c));
-    return n;
-  }
-
-  Node class_set(const ByteSet& set, bool negated) {
-    Node n;
-    n.kind = Node::kSet;
-    n.variable = true;
-    n.set = negated ? all_bytes() & ~set : set;
-    n.set.reset(0);
-    return n;
-  }
-
-  static ByteSet word_bytes() {
-    ByteSet set = range('a', 'z') | range('A', 'Z') | range('0', '9');
-    set.set('_');
-    return set;
-  }
-  static ByteSet range(unsigned lo, unsigned hi) {
-    ByteSet set;
-    for (unsigned c = lo; c <= hi; ++c) set.set(c);
-    return set;
-  }
-  static bool named_class(const std::string& name, ByteSet* set) {
-    const ByteSet upper = range('A', 'Z'), lower = range('a', 'z'), digit = range('0', '9');
-    const ByteSet punct = range(33, 47) | range(58, 64) | range(91, 96) | range(123, 126);
-    if (name == "alpha")
-      *set = upper | lower;
-    else if (name == "digit")
-      *set = digit;
-    else if (name == "alnum")
-      *set = upper | lower | digit;
-    else if (name == "upper")
-      *set = upper;
-    else if (name == "lower")
-      *set = lower;
-    else if (name == "space")
-      *set = bytes_of(" \t\n\v\f\r");
-    else if (name == "blank")
-      *set = bytes_of(" \t");
-    else if (name == "punct")
-      *set = punct;
-    else if (name == "print")
-      *set = range(32, 126);
-    else if (name == "graph")
-      *set = range(33, 126);
-    else if (name == "cntrl")
-      *set = range(1, 31) | range(127, 127);
-    else if (name == "xdigit")
-      *set = digit | range('a', 'f') | range('A', 'F');
-    else
-      return false;
-    return true;
-  }
-
-  // One element's byte inside a bracket: a byte, or "[.c.]" / "[=c=]" of one
-  // byte. Returns -1 for a class "[:name:]", whose bytes go to *set.
-  int bracket_element(ByteSet* set) {
-    if (at("[.") || at("[=") || at("[:")) {
-      const char kind = p_[i_ + 1];
-      const size_t close = p_.find(std::string(1, kind) + "]", i_ + 2);
-      if (close == std::string::npos) throw Unsupported{"an unterminated bracket element"};
-      const std::string name = p_.substr(i_ + 2, close - i_ - 2);
-      i_ = close + 2;
-      if (kind == ':') {
-        if (!named_class(name, set)) throw Unsupported{"an unknown class [:" + name + ":]"};
-        return -1;
-      }
-      if (name.size() != 1) throw Unsupported{"a collating element of several bytes"};
-      return static_cast<unsigned char>(name[0]);
-    }
-    return static_cast<unsigned char>(p_[i_++]);
-  }
-
-  Node bracket() {
-    ++i_;  // "["
-    bool negated = false;
-    if (i_ < p_.size() && p_[i_] == '^') {
-      negated = true;
-      ++i_;
-    }
-    ByteSet set;
-    bool first = true;
-    for (;;) {
-      if (i_ >= p_.size()) throw Unsupported{"an unterminated bracket"};
-      if (p_[i_] == ']' && !first) {
-        ++i_;
-        break;
-      }
-      first = false;
-      ByteSet cls;
-      const int lo = bracket_element(&cls);
-      if (lo < 0) {
-        set |= cls;
-        continue;
-      }
-      if (i_ + 1 < p_.size() && p_[i_] == '-' && p_[i_ + 1] != ']') {
-        ++i_;
-        const int hi = bracket_element(&cls);
-        if (hi < 0 || hi < lo) throw Unsupported{"a range that is not one"};
-        // In the C locale a range holds the bytes between its ends.
-        set |= range(static_cast<unsigned>(lo), static_cast<unsigned>(hi));
-      } else {
-        set.set(static_cast<unsigned>(lo));
-      }
-    }
-    return class_set(set, negated);
-  }
-
-  // glibc's matcher lets a "^" after a newline byte, and a "$" before one,
-  // hold inside the text. Modelled are only the "^" that nothing can precede
-  // and the "$" that nothing can follow, outside repetitions.
-  static void placed(const Node& n, bool head, bool tail) {
-    if (n.line_anchor && ((n.kind == Node::kStart && !head) || (n.kind == Node::kEnd && !tail))) {
-      throw Unsupported{std::string("a \"") + (n.kind == Node::kStart ? '^' : '$') +
-                        "\" anchor inside the pattern"};
-    }
-    for (size_t i = 0; i < n.parts.size(); ++i) {
-      bool h = head, t = tail;
-      if (n.kind == Node::kRepeat) h = t = false;
-      if (n.kind == Node::kConcat) {
-        for (size_t j = 0; j < i; ++j) h = h && n.parts[j].kind == Node::kStart;
-        for (size_t j = i + 1; j < n.parts.size(); ++j) t = t && n.parts[j].kind == Node::kEnd;
-      }
-      placed(n.parts[i], h, t);
-    }
-  }
-
-  const std::string& p_;
-  size_t i_ = 0;
 };
 
 // The four languages of a node, by whether its match starts at the text's
@@ -631,64 +332,152 @@ Language non_empty(const Language& l) {
   return l.both(some);
 }
 
+bool repeated(const Node& n) {
+  return (n.flags & pattern::kRepeated) != 0;
+}
+
 class Builder {
  public:
-  Builder(bool marked, const ByteSet& without)
-      : mark_(marked ? Language::mark() : Language::empty_word()), without_(without) {}
+  Builder(const pattern::Syntax& s, bool marked, const ByteSet& without)
+      : s_(s),
+        mark_(marked ? Language::mark() : Language::empty_word()),
+        without_(without),
+        anchors_(s.node_count, -1) {}
 
-  Four build(const Node& n) {
+  // What the model cannot express, first in the pattern: a back-reference or
+  // a word boundary; then a "^" that something may precede or a "$" that
+  // something may follow (glibc lets those hold beside a newline inside the
+  // text); modelled are only the ones outside repetitions at the ends.
+  void check() const {
+    for (unsigned i = 1; i < s_.node_count; ++i) {
+      const Node& n = s_.nodes[i];
+      const std::string written(1, static_cast<char>(n.value));
+      if (n.kind == NodeKind::kBackReference)
+        throw Unsupported{"a back-reference (\\" + written +
+                          "), which no finite automaton can model"};
+      if (n.kind == NodeKind::kWordAnchor) throw Unsupported{"a word boundary (\\" + written + ")"};
+    }
+    placed(s_.nodes[0], true, true);
+  }
+
+  // Every text in which the pattern finds a match, each end of the match in
+  // or away from the text's ends.
+  Four top() { return alternatives(s_.nodes[0].first); }
+
+  const Language& mark() const { return mark_; }
+
+ private:
+  const pattern::Syntax& s_;
+  Language mark_;
+  ByteSet without_;
+  std::vector<int> anchors_;  // per node: holds an anchor (-1 not yet known)
+
+  // The node that a group written around a single node stands for.
+  const Node& unwrapped(const Node& n) const {
+    if (n.kind != NodeKind::kGroup || repeated(n)) return n;
+    const Node& alt = s_.nodes[n.first];
+    if (alt.next != 0 || alt.first == 0 || s_.nodes[alt.first].next != 0) return n;
+    return unwrapped(s_.nodes[alt.first]);
+  }
+
+  void placed(const Node& n, bool head, bool tail) const {
+    if (n.value == 0 &&
+        ((n.kind == NodeKind::kBegin && !head) || (n.kind == NodeKind::kEnd && !tail)))
+      throw Unsupported{std::string("a \"") + (n.kind == NodeKind::kBegin ? '^' : '$') +
+                        "\" anchor inside the pattern"};
+    if (n.kind != NodeKind::kGroup) return;
+    if (repeated(n)) head = tail = false;
+    for (uint32_t alt = n.first; alt != 0; alt = s_.nodes[alt].next) {
+      std::vector<const Node*> parts;
+      for (uint32_t i = s_.nodes[alt].first; i != 0; i = s_.nodes[i].next)
+        parts.push_back(&s_.nodes[i]);
+      for (size_t i = 0; i < parts.size(); ++i) {
+        bool h = head, t = tail;
+        for (size_t j = 0; j < i; ++j) h = h && unwrapped(*parts[j]).kind == NodeKind::kBegin;
+        for (size_t j = i + 1; j < parts.size(); ++j)
+          t = t && unwrapped(*parts[j]).kind == NodeKind::kEnd;
+        placed(*parts[i], h, t);
+      }
+    }
+  }
+
+  bool anchors(const Node& n) {
+    int& known = anchors_[static_cast<size_t>(&n - s_.nodes)];
+    if (known < 0) {
+      known = n.kind == NodeKind::kBegin || n.kind == NodeKind::kEnd;
+      if (n.kind == NodeKind::kGroup)
+        for (uint32_t alt = n.first; alt != 0 && known == 0; alt = s_.nodes[alt].next)
+          for (uint32_t i = s_.nodes[alt].first; i != 0 && known == 0; i = s_.nodes[i].next)
+            known = anchors(s_.nodes[i]);
+    }
+    return known != 0;
+  }
+
+  Four alternatives(uint32_t alt) {
+    Four f = sequence(s_.nodes[alt].first);
+    for (alt = s_.nodes[alt].next; alt != 0; alt = s_.nodes[alt].next) {
+      const Four g = sequence(s_.nodes[alt].first);
+      for (int a = 0; a < 2; ++a) {
+        for (int b = 0; b < 2; ++b) f[a][b] = f[a][b].either(g[a][b]);
+      }
+    }
+    return f;
+  }
+
+  Four sequence(uint32_t i) {
+    if (i == 0) return same(Language::empty_word());
+    // Runs of parts without anchors are joined plainly first: the four-way
+    // join, which costs determinisations, is needed only where an anchor
+    // meets the rest.
+    std::vector<Four> pieces;
+    std::vector<bool> anchored_piece;
+    for (; i != 0; i = s_.nodes[i].next) {
+      const Node& part = s_.nodes[i];
+      const bool anchored = anchors(part);
+      if (!anchored && !pieces.empty() && !anchored_piece.back()) {
+        pieces.back() = same(pieces.back()[0][0].then(node(part)[0][0]));
+      } else {
+        pieces.push_back(node(part));
+        anchored_piece.push_back(anchored);
+      }
+    }
+    Four f = pieces[0];
+    bool anchored = anchored_piece[0];
+    for (size_t k = 1; k < pieces.size(); ++k) {
+      f = concat(f, pieces[k], anchored || anchored_piece[k]);
+      anchored = anchored || anchored_piece[k];
+    }
+    return f;
+  }
+
+  Four atom(const Node& n) {
     switch (n.kind) {
-      case Node::kEmpty:
-        return same(Language::empty_word());
-      case Node::kSet:
-        return same(n.variable ? mark_.then(Language::one_of(n.set & ~without_))
-                               : Language::one_of(n.set));
-      case Node::kStart:
-      case Node::kEnd: {
+      case NodeKind::kString:
+        return same(Language::text(
+            std::string(reinterpret_cast<const char*>(s_.literals + n.first), n.length)));
+      case NodeKind::kSet: {
+        uint32_t bits[8];
+        pattern::set_of(s_, n, bits);
+        ByteSet set;
+        for (unsigned c = 1; c < 256; ++c)
+          set[c] = pattern::in_set(bits, static_cast<unsigned char>(c));
+        return same(mark_.then(Language::one_of(set & ~without_)));
+      }
+      case NodeKind::kGroup:
+        return alternatives(n.first);
+      case NodeKind::kBegin:
+      case NodeKind::kEnd: {
         Four f = same(Language::none());
         for (int a = 0; a < 2; ++a) {
           for (int b = 0; b < 2; ++b) {
-            if ((n.kind == Node::kStart ? a : b) == 1) f[a][b] = Language::empty_word();
+            if ((n.kind == NodeKind::kBegin ? a : b) == 1) f[a][b] = Language::empty_word();
           }
         }
         return f;
       }
-      case Node::kAlt: {
-        Four f = build(n.parts[0]);
-        for (size_t i = 1; i < n.parts.size(); ++i) {
-          const Four g = build(n.parts[i]);
-          for (int a = 0; a < 2; ++a) {
-            for (int b = 0; b < 2; ++b) f[a][b] = f[a][b].either(g[a][b]);
-          }
-        }
-        return f;
-      }
-      case Node::kConcat: {
-        // Runs of parts without anchors are joined plainly first: the
-        // four-way join, which costs determinisations, is needed only
-        // where an anchor meets the rest.
-        std::vector<Four> pieces;
-        std::vector<bool> anchors;
-        for (const Node& part : n.parts) {
-          if (!part.anchors && !pieces.empty() && !anchors.back()) {
-            pieces.back() = same(pieces.back()[0][0].then(build(part)[0][0]));
-          } else {
-            pieces.push_back(build(part));
-            anchors.push_back(part.anchors);
-          }
-        }
-        Four f = pieces[0];
-        bool anchored = anchors[0];
-        for (size_t i = 1; i < pieces.size(); ++i) {
-          f = concat(f, pieces[i], anchored || anchors[i]);
-          anchored = anchored || anchors[i];
-        }
-        return f;
-      }
-      case Node::kRepeat:
-        return repeat(n);
+      default:  // refused by check()
+        return same(Language::none());
     }
-    return same(Language::none());
   }
 
   // x followed by y. The inner node meets the text's start only when all
@@ -710,23 +499,26 @@ class Builder {
     return f;
   }
 
-  Four repeat(const Node& n) {
-    const Four x = build(n.parts[0]);
-    if (!n.anchors) return same(x[0][0].repeat(n.min, n.max));
+  // A node with its repetition.
+  Four node(const Node& n) {
+    const Four x = atom(n);
+    if (!repeated(n)) return x;
+    const int min = n.min, max = n.max == pattern::kUnbounded ? -1 : n.max;
+    if (!anchors(n)) return same(x[0][0].repeat(min, max));
     // Anchors inside a repetition: the copies are written out.
-    const int copies = n.max < 0 ? n.min : n.max;
+    const int copies = max < 0 ? min : max;
     if (copies > 64) throw Unsupported{"an anchor repeated more than 64 times"};
     Four f = same(Language::empty_word());
     for (int i = 0; i < copies; ++i) {
       Four piece = x;
-      if (i >= n.min) {
+      if (i >= min) {
         for (auto& row : piece) {
           for (auto& l : row) l = l.either(Language::empty_word());
         }
       }
       f = concat(f, piece, true);
     }
-    if (n.max < 0) f = concat(f, star(x), true);
+    if (max < 0) f = concat(f, star(x), true);
     return f;
   }
 
@@ -744,12 +536,6 @@ class Builder {
     }
     return f;
   }
-
-  const Language& mark() const { return mark_; }
-
- private:
-  Language mark_;
-  ByteSet without_;
 };
 
 }  // namespace
@@ -758,10 +544,11 @@ Translation translate_pattern(const std::string& pattern, bool marked,
                               const ByteSet& variable_without) {
   Translation t;
   try {
-    Parser parser(pattern);
-    const Node root = parser.parse();
-    Builder builder(marked, variable_without);
-    const Four f = builder.build(root);
+    const PatternTree tree(pattern);
+    if (!tree.read()) throw Unsupported{tree.why_not()};
+    Builder builder(tree.syntax(), marked, variable_without);
+    builder.check();
+    const Four f = builder.top();
     // The matcher searches: a match may start after any text and end before
     // any text; those ends are variable parts too.
     const Language pad =

@@ -1,8 +1,8 @@
 #include "pattern.h"
 
-#include <vector>
-
 #include "pattern_match.h"
+#include "pattern_syntax.h"
+#include "pattern_tree.h"
 #include "shell.h"
 #include "white_list.h"
 
@@ -13,137 +13,37 @@ bool matches(const std::string& pattern, const std::string& text) {
   return check_regexp(text.c_str(), pattern.c_str()) == 0;
 }
 
-enum class Kind { kLiteral, kVariable, kOpen, kClose, kAlternative, kStart, kEnd, kOther };
-
-struct Token {
-  Kind kind;
-  std::string text;
-};
-
-// Length of the bracket expression that starts at p[i] == '['.
-size_t bracket_length(const std::string& p, size_t i) {
-  size_t j = i + 1;
-  if (j < p.size() && p[j] == '^') ++j;
-  if (j < p.size() && p[j] == ']') ++j;
-  while (j < p.size() && p[j] != ']') {
-    if (p[j] == '[' && j + 1 < p.size() &&
-        (p[j + 1] == ':' || p[j + 1] == '=' || p[j + 1] == '.')) {
-      const size_t close = p.find(std::string(1, p[j + 1]) + "]", j + 2);
-      j = close == std::string::npos ? p.size() : close + 2;
-    } else {
-      ++j;
-    }
-  }
-  return (j < p.size() ? j + 1 : p.size()) - i;
-}
-
-bool ends_branch(const std::string& p, size_t next) {
-  return next == p.size() || p.compare(next, 2, "\\)") == 0 || p.compare(next, 2, "\\|") == 0;
-}
-
-// Splits a basic regular expression into the tokens that matter here. "^" is
-// an anchor only where an alternative begins and "$" only where one ends;
-// elsewhere both are ordinary characters.
-std::vector<Token> tokenize(const std::string& p) {
-  std::vector<Token> tokens;
-  bool branch_start = true;
-  for (size_t i = 0; i < p.size();) {
-    Token t{Kind::kLiteral, p.substr(i, 1)};
-    size_t length = 1;
-    const char c = p[i];
-    if (c == '\\' && i + 1 < p.size()) {
-      length = 2;
-      const char d = p[i + 1];
-      t.text = p.substr(i, 2);
-      if (d == '(') {
-        t.kind = Kind::kOpen;
-      } else if (d == ')') {
-        t.kind = Kind::kClose;
-      } else if (d == '|') {
-        t.kind = Kind::kAlternative;
-      } else if (d == '{') {
-        const size_t close = p.find("\\}", i + 2);
-        length = (close == std::string::npos ? p.size() : close + 2) - i;
-        t.kind = Kind::kOther;
-      } else if (d == 'W' || d == 's' || d == 'S' || d == 'w') {
-        t.kind = Kind::kVariable;
-      } else if (d == '`' && branch_start) {
-        t.kind = Kind::kStart;
-      } else if (d == '\'' && ends_branch(p, i + 2)) {
-        t.kind = Kind::kEnd;
-      } else if ((d >= '1' && d <= '9') || d == '+' || d == '?' || d == 'b' || d == 'B' ||
-                 d == '<' || d == '>' || d == '`' || d == '\'') {
-        t.kind = Kind::kOther;
-      } else {
-        t.text = std::string(1, d);
-      }
-    } else if (c == '^' && branch_start) {
-      t.kind = Kind::kStart;
-    } else if (c == '$' && ends_branch(p, i + 1)) {
-      t.kind = Kind::kEnd;
-    } else if (c == '.') {
-      t.kind = Kind::kVariable;
-    } else if (c == '[') {
-      length = bracket_length(p, i);
-      t = {Kind::kVariable, p.substr(i, length)};
-    } else if (c == '*') {
-      t.kind = Kind::kOther;
-    }
-    branch_start = t.kind == Kind::kOpen || t.kind == Kind::kAlternative;
-    tokens.push_back(t);
-    i += length;
-  }
-  return tokens;
-}
-
-// The shell metacharacters that one variable part (".", a bracket
-// expression, "\W", "\s", "\S") matches, asked of the matcher itself.
-std::string admitted(const std::string& part) {
-  const std::string whole = "^" + part + "$";
-  std::string found;
-  if (!pattern_error(whole.c_str()).empty()) return found;
-  for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-    if (matches(whole, std::string(1, *m))) found += *m;
-  }
-  return found;
-}
-
 }  // namespace
 
 PatternShape pattern_shape(const std::string& pattern) {
   PatternShape shape;
-  const std::vector<Token> tokens = tokenize(pattern);
+  const PatternTree tree(pattern);
+  if (!tree.read()) return shape;
+  const pattern::Syntax& s = tree.syntax();
   // Top-level alternatives: each must be anchored for the whole to be.
   shape.anchored_start = shape.anchored_end = true;
-  int depth = 0;
-  bool at_start = true;
-  const Token* last = nullptr;
-  auto close_branch = [&]() {
-    if (last == nullptr || last->kind != Kind::kEnd) shape.anchored_end = false;
-  };
-  for (const Token& t : tokens) {
-    if (depth == 0 && t.kind == Kind::kAlternative) {
-      if (at_start) shape.anchored_start = false;  // an empty alternative
-      close_branch();
-      at_start = true;
-      last = nullptr;
-      continue;
-    }
-    if (at_start && t.kind != Kind::kStart) shape.anchored_start = false;
-    at_start = false;
-    if (t.kind == Kind::kOpen) ++depth;
-    if (t.kind == Kind::kClose && depth > 0) --depth;
-    if (depth == 0 || t.kind == Kind::kClose) last = &t;
-    if (t.kind == Kind::kVariable) {
-      for (char m : admitted(t.text)) {
-        if (shape.metachars.find(m) != std::string::npos) continue;
-        if (shape.admitted_by.empty()) shape.admitted_by = t.text;
-        shape.metachars += m;
-      }
+  for (uint32_t alt = s.nodes[0].first; alt != 0; alt = s.nodes[alt].next) {
+    uint32_t last = s.nodes[alt].first;
+    if (last == 0 || s.nodes[last].kind != pattern::NodeKind::kBegin) shape.anchored_start = false;
+    while (last != 0 && s.nodes[last].next != 0) last = s.nodes[last].next;
+    if (last == 0 || s.nodes[last].kind != pattern::NodeKind::kEnd) shape.anchored_end = false;
+  }
+  // The variable parts (".", a bracket expression, "\w" "\W" "\s" "\S"),
+  // in the order of the pattern.
+  for (unsigned i = 0; i < s.node_count; ++i) {
+    const pattern::Node& n = s.nodes[i];
+    if (n.kind != pattern::NodeKind::kSet) continue;
+    uint32_t set[8];
+    pattern::set_of(s, n, set);
+    std::string bytes;
+    for (unsigned c = 1; c < 256; ++c)
+      if (pattern::in_set(set, static_cast<unsigned char>(c))) bytes += static_cast<char>(c);
+    for (char m : shell_metachars_in(bytes)) {
+      if (shape.metachars.find(m) != std::string::npos) continue;
+      if (shape.admitted_by.empty()) shape.admitted_by = pattern.substr(n.first, n.length);
+      shape.metachars += m;
     }
   }
-  if (at_start) shape.anchored_start = false;
-  close_branch();
   return shape;
 }
 
