@@ -11,6 +11,7 @@
 
 #include "fuzz_support.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 

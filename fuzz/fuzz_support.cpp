@@ -11,6 +11,7 @@
 #include <string>
 
 #include "policy.h"
+#include "vocabulary.h"
 
 namespace {
 

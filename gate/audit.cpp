@@ -19,6 +19,7 @@
 #include "entry.h"
 #include "log.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "text.h"
 
 namespace {

@@ -17,6 +17,7 @@
 
 #include "gate_runner.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "policy_json.h"
 #include "private_root.h"
 #include "role_service.h"

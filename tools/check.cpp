@@ -17,6 +17,7 @@
 #include "json_document.h"
 #include "pattern.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "report.h"
 #include "risks.h"
 #include "role_lookup.h"
@@ -62,7 +63,7 @@ class PolicyChecker {
     unknown_members(root, "$", {"enable_log", "syslog", "role_service_user", scripts, ui});
     uid_t service_uid = 0;
     bool service_user = false;
-    if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
+    if (const char* wrong = role_service_user(service_user_rule(root), &service_uid, &service_user)) {
       warn("no-service-user", "$.role_service_user", root["role_service_user"],
            std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
     }

@@ -14,6 +14,7 @@
 
 #include "json_document.h"
 #include "policy.h"
+#include "vocabulary.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;

@@ -18,6 +18,8 @@
 #include "json_document.h"
 #include "pattern.h"
 #include "policy.h"
+#include "log_lines.h"
+#include "vocabulary.h"
 #include "report.h"
 #include "risks.h"
 #include "text.h"

@@ -13,6 +13,7 @@
 #include "dry_run.h"
 #include "json_document.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "report.h"
 #include "white_list.h"
 

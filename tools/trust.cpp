@@ -13,6 +13,7 @@
 
 #include "config_file.h"
 #include "policy.h"
+#include "vocabulary.h"
 #include "role_lookup.h"
 
 namespace {
