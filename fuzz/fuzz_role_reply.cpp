@@ -11,9 +11,9 @@
 
 #include "fuzz_support.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "role_lookup.h"
 #include "role_rights.h"
+#include "vocabulary.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 

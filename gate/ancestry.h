@@ -9,5 +9,5 @@
 int get_proc_name(int pid, char* buffer);
 // The section's record keeps the last ancestor whose command line matched;
 // hooks (if any) may supply the command lines.
-int ancestor_check(const char* command, const Json::Value& list, int type_check,
-                   const char* cookie, SectionDecision& record, const DecisionHooks* hooks);
+int ancestor_check(const char* command, const Json::Value& list, int type_check, const char* cookie,
+                   SectionDecision& record, const DecisionHooks* hooks);

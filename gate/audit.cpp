@@ -19,8 +19,8 @@
 #include "entry.h"
 #include "log.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 

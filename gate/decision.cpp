@@ -21,8 +21,7 @@ SectionDecision& section_record() {
 namespace {
 
 // Starts the record of section i of the policy and asks it.
-int ask_section(unsigned i, const char* command, const char* cookie,
-                const DecisionHooks* hooks) {
+int ask_section(unsigned i, const char* command, const char* cookie, const DecisionHooks* hooks) {
   SectionDecision& record = decision.sections[i];
   record = SectionDecision();
   record.name = kSectionNames[i];

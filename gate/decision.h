@@ -15,7 +15,6 @@ extern Decision decision;
 SectionDecision& section_record();
 unsigned section_index();
 
-
 // 0 run the command, anything else refuse. check_parameters loads the
 // installed policy (privileged: as read_json_file) and asks decide_sections,
 // which asks the loaded policy's sections in order, logs the verdict and

@@ -12,7 +12,7 @@
 // One lookup's outcome. What the transfer has to say about the network and
 // libcurl it says on standard error itself; the rest the rules log and show.
 struct RoleReply {
-  std::string body;  // the reply's bytes; empty when no request was made or none came back
+  std::string body;      // the reply's bytes; empty when no request was made or none came back
   bool too_big = false;  // the reply grew past the largest taken: body holds its start
   // What is wrong with the owner rule ("role_service_user"): no request made.
   const char* owner_problem = nullptr;

@@ -163,7 +163,8 @@ int white_check(const char* text, const Json::Value& entries, int type_check, co
   std::string spare;
   if (entries.isArray()) {
     for (auto it = entries.begin(); it != entries.end(); ++it) {
-      const int verdict = try_entry(text, it.index(), *it, type_check, cookie, spare, record, hooks);
+      const int verdict =
+          try_entry(text, it.index(), *it, type_check, cookie, spare, record, hooks);
       if (verdict >= 0) return verdict;
     }
     return 1;

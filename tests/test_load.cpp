@@ -17,10 +17,10 @@
 
 #include "gate_runner.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "policy_json.h"
 #include "private_root.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 namespace fs = std::filesystem;
 

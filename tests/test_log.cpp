@@ -12,9 +12,9 @@
 #include "decision.h"
 #include "gate_runner.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "policy_json.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 namespace {
 

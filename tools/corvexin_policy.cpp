@@ -14,12 +14,13 @@
 
 #include "check.h"
 #include "explain.h"
+#include "files.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "suggest.h"
 #include "test.h"
+#include "vocabulary.h"
 
 namespace {
 

@@ -5,13 +5,14 @@
 #include <cstdio>
 
 #include "config_file.h"
+#include "files.h"
 #include "log.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "report.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -46,9 +47,9 @@ struct Watch {
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
   std::vector<std::string>* logged = nullptr;  // the log's lines, kept instead of written
-  bool answered = false;          // of the last role check
-  const char* skipped = nullptr;  // why the last role check had no lookup
-  std::string reply;              // of the last role lookup
+  bool answered = false;                       // of the last role check
+  const char* skipped = nullptr;               // why the last role check had no lookup
+  std::string reply;                           // of the last role lookup
 };
 
 void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,

@@ -7,11 +7,12 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "json_text.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "report.h"
 #include "role_lookup.h"
 #include "service_owner.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -152,7 +153,8 @@ void print_steps(const SectionDecision& record, const Steps& steps) {
                                                   "refuses\n");
     uid_t service_uid = 0;
     bool service_user = false;
-    if (role_service_user(service_user_rule(root), &service_uid, &service_user) == nullptr && service_user)
+    if (role_service_user(service_user_rule(root), &service_uid, &service_user) == nullptr &&
+        service_user)
       std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
                 << " (\"role_service_user\") owns)\n";
     if (!e.lookup_made) continue;

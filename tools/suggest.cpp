@@ -15,14 +15,16 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
+#include "log_lines.h"
 #include "pattern.h"
 #include "policy.h"
-#include "log_lines.h"
-#include "vocabulary.h"
 #include "report.h"
 #include "risks.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 

@@ -11,10 +11,12 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "report.h"
+#include "vocabulary.h"
 #include "white_list.h"
 
 namespace {

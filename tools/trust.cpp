@@ -13,8 +13,8 @@
 
 #include "config_file.h"
 #include "policy.h"
-#include "vocabulary.h"
 #include "role_lookup.h"
+#include "vocabulary.h"
 
 namespace {
 
