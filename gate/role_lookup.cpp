@@ -146,7 +146,8 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* se
     return;
   }
   ServiceCheck check;
-  if ((out->owner_problem = role_service_user(service_user, &check.user, &check.given))) {
+  out->owner_problem = role_service_user(service_user, &check.user, &check.given);
+  if (out->owner_problem != nullptr) {
     api.easy_cleanup(curl);
     return;
   }
