@@ -1,6 +1,6 @@
-// Deliberate crossings of the gate's boundaries, one per build (see
-// CMakeLists.txt): each links into a library's boundary check and must fail
-// there with an undefined reference.
+// Deliberate crossings of the gate's boundaries, one per object (see
+// CMakeLists.txt): each is linked against a library's boundary object and
+// must fail there with an undefined reference.
 #if defined(CROSSING_RULES_ENTRY)
 // The decision rules reaching into the entry.
 #include "entry.h"
