@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "policy.h"
 #include "vocabulary.h"
 
 namespace {

@@ -15,7 +15,6 @@
 #include "check.h"
 #include "explain.h"
 #include "files.h"
-#include "policy.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "suggest.h"

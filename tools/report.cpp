@@ -14,7 +14,6 @@
 
 #include "json_document.h"
 #include "json_text.h"
-#include "policy.h"
 #include "vocabulary.h"
 
 void Report::place(Finding& f, size_t offset) const {

@@ -20,7 +20,6 @@
 #include "json_text.h"
 #include "log_lines.h"
 #include "pattern.h"
-#include "policy.h"
 #include "report.h"
 #include "risks.h"
 #include "text.h"
