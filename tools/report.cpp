@@ -140,3 +140,10 @@ Json::Value reports_json(const std::vector<Report>& reports) {
   out["status"] = status;
   return out;
 }
+
+std::string risk_message(const RiskFinding& finding) {
+  std::string message = finding.what;
+  if (!finding.through.empty()) message += " through " + quoted(finding.through);
+  if (!finding.why.empty()) message += ": " + finding.why;
+  return message;
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "findings.h"
+#include "risks.h"
 
 struct Finding {
   Severity severity;
@@ -63,3 +64,8 @@ class Report {
 constexpr int kJsonFormat = 1;
 // The JSON document of "check": the reports of one or more files together.
 Json::Value reports_json(const std::vector<Report>& reports);
+
+// A risk's message, after the quoted pattern: what the entry admits,
+// "through" the part of the pattern that admits it (quoted), and why it
+// matters.
+std::string risk_message(const RiskFinding& finding);
