@@ -13,6 +13,7 @@
 #include "decision.h"
 #include "fuzz_support.h"
 #include "policy.h"
+#include "vocabulary.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   keep_log_private();

@@ -13,6 +13,7 @@
 #include "policy.h"
 #include "role_lookup.h"
 #include "role_rights.h"
+#include "vocabulary.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "policy.h"
+#include "vocabulary.h"
 
 namespace {
 

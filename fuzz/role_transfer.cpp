@@ -1,27 +1,22 @@
 // The role lookup of the fuzz targets: instead of a request to the web
 // service, every lookup receives the reply that the fuzz input carries,
-// delivered through the gate's own write_data in pieces as a transfer would,
-// and taken into group_role by the gate's own take_role_reply.
+// delivered through the gate's own write_data in pieces as a transfer would.
+// It stands in for the lookup's transfer, so the decision rules take the
+// reply into group_role with their own reply handling.
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
 #include "fuzz_support.h"
 #include "role_lookup.h"
+#include "role_rights.h"
 
 namespace {
 
 std::string_view reply;
 size_t reply_piece = 0;
 
-}  // namespace
-
-void set_role_reply(std::string_view body, size_t piece) {
-  reply = body;
-  reply_piece = piece;
-}
-
-int get_role_right(const char*) {
+RoleReply deliver_reply(const char*, const char*, const Json::Value*) {
   url_data data{0, static_cast<char*>(malloc(4096))};
   if (data.body == nullptr) abort();
   data.body[0] = '\0';
@@ -31,7 +26,16 @@ int get_role_right(const char*) {
     std::string copy(reply.substr(at, n));  // a piece of its own, as libcurl hands it over
     if (write_data(copy.data(), 1, n, &data) != n) break;
   }
-  take_role_reply(data.body != nullptr ? data.body : "");
+  RoleReply out;
+  out.body.assign(data.body, data.size);
   free(data.body);
-  return 0;
+  return out;
+}
+
+}  // namespace
+
+void set_role_reply(std::string_view body, size_t piece) {
+  reply = body;
+  reply_piece = piece;
+  set_role_transfer(deliver_reply);
 }

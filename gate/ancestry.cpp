@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "decision.h"
 #include "log.h"
+#include "log_lines.h"
 #include "policy.h"
 #include "text.h"
 #include "white_list.h"
@@ -91,12 +91,13 @@ namespace {
 // Reads the command line of the ancestor of the given generation into name
 // (0 the parent, whose pid the caller has put into pid; then the parent of
 // the previous pid). false when the walk ends: no further ancestor below
-// init, or one whose files cannot be read. With decision_hooks' ancestor
-// given, the command lines come from there, cut as a real one would be.
-bool next_ancestor(unsigned generation, int& pid, char (&name)[kProcNameSize + 1]) {
+// init, or one whose files cannot be read. With the hooks' ancestor given,
+// the command lines come from there, cut as a real one would be.
+bool next_ancestor(const DecisionHooks* hooks, unsigned generation, int& pid,
+                   char (&name)[kProcNameSize + 1]) {
   memset(name, 0, sizeof name);
-  if (decision_hooks != nullptr && decision_hooks->ancestor != nullptr) {
-    const char* line = decision_hooks->ancestor(decision_hooks->context, generation);
+  if (hooks != nullptr && hooks->ancestor != nullptr) {
+    const char* line = hooks->ancestor(hooks->context, generation);
     if (line == nullptr) return false;
     memcpy(name, line, strnlen(line, kProcNameSize));
     pid = 0;
@@ -121,19 +122,16 @@ bool next_ancestor(unsigned generation, int& pid, char (&name)[kProcNameSize + 1
 // from the parent up to (not including) init, passes the white list. The
 // command itself is not examined. The section's record keeps the last
 // ancestor whose command line matched an entry.
-int ancestor_check(const char*, const Json::Value& list, int type_check, const char* cookie) {
-  SectionDecision& record = section_record();
+int ancestor_check(const char*, const Json::Value& list, int type_check, const char* cookie,
+                   SectionDecision& record, const DecisionHooks* hooks) {
   if (enable_log) printf("pid = %d\n", getpid());
   int pid = getppid();
   if (enable_log) printf("ppid = %d\n", pid);
   char name[kProcNameSize + 1];
-  for (unsigned generation = 0; next_ancestor(generation, pid, name); ++generation) {
+  for (unsigned generation = 0; next_ancestor(hooks, generation, pid, name); ++generation) {
     const unsigned matches = record.matches;
-    const int allowed = white_check(name, list, type_check, cookie);
-    if (record.matches != matches) {
-      record.ancestor_pid = pid;
-      memcpy(record.ancestor, name, sizeof name);
-    }
+    const int allowed = white_check(name, list, type_check, cookie, record, hooks);
+    if (record.matches != matches) memcpy(record.ancestor, name, sizeof name);
     if (allowed == 0) {
       log_param(kLogAncestorMatched, 0);
       return 0;

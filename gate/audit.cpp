@@ -20,6 +20,7 @@
 #include "log.h"
 #include "policy.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 

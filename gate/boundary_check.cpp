@@ -1,4 +1,5 @@
-// The object that the boundary check (gate_boundary, see CMakeLists.txt)
-// links together with the decision rules and the role lookup. It holds
-// nothing: the check is whether the libraries' own references all resolve.
+// The object that the boundary checks (gate_rules_boundary and
+// gate_lookup_boundary, see CMakeLists.txt) link with each library alone. It
+// holds nothing: the check is whether the library's own references all
+// resolve.
 namespace {}  // namespace

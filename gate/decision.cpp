@@ -4,10 +4,10 @@
 
 #include "ancestry.h"
 #include "log.h"
+#include "log_lines.h"
 #include "policy.h"
 #include "white_list.h"
 
-const DecisionHooks* decision_hooks = nullptr;
 Decision decision;
 
 unsigned section_index() {
@@ -21,13 +21,13 @@ SectionDecision& section_record() {
 namespace {
 
 // Starts the record of section i of the policy and asks it.
-int ask_section(unsigned i, const char* command, const char* cookie) {
+int ask_section(unsigned i, const char* command, const char* cookie, const DecisionHooks* hooks) {
   SectionDecision& record = decision.sections[i];
   record = SectionDecision();
   record.name = kSectionNames[i];
   decision.count = i + 1;
   const Json::Value& policy = root;
-  return record.result = check_fun(command, policy[record.name], cookie);
+  return record.result = check_fun(command, policy[record.name], cookie, hooks);
 }
 
 }  // namespace
@@ -43,16 +43,16 @@ int check_parameters(const char* command, const char* cookie, bool privileged) {
   return decide_sections(command, cookie);
 }
 
-int decide_sections(const char* command, const char* cookie) {
+int decide_sections(const char* command, const char* cookie, const DecisionHooks* hooks) {
   decision.loaded = true;
   decision.count = 0;
   decision.verdict = -1;
-  if (ask_section(0, command, cookie) == 0) {
+  if (ask_section(0, command, cookie, hooks) == 0) {
     log_text(command, 0);
     log_param(kLogScriptsPassed, 0);
     return decision.verdict = 0;
   }
-  if (ask_section(1, command, cookie) != 0) {
+  if (ask_section(1, command, cookie, hooks) != 0) {
     log_refusal(command);
     return decision.verdict = 1;
   }
@@ -78,7 +78,8 @@ SectionNumbers read_section_numbers(const Json::Value& s, const char** reading) 
 // Decides one policy section by its check method. All three numeric members
 // are converted before the method is looked at, so a member of the wrong type
 // ends the run whatever the method.
-int check_fun(const char* command, const Json::Value& s, const char* cookie) {
+int check_fun(const char* command, const Json::Value& s, const char* cookie,
+              const DecisionHooks* hooks) {
   const SectionNumbers numbers = read_section_numbers(s);
   SectionDecision& record = section_record();
   record.read = true;
@@ -91,13 +92,14 @@ int check_fun(const char* command, const Json::Value& s, const char* cookie) {
       return 0;
     case kMethodWhiteList:
       if (enable_log) puts("white list check");
-      return white_check(command, s[kWhiteListMember], numbers.type_check, cookie);
+      return white_check(command, s[kWhiteListMember], numbers.type_check, cookie, record, hooks);
     case kMethodBlackList:
       if (enable_log) puts("black list check");
       return black_check(command, s[kBlackListMember], numbers.type_check, cookie);
     case kMethodAncestor:
       if (enable_log) puts("ancestor check");
-      return ancestor_check(command, s[kWhiteListMember], numbers.type_check, cookie);
+      return ancestor_check(command, s[kWhiteListMember], numbers.type_check, cookie, record,
+                            hooks);
     default:
       return 1;
   }

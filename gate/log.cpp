@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "decision.h"
+#include "log_lines.h"
 #include "policy.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -157,9 +160,11 @@ int log_to_file(const char* message) {
 
 }  // namespace
 
+std::vector<std::string>* log_capture = nullptr;
+
 int log_param(const char* message, int force) {
-  if (decision_hooks != nullptr) {
-    decision_hooks->logged(decision_hooks->context, message, force);
+  if (log_capture != nullptr) {
+    log_capture->push_back(message);
     return 0;
   }
   if (force == 1 || enable_log != 0) return log_to_file(message);

@@ -4,8 +4,14 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 int log_param(const char* message, int force);
+// Where the administrator's dry runs keep the log's lines: while set, every
+// message (forced or not) is appended to it and nothing is written. The
+// gate never sets it.
+extern std::vector<std::string>* log_capture;
 int log_text(const char* text, int force);
 // A refused command line and the refusal's line, written whatever the
 // policy's "enable_log".

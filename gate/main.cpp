@@ -21,6 +21,9 @@
 #include "entry.h"
 #include "log.h"
 #include "policy.h"
+#include "role_lookup.h"
+#include "role_rights.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -231,6 +234,8 @@ int main(int argc, char* argv[]) {
     return refuse_after_error(command, "the resource limits leave too little to decide",
                               caller_uid);
 
+  // The decision rules make their role lookups through the lookup's transfer.
+  set_role_transfer(fetch_role_reply);
   int verdict = 1;
   try {
     // A cookie argument wins over the variable; without either, the default.

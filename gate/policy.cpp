@@ -9,6 +9,7 @@
 #include <string>
 
 #include "json_document.h"
+#include "vocabulary.h"
 
 Json::Value root;
 Json::Value group_role;
@@ -108,20 +109,7 @@ int read_json_file(bool privileged) {
   return read_policy_file(kPolicyPath, true, privileged);
 }
 
-const char* method_meaning(unsigned method) {
-  static const char* const kMeanings[] = {"no check: allows every command", "white list",
-                                          "black list: refuses every command", "ancestor check"};
-  return method <= kMethodAncestor ? kMeanings[method] : "no such method: refuses every command";
-}
-
-const char* match_rule_meaning(MatchRule rule) {
-  switch (rule) {
-    case MatchRule::kCookieFlagZero:
-      return "its \"is_cookie_check\" is 0";
-    case MatchRule::kTypeZero:
-      return "the section checks types and its \"type\" is 0";
-    case MatchRule::kRoleCheck:
-      break;
-  }
-  return nullptr;
+const Json::Value* service_user_rule(const Json::Value& policy) {
+  if (!policy.isObject()) return nullptr;
+  return policy.find(kServiceUserMember, kServiceUserMember + sizeof kServiceUserMember - 1);
 }

@@ -1,80 +1,13 @@
-// The policy's vocabulary: the gate's fixed places, the policy's sections and
-// member names, the check methods and match rules with what each means, the
-// log's fixed lines, the run's three globals, and loading a policy file.
+// The policy's state and its loading: the run's globals and reading a policy
+// file (the names it uses are in vocabulary.h).
 #pragma once
 
 #include <json/value.h>
 #include <sys/stat.h>
 
-#include <cstddef>
 #include <string>
 
-// Fixed places. The gate takes no configuration from anywhere else.
-constexpr const char kPolicyPath[] = "/etc/cmd_check.json";
-constexpr const char kSettingsPath[] = "/etc/kelvo/halvora.ini";
-constexpr const char kLogPath[] = "/var/varn/log/corvexin_check.log";
-constexpr const char kDefaultCookie[] = "placeholder_session_for_gate_test";
-// The directory the loader searches first for the gate's shared libraries
-// (its RUNPATH, set by the build from the same variable).
-constexpr const char kLibraryDir[] = CORVEXIN_LIBRARY_DIR;
-// What the role lookup reads from kSettingsPath: the web service's protocol
-// and port, both in one section.
-constexpr const char kSettingsSection[] = "http";
-constexpr const char kProtocolKey[] = "kelvo_web_protocol";
-constexpr const char kPortKey[] = "kelvo_web_server";
-
-// The policy's two sections, in the order in which they are asked.
-constexpr const char* kSectionNames[] = {"scripts_section", "ui_section"};
-constexpr unsigned kSectionCount = sizeof kSectionNames / sizeof kSectionNames[0];
-
-// Member names: of the policy, of a section, of a white-list entry.
-constexpr const char kEnableLogMember[] = "enable_log";
-constexpr const char kSyslogMember[] = "syslog";
-constexpr const char kTypeCheckMember[] = "is_type_check";
-constexpr const char kMethodMember[] = "check_method";
-constexpr const char kCookieCheckMember[] = "is_cookie_check";
-constexpr const char kWhiteListMember[] = "white_cmd_list";
-constexpr const char kBlackListMember[] = "black_cmd_list";
-constexpr const char kPatternMember[] = "pattern";
-constexpr const char kTypeMember[] = "type";
-constexpr const char kRoleRightMember[] = "role_right";
-
-// The check methods that a section names.
-enum CheckMethod : unsigned {
-  kMethodNone = 0,       // allows every command
-  kMethodWhiteList = 1,  // white_check on the command line
-  kMethodBlackList = 2,  // refuses every command
-  kMethodAncestor = 3,   // white_check on each ancestor's command line
-};
-// Whether a section of this method reads its white_cmd_list.
-constexpr bool method_reads_white_list(unsigned method) {
-  return method == kMethodWhiteList || method == kMethodAncestor;
-}
-// The method in words: "white list", "black list: refuses every command", ...
-const char* method_meaning(unsigned method);
-
-// How a matching white-list entry decides (match_rule).
-enum class MatchRule : unsigned char {
-  kCookieFlagZero,  // its "is_cookie_check" is 0: allowed by the match alone
-  kTypeZero,        // the section checks types and its "type" is 0: allowed by the match alone
-  kRoleCheck,       // allowed only when the web user's role holds its "role_right"
-};
-// Why an entry that matched allows without a role check, in words; null for
-// kRoleCheck.
-const char* match_rule_meaning(MatchRule rule);
-
-// Bytes of an ancestor's command line that are examined.
-constexpr size_t kProcNameSize = 1024;
-
-// The log's fixed lines. A decided command line is logged before its
-// verdict's line; a refusal is logged whatever the policy's "enable_log".
-constexpr const char kLogNotLoaded[] = "load json failed, skip cmd\n";
-constexpr const char kLogRefused[] = "check failed, skip cmd\n";
-constexpr const char kLogScriptsPassed[] = "pass the scripts check, run cmd now\n";
-constexpr const char kLogUiPassed[] = "pass the ui check, run cmd now\n";
-constexpr const char kLogAncestorMatched[] = "proc_name match";
-
-// The run's three globals: the loaded policy, the most recent account role
+// The run's globals: the loaded policy, the most recent account role
 // information, and the trace switch taken from the policy.
 extern Json::Value root;
 extern Json::Value group_role;
@@ -101,3 +34,6 @@ int policy_syslog_switch(const Json::Value& policy);
 // when policy_distrust finds a reason not to use it).
 const char* policy_distrust(const struct stat& st);
 std::string read_policy_text(const char* path, bool trusted_only = false);
+// The policy's "role_service_user" (null when it has none): the rule on who
+// may run the role service, which the role lookup is given.
+const Json::Value* service_user_rule(const Json::Value& policy);

@@ -1,6 +1,6 @@
 // The account role lookup: one GET to the appliance's web service on the
-// loopback interface, presenting the web user's cookie; the JSON reply lands
-// in group_role.
+// loopback interface, presenting the web user's cookie; the reply's bytes go
+// back to the caller (the decision rules), which knows what to make of them.
 //
 // libcurl is not linked: most runs make no lookup, and loading libcurl with
 // the libraries it pulls in would cost most of such a run. The first lookup
@@ -13,14 +13,13 @@
 #include <dlfcn.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "config_file.h"
-#include "log.h"
-#include "policy.h"
 #include "service_owner.h"
 #include "text.h"
 
@@ -132,28 +131,23 @@ size_t sink(char* piece, size_t size, size_t nmemb, void* record) {
   return write_data(piece, size, nmemb, &reply->data);
 }
 
-// Says why the lookup failed, on standard error and in the log.
-void lookup_failed(const std::string& why) {
-  fprintf(stderr, "corvexin_check: %s\n", why.c_str());
-  log_param(why.c_str(), 1);
-}
-
 // Reads the service's protocol and port, makes the request and releases the
 // handle. The settings are read only now, and live until the handle is gone.
-void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) {
+void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* settings_path,
+              const Json::Value* service_user, Reply* reply, RoleReply* out) {
   char url[kUrlSize];
   memset(url, 0, sizeof url);
-  ConfigFile settings(kSettingsPath);
+  ConfigFile settings(settings_path);
   const char* protocol = settings.getparam(kSettingsSection, kProtocolKey);
   const char* port = settings.getparam(kSettingsSection, kPortKey);
   if (const char* problem = role_settings_problem(protocol, port)) {
-    fprintf(stderr, "corvexin_check: %s %s; role lookup skipped\n", kSettingsPath, problem);
+    fprintf(stderr, "corvexin_check: %s %s; role lookup skipped\n", settings_path, problem);
     api.easy_cleanup(curl);
     return;
   }
   ServiceCheck check;
-  if (const char* wrong = role_service_user(root, &check.user, &check.given)) {
-    lookup_failed(std::string(kPolicyPath) + " " + wrong + "; role lookup skipped");
+  out->owner_problem = role_service_user(service_user, &check.user, &check.given);
+  if (out->owner_problem != nullptr) {
     api.easy_cleanup(curl);
     return;
   }
@@ -161,9 +155,9 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
   if (api.easy_setopt(curl, CURLOPT_PREREQFUNCTION,
                       static_cast<curl_prereq_callback>(before_request)) != CURLE_OK ||
       api.easy_setopt(curl, CURLOPT_PREREQDATA, &check) != CURLE_OK) {
-    lookup_failed(
+    out->refusal =
         "libcurl cannot tell who runs the role service (7.80 or later can); role "
-        "lookup skipped");
+        "lookup skipped";
     api.easy_cleanup(curl);
     return;
   }
@@ -171,7 +165,7 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
   const bool https = strcmp(protocol, "https") == 0;
   snprintf(url, sizeof url, "%s://127.0.0.1:%s/rest/accountroleinfo", https ? "https" : "http",
            port);
-  if (enable_log) printf("read config test: %s", url);
+  out->url = url;
   api.easy_setopt(curl, CURLOPT_URL, url);
   if (https) {
     // The service uses a self-made certificate: neither chain nor name is checked.
@@ -195,12 +189,13 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
     fprintf(stderr, "curl_easy_perform() failed: %s\n", api.easy_strerror(result));
   }
   api.easy_cleanup(curl);
-  if (!check.refusal.empty()) lookup_failed(check.refusal);
+  out->refusal = check.refusal;
 }
 
 // Fills the record with the service's reply, or leaves it holding the empty
 // text when no request can be made.
-void fetch(const char* cookie, Reply* reply) {
+void fetch(const char* cookie, const char* settings_path, const Json::Value* service_user,
+           Reply* reply, RoleReply* out) {
   if (!header_safe(cookie)) {
     fputs("corvexin_check: the cookie holds a control character; role lookup skipped\n", stderr);
     return;
@@ -212,27 +207,48 @@ void fetch(const char* cookie, Reply* reply) {
     return;
   }
   api->global_init(CURL_GLOBAL_ALL);
-  if (CURL* curl = api->easy_init()) transfer(*api, curl, cookie, reply);
+  if (CURL* curl = api->easy_init())
+    transfer(*api, curl, cookie, settings_path, service_user, reply, out);
   api->global_cleanup();
 }
 
 }  // namespace
 
-int get_role_right(const char* cookie) {
+RoleReply fetch_role_reply(const char* cookie, const char* settings_path,
+                           const Json::Value* service_user) {
+  RoleReply out;
   Reply reply;
   reply.data.body = static_cast<char*>(malloc(kInitialBlock));
   if (reply.data.body == nullptr) {
     fputs("corvexin_check: cannot allocate the reply buffer; role lookup skipped\n", stderr);
-  } else {
-    reply.data.body[0] = '\0';
-    fetch(cookie, &reply);
+    return out;
   }
-  if (reply.too_big) {
-    // Logged (cut) like any reply, and never taken.
-    log_text(reply.data.body, 0);
-    fputs("corvexin_check: the role service's reply is larger than 1 MiB; not used\n", stderr);
+  reply.data.body[0] = '\0';
+  fetch(cookie, settings_path, service_user, &reply, &out);
+  out.too_big = reply.too_big;
+  out.body.assign(reply.data.body, reply.data.size);
+  return out;
+}
+
+// Appends one piece of the reply body. The block always holds the whole body
+// so far and a NUL behind it. When it cannot grow, it is kept but holds the
+// empty text, and the 0 returned makes libcurl abort the transfer.
+size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data) {
+  size_t n = 0;
+  const size_t old = data->size;
+  char* block = nullptr;
+  if (!__builtin_mul_overflow(size, nmemb, &n) && n < SIZE_MAX - old) {
+    block = static_cast<char*>(realloc(data->body, old + n + 1));
+  }
+  if (block == nullptr) {
+    if (data->body != nullptr) data->body[0] = '\0';
+    data->size = 0;
+    fputs("Failed to allocate memory.\n", stderr);
     return 0;
   }
-  take_role_reply(reply.data.body != nullptr ? reply.data.body : "");
-  return 0;
+  data->body = block;
+  if (n > 0) memcpy(block + old, piece, n);
+  data->size = old + n;
+  block[data->size] = '\0';
+  return n;
 }

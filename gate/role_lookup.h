@@ -1,20 +1,29 @@
 // The account role lookup: asks the local web service for the cookie's
-// account role information and leaves it in group_role. No request is made
-// when the settings' protocol and port give role_settings_problem's reason.
+// account role information and gives back the reply's bytes. No request is
+// made when the settings' protocol and port give role_settings_problem's
+// reason, or when the owner rule is wrong (RoleReply's owner_problem).
 #pragma once
 
 #include <json/value.h>
 
 #include <cstddef>
 
-int get_role_right(const char* cookie);
+#include "role_transfer.h"
+
+// What the lookup reads from the settings file: the web service's protocol
+// and port, both in one section.
+constexpr const char kSettingsSection[] = "http";
+constexpr const char kProtocolKey[] = "kelvo_web_protocol";
+constexpr const char kPortKey[] = "kelvo_web_server";
+
+// The transfer (a RoleTransfer) that the gate hands to its decision rules.
+RoleReply fetch_role_reply(const char* cookie, const char* settings_path,
+                           const Json::Value* service_user);
 const char* role_settings_problem(const char* protocol, const char* port);
 
-// The reply body, collected piece by piece, then logged and parsed;
-// group_role takes it only when the whole body parses.
+// The reply body, collected piece by piece.
 struct url_data {
   size_t size;
   char* body;
 };
 size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data);
-void take_role_reply(const char* body);

@@ -1,42 +1,52 @@
-// The reply side of the account role lookup: collecting the body that the
-// transfer delivers piece by piece, and turning it into group_role. Kept apart
-// from the transfer itself (role_lookup.cpp) so that the reply handling can be
-// exercised without a network.
-#include <cstdint>
+// The rules' side of the account role lookup: the transfer (the lookup's,
+// handed over at start-up) brings back the reply's bytes; they are logged
+// and parsed into group_role here.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "json_document.h"
 #include "log.h"
 #include "policy.h"
-#include "role_lookup.h"
+#include "role_rights.h"
+#include "vocabulary.h"
 
-// Appends one piece of the reply body. The block always holds the whole body
-// so far and a NUL behind it. When it cannot grow, it is kept but holds the
-// empty text, and the 0 returned makes libcurl abort the transfer.
-size_t write_data(void* piece, size_t size, size_t nmemb, url_data* data) {
-  size_t n = 0;
-  const size_t old = data->size;
-  char* block = nullptr;
-  if (!__builtin_mul_overflow(size, nmemb, &n) && n < SIZE_MAX - old) {
-    block = static_cast<char*>(realloc(data->body, old + n + 1));
-  }
-  if (block == nullptr) {
-    if (data->body != nullptr) data->body[0] = '\0';
-    data->size = 0;
-    fputs("Failed to allocate memory.\n", stderr);
-    return 0;
-  }
-  data->body = block;
-  if (n > 0) memcpy(block + old, piece, n);
-  data->size = old + n;
-  block[data->size] = '\0';
-  return n;
+namespace {
+
+RoleTransfer role_transfer = nullptr;
+
+// Says why the lookup failed, on standard error and in the log.
+void lookup_failed(const std::string& why) {
+  fprintf(stderr, "corvexin_check: %s\n", why.c_str());
+  log_param(why.c_str(), 1);
 }
 
-// Logs the body (with tracing on) and parses it, up to its first NUL byte.
+}  // namespace
+
+void set_role_transfer(RoleTransfer transfer) {
+  role_transfer = transfer;
+}
+
+int get_role_right(const char* cookie) {
+  RoleReply reply;
+  if (role_transfer != nullptr) {
+    reply = role_transfer(cookie, kSettingsPath, service_user_rule(root));
+  } else {
+    fputs("corvexin_check: no role lookup in this program; role lookup skipped\n", stderr);
+  }
+  if (reply.owner_problem != nullptr)
+    lookup_failed(std::string(kPolicyPath) + " " + reply.owner_problem + "; role lookup skipped");
+  if (enable_log && !reply.url.empty()) printf("read config test: %s", reply.url.c_str());
+  if (!reply.refusal.empty()) lookup_failed(reply.refusal);
+  if (reply.too_big) {
+    // Logged (cut) like any reply, and never taken.
+    log_text(reply.body.c_str(), 0);
+    fputs("corvexin_check: the role service's reply is larger than 1 MiB; not used\n", stderr);
+    return 0;
+  }
+  take_role_reply(reply.body.c_str());
+  return 0;
+}
+
 // Only a reply that parses as a whole replaces group_role: a cut connection
 // or a broken answer leaves it as it was (null in a run's first lookup), and
 // never keeps a part of itself there.

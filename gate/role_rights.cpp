@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "decision.h"
 #include "policy.h"
 
 // Values of other types (strings, arrays, numbers beyond 32 bits) raise
@@ -21,10 +20,12 @@ int check_right(int granted, int required) {
 // 0 when the user is the internal administrator or one demanded category is
 // held at the demanded level or above; 1 otherwise. group_role is only read
 // through a const reference, so a null one stays null. The user read is
-// recorded in the section's record.
-int check_role_right(const Json::Value& role_right) {
+// kept in *read_user.
+int check_role_right(const Json::Value& role_right, std::string* read_user) {
   const Json::Value& account = group_role;
-  const std::string& user = section_record().user = account["user"].asString();
+  std::string kept;
+  std::string& user = read_user != nullptr ? *read_user : kept;
+  user = account["user"].asString();
   if (user.empty()) {
     if (enable_log) puts("can not get user info, cookie may wrong");
     return 1;

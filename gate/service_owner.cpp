@@ -24,9 +24,6 @@
 
 namespace {
 
-// The policy member naming the account, besides root, that may run the service.
-constexpr char kServiceUserMember[] = "role_service_user";
-
 // The uid of the account named name in /etc/passwd, read as a file (never
 // through the name service switch, which would load modules into the
 // set-uid gate); false when there is none.
@@ -49,10 +46,10 @@ bool named_account(const char* name, uid_t* uid) {
 
 // The policy's "role_service_user": an account name of the password file or
 // a uid (a number, or a text of digits that names no account).
-const char* role_service_user(const Json::Value& policy, uid_t* uid, bool* given) {
-  *given = policy.isObject() && policy.isMember(kServiceUserMember);
+const char* role_service_user(const Json::Value* rule, uid_t* uid, bool* given) {
+  *given = rule != nullptr;
   if (!*given) return nullptr;
-  const Json::Value& user = policy[kServiceUserMember];
+  const Json::Value& user = *rule;
   const char* const wrong = "\"role_service_user\" is neither an account name nor a uid";
   if (user.isString()) {
     const std::string name = user.asString();

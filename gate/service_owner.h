@@ -7,10 +7,10 @@
 #include <string>
 
 // The account that, besides root, may own the role service's socket: the
-// policy's "role_service_user". Null when the member is missing (*given
-// false) or names an account (*uid), else what is wrong with it; then no
-// lookup is made.
-const char* role_service_user(const Json::Value& policy, uid_t* uid, bool* given);
+// policy's "role_service_user" as rule (null when the policy has none). Null
+// when there is no rule (*given false) or it names an account (*uid), else
+// what is wrong with it; then no lookup is made.
+const char* role_service_user(const Json::Value* rule, uid_t* uid, bool* given);
 
 // What the check before the request needs and finds.
 struct ServiceCheck {

@@ -6,10 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "decision.h"
 #include "pattern_match.h"
 #include "policy.h"
-#include "role_lookup.h"
 #include "role_rights.h"
 
 namespace {
@@ -99,9 +97,9 @@ MatchRule match_rule(const Json::Value& entry, int cookie_flag, int type_check) 
 
 namespace {
 
-void trace_entry(const char* text, unsigned index, const char* pattern, int result) {
-  if (decision_hooks != nullptr)
-    decision_hooks->entry_tried(decision_hooks->context, text, index, pattern, result);
+void trace_entry(const DecisionHooks* hooks, const char* text, unsigned index, const char* pattern,
+                 int result, const SectionDecision& record) {
+  if (hooks != nullptr) hooks->entry_tried(hooks->context, text, index, pattern, result, record);
 }
 
 // pattern_of(entry) as a C string, without a copy when "pattern" is a string:
@@ -119,12 +117,13 @@ const char* pattern_text(const Json::Value& entry, std::string& spare) {
 // Tries entry i of a white list: -1 when its pattern does not match text,
 // otherwise the verdict of the entry, recorded in record.
 int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_check,
-              const char* cookie, std::string& spare, SectionDecision& record) {
+              const char* cookie, std::string& spare, SectionDecision& record,
+              const DecisionHooks* hooks) {
   const char* const pattern = pattern_text(entry, spare);
   const int cookie_flag = cookie_flag_of(entry);
   const int matched = check_regexp(text, pattern);
   if (matched != 0) {
-    trace_entry(text, i, pattern, matched);
+    trace_entry(hooks, text, i, pattern, matched, record);
     return -1;
   }
 
@@ -138,14 +137,14 @@ int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_c
   int verdict = 0;
   if (record.rule == MatchRule::kRoleCheck) {
     record.role_lookup = true;
-    if (decision_hooks != nullptr && decision_hooks->role_lookup != nullptr) {
-      decision_hooks->role_lookup(decision_hooks->context, cookie);
+    if (hooks != nullptr && hooks->role_lookup != nullptr) {
+      hooks->role_lookup(hooks->context, cookie);
     } else {
       get_role_right(cookie);
     }
-    verdict = record.role_result = check_role_right(entry[kRoleRightMember]);
+    verdict = record.role_result = check_role_right(entry[kRoleRightMember], &record.user);
   }
-  trace_entry(text, i, pattern, 0);
+  trace_entry(hooks, text, i, pattern, 0, record);
   return verdict;
 }
 
@@ -159,19 +158,20 @@ int try_entry(const char* text, unsigned i, const Json::Value& entry, int type_c
 // walked with its iterator: indexing would search the array's map for every
 // index. Any other list is indexed as before (an object with members cannot
 // be, and ends the run).
-int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie) {
-  SectionDecision& record = section_record();
+int white_check(const char* text, const Json::Value& entries, int type_check, const char* cookie,
+                SectionDecision& record, const DecisionHooks* hooks) {
   std::string spare;
   if (entries.isArray()) {
     for (auto it = entries.begin(); it != entries.end(); ++it) {
-      const int verdict = try_entry(text, it.index(), *it, type_check, cookie, spare, record);
+      const int verdict =
+          try_entry(text, it.index(), *it, type_check, cookie, spare, record, hooks);
       if (verdict >= 0) return verdict;
     }
     return 1;
   }
   const Json::ArrayIndex size = entries.size();
   for (Json::ArrayIndex i = 0; i < size; ++i) {
-    const int verdict = try_entry(text, i, entries[i], type_check, cookie, spare, record);
+    const int verdict = try_entry(text, i, entries[i], type_check, cookie, spare, record, hooks);
     if (verdict >= 0) return verdict;
   }
   return 1;

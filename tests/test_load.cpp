@@ -16,10 +16,10 @@
 #include <thread>
 
 #include "gate_runner.h"
-#include "policy.h"
 #include "policy_json.h"
 #include "private_root.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 namespace fs = std::filesystem;
 

@@ -14,6 +14,7 @@
 #include "policy.h"
 #include "policy_json.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 namespace {
 

@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "gate_runner.h"
 #include "policy_json.h"
 #include "role_service.h"
+#include "vocabulary.h"
 #include "white_list.h"
 
 namespace {
@@ -692,5 +695,37 @@ INSTANTIATE_TEST_SUITE_P(
                  kLs + R"(, {"pattern": "^ls /var/log/[a-y]*$", "role_right": {"1": 2}})", "", "",
                  0}),
     [](const ::testing::TestParamInfo<DiffCase>& p) { return p.param.name; });
+
+// The members that check knows of each policy object are the ones the
+// policy's JSON Schema describes, no more and no fewer.
+TEST(KnownMembers, AgreeWithTheSchema) {
+  std::ifstream file(TESTS_DIR "/../share/cmd_check.schema.json");
+  Json::Value schema;
+  ASSERT_TRUE(Json::Reader().parse(file, schema));
+  const Json::Value& entry = schema["$defs"]["entry"]["properties"];
+  const struct {
+    const char* object;
+    const Json::Value& properties;
+    std::vector<std::string> known;
+  } objects[] = {
+      {"policy", schema["properties"], {std::begin(kPolicyMembers), std::end(kPolicyMembers)}},
+      {"section",
+       schema["$defs"]["section"]["properties"],
+       {std::begin(kSectionMembers), std::end(kSectionMembers)}},
+      {"entry", entry, {std::begin(kEntryMembers), std::end(kEntryMembers)}},
+      {"role_right",
+       entry[kRoleRightMember]["properties"],
+       {std::begin(kRightCategories), std::end(kRightCategories)}},
+  };
+  for (const auto& o : objects) {
+    SCOPED_TRACE(o.object);
+    std::vector<std::string> described = o.properties.getMemberNames();
+    std::vector<std::string> known = o.known;
+    std::sort(described.begin(), described.end());
+    std::sort(known.begin(), known.end());
+    EXPECT_FALSE(described.empty());
+    EXPECT_EQ(known, described);
+  }
+}
 
 }  // namespace

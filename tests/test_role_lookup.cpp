@@ -15,7 +15,9 @@
 #include "policy.h"
 #include "private_root.h"
 #include "role_lookup.h"
+#include "role_rights.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 namespace fs = std::filesystem;
 using testing::internal::CaptureStderr;
@@ -80,6 +82,7 @@ class RoleLookup : public testing::Test {
     make_directories("/var/varn/log");
     group_role = Json::Value();
     enable_log = 0;
+    set_role_transfer(fetch_role_reply);
   }
   void TearDown() override {
     group_role = Json::Value();

@@ -11,6 +11,7 @@
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "role_service.h"
+#include "vocabulary.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -156,6 +157,7 @@ TEST(CheckRoleRight, AfterARealLookup) {
   enter_private_root();
   RoleService service(RoleService::kHttps);
   put_file(kSettingsPath, service.settings("https"));
+  set_role_transfer(fetch_role_reply);
   const struct {
     const char* reply;
     int result;

@@ -14,7 +14,9 @@
 
 #include "decision.h"
 #include "document.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
 #include "pattern.h"
 #include "policy.h"
 #include "report.h"
@@ -24,6 +26,7 @@
 #include "service_owner.h"
 #include "shell.h"
 #include "trust.h"
+#include "vocabulary.h"
 #include "white_list.h"
 
 namespace {
@@ -51,20 +54,23 @@ class PolicyChecker {
                    ", not an object: reading \"enable_log\" from it ends every gate run");
       return;
     }
-    convert("$.enable_log", at(root, "enable_log"), [&] { (void)policy_log_switch(root); });
+    convert(member_path("$", kEnableLogMember), at(root, kEnableLogMember),
+            [&] { (void)policy_log_switch(root); });
     int syslog = 1;
-    convert("$.syslog", at(root, "syslog"), [&] { syslog = policy_syslog_switch(root); });
+    convert(member_path("$", kSyslogMember), at(root, kSyslogMember),
+            [&] { syslog = policy_syslog_switch(root); });
     if (syslog == 0) {
-      r_.add("no-syslog", "$.syslog", root["syslog"],
+      r_.add("no-syslog", member_path("$", kSyslogMember), root[kSyslogMember],
              "is 0: the gate sends no system-log record of its decisions");
     }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", {"enable_log", "syslog", "role_service_user", scripts, ui});
+    unknown_members(root, "$", known(kPolicyMembers));
     uid_t service_uid = 0;
     bool service_user = false;
-    if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
-      warn("no-service-user", "$.role_service_user", root["role_service_user"],
+    if (const char* wrong =
+            role_service_user(service_user_rule(root), &service_uid, &service_user)) {
+      warn("no-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
            std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
     }
     if (!section(root, scripts)) {
@@ -104,6 +110,12 @@ class PolicyChecker {
   // The place of object[name] in the file, or of the object when it is missing.
   static const Json::Value& at(const Json::Value& object, const char* name) {
     return object.isObject() && object.isMember(name) ? object[name] : object;
+  }
+
+  // The known members of a policy object, from its table.
+  template <size_t N>
+  static std::vector<std::string> known(const char* const (&names)[N]) {
+    return std::vector<std::string>(names, names + N);
   }
 
   void unknown_members(const Json::Value& object, const std::string& path,
@@ -173,40 +185,38 @@ class PolicyChecker {
               path, s, [&] { numbers = read_section_numbers(rest, &reading); },
               "every gate run that reaches it", &reading))
         break;
-      method_known = method_known && std::string(reading) != "check_method";
+      method_known = method_known && std::string(reading) != kMethodMember;
       rest.removeMember(reading);
     }
     const unsigned method = numbers.method;
-    unknown_members(
-        s, path,
-        {"check_method", "is_type_check", "is_cookie_check", "white_cmd_list", "black_cmd_list"});
-    if (s.isMember("is_cookie_check")) {
-      warn("ignored-member", member_path(path, "is_cookie_check"), s["is_cookie_check"],
+    unknown_members(s, path, known(kSectionMembers));
+    if (s.isMember(kCookieCheckMember)) {
+      warn("ignored-member", member_path(path, kCookieCheckMember), s[kCookieCheckMember],
            "has no effect: each entry's own \"is_cookie_check\" decides");
     }
-    if (s.isMember("black_cmd_list")) {
-      warn("ignored-member", member_path(path, "black_cmd_list"), s["black_cmd_list"],
+    if (s.isMember(kBlackListMember)) {
+      warn("ignored-member", member_path(path, kBlackListMember), s[kBlackListMember],
            "is never read: check method 2 refuses every command without consulting a list");
     }
     if (!method_known) return false;
     const bool uses_list = method_reads_white_list(method);
-    if (!uses_list && s.isMember("white_cmd_list")) {
-      warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
+    if (!uses_list && s.isMember(kWhiteListMember)) {
+      warn("ignored-member", member_path(path, kWhiteListMember), s[kWhiteListMember],
            "is never read: check method " + std::to_string(method) + " does not use it");
     }
-    if (method == kMethodNone && !s.isMember("check_method")) {
-      r_.add("allows-by-omission", member_path(path, "check_method"), s,
+    if (method == kMethodNone && !s.isMember(kMethodMember)) {
+      r_.add("allows-by-omission", member_path(path, kMethodMember), s,
              "is missing, so 0: the section allows " + all +
                  "; write \"check_method\": 2 to refuse them, or 1 with a white list");
       return true;
     }
     if (method == kMethodNone) {
-      warn("allows-everything", member_path(path, "check_method"), at(s, "check_method"),
+      warn("allows-everything", member_path(path, kMethodMember), at(s, kMethodMember),
            "is 0: the section allows " + all);
       return true;
     }
     if (method > kMethodAncestor) {
-      warn("unknown-method", member_path(path, "check_method"), s["check_method"],
+      warn("unknown-method", member_path(path, kMethodMember), s[kMethodMember],
            "is " + std::to_string(method) +
                ", which is no check method (0 to 3): the section refuses every command");
     }
@@ -216,8 +226,8 @@ class PolicyChecker {
 
   void white_list(const Json::Value& s, const std::string& section_path, unsigned method,
                   int type_check) {
-    const std::string path = member_path(section_path, "white_cmd_list");
-    const Json::Value& list = s["white_cmd_list"];
+    const std::string path = member_path(section_path, kWhiteListMember);
+    const Json::Value& list = s[kWhiteListMember];
     if (list.isObject() && list.size() > 0) {
       run_ends(path, list,
                "is an object with members, not an array: indexing it ends every gate run that "
@@ -225,10 +235,10 @@ class PolicyChecker {
       return;
     }
     if (list.size() == 0 || !list.isArray()) {
-      const std::string what = !s.isMember("white_cmd_list") ? "is missing"
+      const std::string what = !s.isMember(kWhiteListMember) ? "is missing"
                                : list.isArray()              ? "is empty"
                                                 : "is " + type_name(list) + ", not an array";
-      warn("no-entries", path, at(s, "white_cmd_list"),
+      warn("no-entries", path, at(s, kWhiteListMember),
            what + ": the list has no entries and the section refuses every command");
       return;
     }
@@ -252,19 +262,20 @@ class PolicyChecker {
       }
       std::string pattern;
       int cookie_flag = 1;
-      const bool pattern_ok = convert(member_path(entry_path, "pattern"), at(entry, "pattern"),
-                                      [&] { pattern = pattern_of(entry); });
-      convert(member_path(entry_path, "is_cookie_check"), at(entry, "is_cookie_check"),
+      const bool pattern_ok =
+          convert(member_path(entry_path, kPatternMember), at(entry, kPatternMember),
+                  [&] { pattern = pattern_of(entry); });
+      convert(member_path(entry_path, kCookieCheckMember), at(entry, kCookieCheckMember),
               [&] { cookie_flag = cookie_flag_of(entry); });
-      unknown_members(entry, entry_path, {"pattern", "is_cookie_check", "type", "role_right"});
+      unknown_members(entry, entry_path, known(kEntryMembers));
       if (!pattern_ok) continue;
-      const std::string pattern_path = member_path(entry_path, "pattern");
-      const Json::Value& pattern_at = at(entry, "pattern");
-      const std::string written = entry["pattern"].asString();
-      if (entry.isMember("pattern") && !entry["pattern"].isString()) {
+      const std::string pattern_path = member_path(entry_path, kPatternMember);
+      const Json::Value& pattern_at = at(entry, kPatternMember);
+      const std::string written = entry[kPatternMember].asString();
+      if (entry.isMember(kPatternMember) && !entry[kPatternMember].isString()) {
         warn("pattern-not-string", pattern_path, pattern_at,
-             "is " + type_name(entry["pattern"]) + ", not a string: the gate reads it as the " +
-                 "pattern " + quoted(written));
+             "is " + type_name(entry[kPatternMember]) +
+                 ", not a string: the gate reads it as the " + "pattern " + quoted(written));
       }
       if (written.size() != pattern.size()) {
         warn("nul-in-pattern", pattern_path, pattern_at,
@@ -348,30 +359,30 @@ class PolicyChecker {
             int cookie_flag) {
     MatchRule rule = MatchRule::kRoleCheck;
     if (!convert(
-            member_path(path, "type"), at(entry, "type"),
+            member_path(path, kTypeMember), at(entry, kTypeMember),
             [&] { rule = match_rule(entry, cookie_flag, type_check); },
             "every gate run whose command matches the entry")) {
       return;
     }
-    if (type_check == 0 && entry.isMember("type")) {
-      warn("ignored-member", member_path(path, "type"), entry["type"],
+    if (type_check == 0 && entry.isMember(kTypeMember)) {
+      warn("ignored-member", member_path(path, kTypeMember), entry[kTypeMember],
            "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
            "\"is_cookie_check\" gets a role check");
     }
     if (method == kMethodAncestor) ancestor(entry, path, rule);
-    const std::string rights_path = member_path(path, "role_right");
+    const std::string rights_path = member_path(path, kRoleRightMember);
     if (rule != MatchRule::kRoleCheck) {
-      if (entry.isMember("role_right")) {
-        warn("ignored-member", rights_path, entry["role_right"],
+      if (entry.isMember(kRoleRightMember)) {
+        warn("ignored-member", rights_path, entry[kRoleRightMember],
              std::string("is never read: a match allows without a role check (") +
                  (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
-                  : entry.isMember("type")           ? "\"type\" is 0)"
+                  : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
                                                      : "\"type\" is missing, so 0)"));
       }
       return;
     }
     role_checked_ = true;
-    const Json::Value& rights = entry["role_right"];
+    const Json::Value& rights = entry[kRoleRightMember];
     if (!rights.isObject() && !rights.isNull()) {
       run_ends(rights_path, rights,
                "is " + type_name(rights) +

@@ -16,9 +16,12 @@
 #include "check.h"
 #include "diff.h"
 #include "explain.h"
-#include "policy.h"
+#include "files.h"
+#include "role_lookup.h"
+#include "role_rights.h"
 #include "suggest.h"
 #include "test.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -203,6 +206,8 @@ int main(int argc, char** argv) {
     puts("corvexin_policy " CORVEXIN_VERSION);
     return 0;
   }
+  // The dry runs' role lookups go through the gate's own transfer.
+  set_role_transfer(fetch_role_reply);
   try {
     if (action == "check") return check_main(argc - 1, argv + 1);
     if (action == "explain") return explain_main(argc - 1, argv + 1);

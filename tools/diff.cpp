@@ -9,7 +9,9 @@
 #include "automaton.h"
 #include "budget.h"
 #include "decision.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
 #include "policy.h"
 #include "report.h"
 #include "role_rights.h"
@@ -70,7 +72,7 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
     return;
   }
   if (!method_reads_white_list(numbers.method)) return;
-  const Json::Value& list = s["white_cmd_list"];
+  const Json::Value& list = s[kWhiteListMember];
   if (!list.isArray()) return;
   for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
     const Json::Value& entry = list[i];

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "json_document.h"
+#include "json_text.h"
 
 // jsoncpp's strict reader (CharReaderBuilder with "rejectDupKeys") stops at
 // the first repeated name of a document and tells it only as formatted text,

@@ -5,9 +5,14 @@
 #include <cstdio>
 
 #include "config_file.h"
+#include "files.h"
+#include "log.h"
+#include "policy.h"
 #include "report.h"
 #include "role_lookup.h"
+#include "role_rights.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -41,20 +46,14 @@ struct Watch {
   const Json::Value* role = nullptr;
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
-  bool in_lookup = false;
-  bool answered = false;          // of the last role check
-  const char* skipped = nullptr;  // why the last role check had no lookup
-  std::string reply;              // of the last role lookup
+  std::vector<std::string>* logged = nullptr;  // the log's lines, kept instead of written
+  bool answered = false;                       // of the last role check
+  const char* skipped = nullptr;               // why the last role check had no lookup
+  std::string reply;                           // of the last role lookup
 };
 
-void on_logged(void* context, const char* message, int) {
-  // The one message logged during a lookup is the service's reply.
-  Watch& w = *static_cast<Watch*>(context);
-  if (w.in_lookup) w.reply = message;
-}
-
 void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,
-                    int result) {
+                    int result, const SectionDecision& record) {
   Watch& w = *static_cast<Watch*>(context);
   EntryTried e;
   e.section = section_index();
@@ -63,7 +62,6 @@ void on_entry_tried(void* context, const char* text, unsigned index, const std::
   e.pattern = pattern;
   e.result = result;
   if (result == 0) {
-    const SectionDecision& record = section_record();
     e.rule = record.rule;
     e.lookup_made = record.role_lookup && w.answered;
     if (record.role_lookup) e.lookup_skipped = w.skipped;
@@ -115,10 +113,11 @@ void on_role_lookup(void* context, const char* cookie) {
         w.answered = false;
         break;
       }
+      // The last line logged during a lookup is the service's reply.
       OutputToErrors quiet;
-      w.in_lookup = true;
+      const size_t before = w.logged->size();
       get_role_right(cookie);
-      w.in_lookup = false;
+      if (w.logged->size() > before) w.reply = w.logged->back();
       break;
     }
   }
@@ -174,12 +173,14 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
   watch.role = &role;
   watch.ancestors = ancestors;
   watch.out = &out;
-  const DecisionHooks hooks = {&watch, on_logged, on_entry_tried, on_role_lookup,
+  std::vector<std::string> logged;
+  watch.logged = &logged;
+  const DecisionHooks hooks = {&watch, on_entry_tried, on_role_lookup,
                                ancestors != nullptr ? on_ancestor : nullptr};
   group_role = Json::Value();  // as at the start of a gate run
-  decision_hooks = &hooks;
+  log_capture = &logged;
   try {
-    decide_sections(command.c_str(), cookie.c_str());
+    decide_sections(command.c_str(), cookie.c_str(), &hooks);
   } catch (const std::exception& ended) {
     out.error = ended.what();
     // A match whose rule or role check ends the run is in the record alone.
@@ -197,7 +198,7 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
       out.tried.push_back(std::move(e));
     }
   }
-  decision_hooks = nullptr;
+  log_capture = nullptr;
   out.record = decision;
   out.verdict = Outcome::Verdict::kRefused;
   if (decision.verdict == 0) {

@@ -11,6 +11,7 @@
 
 #include "decision.h"
 #include "policy.h"
+#include "vocabulary.h"
 
 // A white-list entry that the decision tried on a text, with check_regexp's
 // result; for a match, how it decided, as the record told right then.

@@ -7,10 +7,12 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "json_text.h"
 #include "policy.h"
 #include "report.h"
 #include "role_lookup.h"
 #include "service_owner.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -58,7 +60,7 @@ Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
     }
     s["step"] = "entry";
     s["index"] = e.index;
-    s["pattern"] = e.pattern;
+    s[kPatternMember] = e.pattern;
     s["result"] = entry_result(e.result);
     if (e.result != 0) continue;
     if (const char* why = match_rule_meaning(e.rule)) {
@@ -67,7 +69,7 @@ Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
     }
     Json::Value& lookup = out.append(Json::Value(Json::objectValue));
     lookup["step"] = "role_lookup";
-    lookup["role_right"] = role_right_of(record, e.index);
+    lookup[kRoleRightMember] = role_right_of(record, e.index);
     lookup["made"] = e.lookup_made;
     if (e.lookup_skipped != nullptr) lookup["skipped"] = e.lookup_skipped;
     if (!e.lookup_made) continue;
@@ -104,7 +106,7 @@ Json::Value to_json(const ExplainOptions& options, const Explained& x) {
   out["loaded"] = x.load != DryRun::Load::kNotLoaded;
   if (!x.load_error.empty()) out["error"] = x.load_error;
   if (x.load != DryRun::Load::kLoaded) return out;
-  out["enable_log"] = x.enable_log;
+  out[kEnableLogMember] = x.enable_log;
   const Json::Value& policy = root;
   const std::vector<Steps> steps = steps_of(x.outcome, options.command);
   for (unsigned i = 0; i < x.outcome.record.count; ++i) {
@@ -113,7 +115,7 @@ Json::Value to_json(const ExplainOptions& options, const Explained& x) {
     section["name"] = record.name;
     if (policy[record.name].isNull()) section["missing"] = true;
     if (record.read) {
-      section["is_type_check"] = record.type_check;
+      section[kTypeCheckMember] = record.type_check;
       section["method"] = record.method;
     }
     section["result"] = x.outcome.section_result(i);
@@ -151,7 +153,8 @@ void print_steps(const SectionDecision& record, const Steps& steps) {
                                                   "refuses\n");
     uid_t service_uid = 0;
     bool service_user = false;
-    if (role_service_user(root, &service_uid, &service_user) == nullptr && service_user)
+    if (role_service_user(service_user_rule(root), &service_uid, &service_user) == nullptr &&
+        service_user)
       std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
                 << " (\"role_service_user\") owns)\n";
     if (!e.lookup_made) continue;

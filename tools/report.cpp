@@ -13,7 +13,8 @@
 #include <tuple>
 
 #include "json_document.h"
-#include "policy.h"
+#include "json_text.h"
+#include "vocabulary.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
@@ -140,104 +141,9 @@ Json::Value reports_json(const std::vector<Report>& reports) {
   return out;
 }
 
-void print_json(const Json::Value& value) {
-  Json::StreamWriterBuilder writer;
-  writer["indentation"] = "  ";
-  std::cout << Json::writeString(writer, value) << "\n";
-}
-
-std::string member_path(const std::string& parent, const std::string& name) {
-  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
-  for (char c : name) {
-    word = word &&
-           ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
-  }
-  if (word) return parent + "." + name;
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  return parent + "[" + Json::writeString(writer, Json::Value(name)) + "]";
-}
-
-std::string index_path(const std::string& parent, unsigned index) {
-  return parent + "[" + std::to_string(index) + "]";
-}
-
-std::string entry_path(const std::string& section, unsigned index) {
-  return index_path(member_path(member_path("$", section), "white_cmd_list"), index);
-}
-
-std::string type_name(const Json::Value& value) {
-  // In the order of Json::ValueType.
-  static const char* const kNames[] = {"null",     "a number",  "a number", "a number",
-                                       "a string", "a boolean", "an array", "an object"};
-  return kNames[value.type()];
-}
-
-std::string quoted(const std::string& text) {
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  return Json::writeString(writer, Json::Value(text));
-}
-
 std::string risk_message(const RiskFinding& finding) {
   std::string message = finding.what;
   if (!finding.through.empty()) message += " through " + quoted(finding.through);
   if (!finding.why.empty()) message += ": " + finding.why;
   return message;
-}
-
-namespace {
-
-size_t edit_distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
-
-}  // namespace
-
-std::string similar_name(const std::string& name, const std::vector<std::string>& known) {
-  if (name.size() <= 3) return std::string();
-  for (const std::string& k : known) {
-    if (edit_distance(name, k) <= 2) return k;
-  }
-  return std::string();
-}
-
-std::string unreadable(const std::string& path) {
-  return read_file(path, nullptr);
-}
-
-std::string policy_unread(const std::string& path, bool trusted_only) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::string("cannot be opened: ") + strerror(errno);
-  struct stat st {};
-  const int status = fstat(fd, &st);
-  close(fd);
-  if (status != 0) return std::string("cannot be read: ") + strerror(errno);
-  if (const char* why = trusted_only ? policy_distrust(st) : nullptr)
-    return std::string(why) + ": not used";
-  return S_ISDIR(st.st_mode) ? "is a directory" : "";
-}
-
-std::string read_file(const std::string& path, std::string* text) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
-  if (text != nullptr) {
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
-  }
-  fclose(f);
-  return std::string();
 }

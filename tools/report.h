@@ -65,33 +65,7 @@ constexpr int kJsonFormat = 1;
 // The JSON document of "check": the reports of one or more files together.
 Json::Value reports_json(const std::vector<Report>& reports);
 
-// "$.a.b[2]" style paths; names that are not plain words are quoted.
-std::string member_path(const std::string& parent, const std::string& name);
-std::string index_path(const std::string& parent, unsigned index);
-// "$.SECTION.white_cmd_list[INDEX]": a white-list entry of a policy section.
-std::string entry_path(const std::string& section, unsigned index);
-// "an array", "a string", ... for messages.
-std::string type_name(const Json::Value& value);
-// Text with control characters escaped, quoted: for patterns in messages.
-std::string quoted(const std::string& text);
-
 // A risk's message, after the quoted pattern: what the entry admits,
 // "through" the part of the pattern that admits it (quoted), and why it
 // matters.
 std::string risk_message(const RiskFinding& finding);
-// Prints value on standard output, indented, and a line end.
-void print_json(const Json::Value& value);
-// Of the known names, the first that name may be a misspelling of (a few
-// letters off); empty when there is none.
-std::string similar_name(const std::string& name, const std::vector<std::string>& known);
-// Why the file at path cannot be read at all ("is a directory", "cannot be
-// opened: ..."); empty when it can.
-std::string unreadable(const std::string& path);
-// Why the gate's reading of a policy file (read_policy_text) would find no
-// text through the file's fault: it cannot be opened, it is a directory or,
-// with trusted_only, the gate does not use it ("is writable by others: not
-// used"); empty otherwise. Opened as the gate opens it: a FIFO never blocks.
-std::string policy_unread(const std::string& path, bool trusted_only);
-// The same, reading the whole file into text in the same pass (a read error
-// leaves what was read).
-std::string read_file(const std::string& path, std::string* text);

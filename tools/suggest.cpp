@@ -15,13 +15,16 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
+#include "log_lines.h"
 #include "pattern.h"
-#include "policy.h"
 #include "report.h"
 #include "risks.h"
 #include "shell.h"
 #include "text.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -145,18 +148,19 @@ std::string matching_entry(DryRun& dry, const std::string& command) {
 
 Json::Value entry_for(const std::string& command) {
   Json::Value entry(Json::objectValue);
-  entry["pattern"] = literal_pattern(command);
-  entry["is_cookie_check"] = 1;
-  entry["type"] = 1;
-  entry["role_right"]["1"] = kPlaceholderLevel;
+  entry[kPatternMember] = literal_pattern(command);
+  entry[kCookieCheckMember] = 1;
+  entry[kTypeMember] = 1;
+  entry[kRoleRightMember][kRightCategories[0]] = kPlaceholderLevel;
   return entry;
 }
 
 // One line, the members in the order in which a policy's writer reads them.
 std::string entry_line(const Json::Value& entry) {
-  return "{\"pattern\": " + quoted(entry["pattern"].asString()) +
-         ", \"is_cookie_check\": 1, \"type\": 1, \"role_right\": {\"1\": " +
-         std::to_string(kPlaceholderLevel) + "}}";
+  const auto name = [](const char* member) { return quoted(member) + ": "; };
+  return "{" + name(kPatternMember) + quoted(entry[kPatternMember].asString()) + ", " +
+         name(kCookieCheckMember) + "1, " + name(kTypeMember) + "1, " + name(kRoleRightMember) +
+         "{" + name(kRightCategories[0]) + std::to_string(kPlaceholderLevel) + "}}";
 }
 
 std::string times(unsigned n) {
@@ -253,7 +257,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     entries.append(entry);
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
     // What check would say of the entry, said here too.
-    const std::string pattern = entry["pattern"].asString();
+    const std::string pattern = entry[kPatternMember].asString();
     for (const RiskFinding& f : pattern_risks(pattern)) {
       std::string why = "the suggested " + quoted(pattern) + " " + risk_message(f);
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";

@@ -11,9 +11,12 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
+#include "json_text.h"
 #include "policy.h"
 #include "report.h"
+#include "vocabulary.h"
 #include "white_list.h"
 
 namespace {
@@ -136,7 +139,7 @@ Json::Value section_outcome(unsigned i, const Case& c, const Outcome& outcome) {
   out["entry"] = record.entry;
   out["path"] = entry_path(record.name, static_cast<unsigned>(record.entry));
   const Json::Value& policy = root;
-  out["pattern"] = pattern_of(policy[record.name][kWhiteListMember][record.entry]);
+  out[kPatternMember] = pattern_of(policy[record.name][kWhiteListMember][record.entry]);
   if (record.method == kMethodAncestor) out["ancestor"] = record.ancestor;
   if (record.rule != MatchRule::kRoleCheck) {
     out["allowed_by"] = record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0";
@@ -361,7 +364,7 @@ int test_command(const TestOptions& options) {
     for (const Covered& e : coverage) {
       Json::Value& item = entries.append(Json::Value(Json::objectValue));
       item["path"] = e.path;
-      item["pattern"] = e.pattern;
+      item[kPatternMember] = e.pattern;
       item["cases"] = e.cases;
       reached += e.cases > 0;
     }

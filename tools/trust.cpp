@@ -14,6 +14,7 @@
 #include "config_file.h"
 #include "policy.h"
 #include "role_lookup.h"
+#include "vocabulary.h"
 
 namespace {
 

@@ -1,0 +1,40 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "policy.h"
+
+std::string unreadable(const std::string& path) {
+  return read_file(path, nullptr);
+}
+
+std::string policy_unread(const std::string& path, bool trusted_only) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::string("cannot be opened: ") + strerror(errno);
+  struct stat st {};
+  const int status = fstat(fd, &st);
+  close(fd);
+  if (status != 0) return std::string("cannot be read: ") + strerror(errno);
+  if (const char* why = trusted_only ? policy_distrust(st) : nullptr)
+    return std::string(why) + ": not used";
+  return S_ISDIR(st.st_mode) ? "is a directory" : "";
+}
+
+std::string read_file(const std::string& path, std::string* text) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
+  if (text != nullptr) {
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
+  }
+  fclose(f);
+  return std::string();
+}

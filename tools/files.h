@@ -1,0 +1,16 @@
+// Reading the files the tool is given, and why one cannot be read.
+#pragma once
+
+#include <string>
+
+// Why the file at path cannot be read at all ("is a directory", "cannot be
+// opened: ..."); empty when it can.
+std::string unreadable(const std::string& path);
+// Why the gate's reading of a policy file (read_policy_text) would find no
+// text through the file's fault: it cannot be opened, it is a directory or,
+// with trusted_only, the gate does not use it ("is writable by others: not
+// used"); empty otherwise. Opened as the gate opens it: a FIFO never blocks.
+std::string policy_unread(const std::string& path, bool trusted_only);
+// The same, reading the whole file into text in the same pass (a read error
+// leaves what was read).
+std::string read_file(const std::string& path, std::string* text);

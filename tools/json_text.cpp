@@ -1,0 +1,74 @@
+#include "json_text.h"
+
+#include <json/writer.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "vocabulary.h"
+
+void print_json(const Json::Value& value) {
+  Json::StreamWriterBuilder writer;
+  writer["indentation"] = "  ";
+  std::cout << Json::writeString(writer, value) << "\n";
+}
+
+std::string member_path(const std::string& parent, const std::string& name) {
+  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
+  for (char c : name) {
+    word = word &&
+           ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+  }
+  if (word) return parent + "." + name;
+  Json::StreamWriterBuilder writer;
+  writer["emitUTF8"] = true;
+  return parent + "[" + Json::writeString(writer, Json::Value(name)) + "]";
+}
+
+std::string index_path(const std::string& parent, unsigned index) {
+  return parent + "[" + std::to_string(index) + "]";
+}
+
+std::string entry_path(const std::string& section, unsigned index) {
+  return index_path(member_path(member_path("$", section), kWhiteListMember), index);
+}
+
+std::string type_name(const Json::Value& value) {
+  // In the order of Json::ValueType.
+  static const char* const kNames[] = {"null",     "a number",  "a number", "a number",
+                                       "a string", "a boolean", "an array", "an object"};
+  return kNames[value.type()];
+}
+
+std::string quoted(const std::string& text) {
+  Json::StreamWriterBuilder writer;
+  writer["emitUTF8"] = true;
+  return Json::writeString(writer, Json::Value(text));
+}
+
+namespace {
+
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string similar_name(const std::string& name, const std::vector<std::string>& known) {
+  if (name.size() <= 3) return std::string();
+  for (const std::string& k : known) {
+    if (edit_distance(name, k) <= 2) return k;
+  }
+  return std::string();
+}
