@@ -37,7 +37,8 @@ struct Decision {
   bool loaded = false;  // the policy loaded
   unsigned count = 0;   // sections asked so far (sections[count - 1] is the last)
   SectionDecision sections[kSectionCount];
-  int verdict = -1;  // 0 run, 1 refuse, -1 not reached (the run ended on the way)
+  int verdict = -1;     // 0 run, 1 refuse, -1 not reached (the run ended on the way)
+  bool logged = false;  // an allowed command's lines reached the log file
 };
 extern Decision decision;
 // The record that check_fun and the checks it calls fill: the section being

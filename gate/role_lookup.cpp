@@ -152,6 +152,7 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
     return;
   }
   ServiceCheck check;
+  check.deadline += std::chrono::milliseconds(kLookupMillis);
   if (const char* wrong = role_service_user(root, &check.user, &check.given)) {
     lookup_failed(std::string(kPolicyPath) + " " + wrong + "; role lookup skipped");
     api.easy_cleanup(curl);
@@ -192,10 +193,15 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, Reply* reply) 
   api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   const CURLcode result = api.easy_perform(curl);
   if (result != CURLE_OK) {
+    // The cause first, then libcurl's own words.
+    const std::string why = !check.refusal.empty() ? check.refusal
+                            : reply->too_big       ? "the role service's reply is larger than 1 MiB"
+                                                   : api.easy_strerror(result);
+    fprintf(stderr, "corvexin_check: role lookup failed: %s\n", why.c_str());
     fprintf(stderr, "curl_easy_perform() failed: %s\n", api.easy_strerror(result));
   }
   api.easy_cleanup(curl);
-  if (!check.refusal.empty()) lookup_failed(check.refusal);
+  if (!check.refusal.empty()) log_param(check.refusal.c_str(), 1);
 }
 
 // Fills the record with the service's reply, or leaves it holding the empty
@@ -228,9 +234,8 @@ int get_role_right(const char* cookie) {
     fetch(cookie, &reply);
   }
   if (reply.too_big) {
-    // Logged (cut) like any reply, and never taken.
+    // Logged (cut) like any reply, and never taken (the transfer said why).
     log_text(reply.data.body, 0);
-    fputs("corvexin_check: the role service's reply is larger than 1 MiB; not used\n", stderr);
     return 0;
   }
   take_role_reply(reply.data.body != nullptr ? reply.data.body : "");

@@ -2,6 +2,8 @@
 // namespace (see the sandbox script), and reads back what it left behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -65,6 +67,29 @@ class SyslogSocket {
  private:
   std::string path_;
   int fd_ = -1;
+};
+
+// A real rsyslogd of the test's own, listening on a socket in the sandbox's
+// directory that is mounted at /dev/log for the sandbox's later runs (as on
+// the appliance), and writing what it receives to a file of the directory.
+// Stopped on destruction, and dies with the test process.
+class Rsyslogd {
+ public:
+  explicit Rsyslogd(Sandbox& box);
+  ~Rsyslogd();
+  Rsyslogd(const Rsyslogd&) = delete;
+  Rsyslogd& operator=(const Rsyslogd&) = delete;
+  // What it has written so far.
+  std::string messages() const;
+  // Starts senders that keep its queue full with one-byte datagrams, as
+  // uid, until stop_flood().
+  void flood(int senders, uid_t uid);
+  void stop_flood();
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  std::vector<int> senders_;
 };
 
 // Path of the built gate, of the administrator's program and of the sandbox script.

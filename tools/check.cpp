@@ -65,6 +65,10 @@ class PolicyChecker {
     if (const char* wrong = role_service_user(root, &service_uid, &service_user)) {
       warn("no-service-user", "$.role_service_user", root["role_service_user"],
            std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+    } else if (service_user) {
+      const std::string weak = service_user_weakness(service_uid);
+      if (!weak.empty())
+        warn("weak-service-user", "$.role_service_user", root["role_service_user"], weak);
     }
     if (!section(root, scripts)) {
       section(root, ui);
