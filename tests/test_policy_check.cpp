@@ -169,6 +169,13 @@ INSTANTIATE_TEST_SUITE_P(
         FindingCase{"ServiceUserUnknown", R"({"role_service_user": "no such account",
                                             "scripts_section": {"check_method": 2}})",
                     "no-service-user", "$.role_service_user", 1},
+        FindingCase{"ServiceUserShared", R"({"role_service_user": "nobody",
+                                           "scripts_section": {"check_method": 2}})",
+                    "weak-service-user", "$.role_service_user", 1},
+        FindingCase{"ServiceUserOfItsOwn", R"({"role_service_user": "backup",
+                                             "scripts_section": {"check_method": 2}})",
+                    "weak-service-user", "$.role_service_user", 1, false, "echo ran", nullptr,
+                    true},
         FindingCase{"SectionArray", R"({"scripts_section": [], "ui_section": {"check_method": 2}})",
                     "run-ends", "$.scripts_section", 2, true},
         FindingCase{"MethodString", scripts(R"({"check_method": "1"})"), "run-ends",
@@ -578,7 +585,9 @@ TEST_F(InstalledFiles, RoleChecksWithoutSettingsAreWarned) {
 }
 
 // The gate installed beside the tool: set-uid and executable by everyone is
-// a warning; set-uid for one group is not.
+// a warning; set-uid for one group is not. A "role_service_user" that may
+// start that gate (a member of its group, or anyone where everyone may) is
+// warned of.
 TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
   const std::string sbin = box.dir() + "/sbin";
   std::filesystem::create_directories(sbin);
@@ -591,6 +600,21 @@ TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
     Json::Reader().parse(c.run.out, c.report, false);
     EXPECT_EQ(c.has_file("gate-mode", sbin + "/corvexin_check"), mode == 04755) << c.run.out;
     EXPECT_EQ(c.run.status, mode == 04755 ? 1 : 0) << c.run.out;
+  }
+  const std::string policy = kClean;
+  ASSERT_EQ(chown((sbin + "/corvexin_check").c_str(), 0, 33), 0);
+  const struct {
+    mode_t mode;
+    const char* user;
+    bool warned;
+  } users[] = {{04750, "www-data", true}, {04750, "backup", false}, {04755, "backup", true}};
+  for (const auto& u : users) {
+    SCOPED_TRACE(u.user);
+    chmod((sbin + "/corvexin_check").c_str(), u.mode);
+    box.policy(R"({"role_service_user": ")" + std::string(u.user) + "\", " + policy.substr(1));
+    Checked c{box.run({sbin + "/corvexin_policy", "check", "--json"}), Json::Value()};
+    Json::Reader().parse(c.run.out, c.report, false);
+    EXPECT_EQ(c.has("weak-service-user", "$.role_service_user"), u.warned) << c.run.out;
   }
 }
 
