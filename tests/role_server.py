@@ -130,10 +130,14 @@ def main():
         if os.fork() != 0:
             os.wait()
             return
-        ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: dies with the master
         os.setgroups([])
         os.setgid(int(worker))
         os.setuid(int(worker))
+        # PR_SET_PDEATHSIG, after the change of identity, which clears it:
+        # the worker dies with the master.
+        ctypes.CDLL(None).prctl(1, signal.SIGKILL)
+        if os.getppid() == 1:
+            return
     server.serve_forever()
 
 
