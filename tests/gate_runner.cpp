@@ -44,13 +44,33 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+namespace {
+sockaddr_un socket_address(const std::string& path);
+}  // namespace
+
 Sandbox::Sandbox() {
   char tmpl[] = "/tmp/gate-sandbox-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
+  const sockaddr_un address = socket_address(dir_ + ".log.sock");
+  log_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (log_fd_ < 0 ||
+      bind(log_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    throw std::runtime_error("cannot bind the sandbox's /dev/log: " + std::string(strerror(errno)));
+  reader_ = std::thread([this] {
+    char record[65536];
+    pollfd in{log_fd_, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&in, 1, 50) > 0) (void)recv(log_fd_, record, sizeof record, MSG_DONTWAIT);
+    }
+  });
 }
 
 Sandbox::~Sandbox() {
+  stop_ = true;
+  reader_.join();
+  close(log_fd_);
+  unlink((dir_ + ".log.sock").c_str());
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }
@@ -107,7 +127,11 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 RunResult Sandbox::run(const std::vector<std::string>& argv, const std::string& input,
                        const std::vector<std::string>& env) const {
   std::vector<std::string> full = {sandbox_script()};
-  if (!syslog_.empty()) full.insert(full.end(), {"--syslog", syslog_});
+  if (syslog_.empty()) {
+    full.insert(full.end(), {"--syslog", dir_ + ".log.sock"});
+  } else if (syslog_ != "-") {
+    full.insert(full.end(), {"--syslog", syslog_});
+  }
   full.push_back(dir_);
   full.insert(full.end(), argv.begin(), argv.end());
   std::vector<char*> args;

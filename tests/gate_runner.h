@@ -4,7 +4,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct RunResult {
@@ -41,12 +43,18 @@ class Sandbox {
   RunResult gate(const std::vector<std::string>& args,
                  const std::vector<std::string>& env = {}) const;
   // The runs made from now on find this socket at /dev/log (see the sandbox
-  // script); without one, they find no /dev/log.
+  // script). Until a test names one, they find a private /dev/log of the
+  // sandbox's own, which takes every record and is read by a thread of the
+  // sandbox, as a log daemon would; after no_syslog(), none at all.
   void syslog_socket(const std::string& path) { syslog_ = path; }
+  void no_syslog() { syslog_ = "-"; }
 
  private:
   std::string dir_;
   std::string syslog_;
+  int log_fd_ = -1;  // the sandbox's own /dev/log
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
 };
 
 // A datagram socket of the test's own, bound in the sandbox's directory and

@@ -137,6 +137,7 @@ TEST_P(Findings, ReportedAtTheirPlace) {
   ASSERT_TRUE(Json::Reader().parse(c.policy, policy, false));
   if (policy.isObject()) policy["ui_section"] = Json::Value();
   Sandbox box;
+  box.make_log_dir();
   box.policy(policy.toStyledString());
   std::unique_ptr<RoleService> service;
   if (c.reply != nullptr) {

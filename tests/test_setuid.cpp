@@ -573,6 +573,7 @@ TEST_P(SetuidGate, AllowedCommandLeavesADurableTrace) {
     if (c.log_dir) box.make_log_dir();
     std::unique_ptr<SyslogSocket> socket;
     std::unique_ptr<Rsyslogd> daemon;
+    if (c.syslog == kNone) box.no_syslog();
     if (c.syslog == kListening || c.syslog == kFull) socket = std::make_unique<SyslogSocket>(box);
     if (c.syslog == kFull) socket->fill();
     const int runs = c.syslog == kFloodedDaemon ? 10 : 1;
