@@ -281,7 +281,7 @@ int main(int argc, char* argv[]) {
   // named like an option would reach a "*" of the command, and a module or a
   // configuration file would be found before the system's. This is the last
   // step that can still refuse, so the record that follows tells the truth.
-  static char caller_directory[4096];
+  char caller_directory[4096];  // main's frame lives until the exec
   run_facts.cwd = getcwd(caller_directory, sizeof caller_directory);
   if (setuid_start && chdir("/") != 0) {
     const std::string why = std::string("chdir /: ") + strerror(errno);

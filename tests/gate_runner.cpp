@@ -57,6 +57,8 @@ Sandbox::Sandbox() {
   if (log_fd_ < 0 ||
       bind(log_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     throw std::runtime_error("cannot bind the sandbox's /dev/log: " + std::string(strerror(errno)));
+  // Every account may send to it, as to a log daemon's socket.
+  chmod((dir_ + ".log.sock").c_str(), 0666);
   reader_ = std::thread([this] {
     char record[65536];
     pollfd in{log_fd_, POLLIN, 0};

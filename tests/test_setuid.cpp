@@ -659,6 +659,8 @@ TEST_P(SetuidGate, CookieOnTheParentsCommandLineIsNotRecorded) {
 // caller's terminal while the gate's trace output is held (^S) stops nothing,
 // and the command runs once the output flows again.
 TEST_P(SetuidGate, StopFromTheTerminalDoesNotHoldTheGate) {
+  box_.no_syslog();  // the terminals of /dev/pts, not a private /dev
+  box_.make_log_dir();
   box_.policy(R"({"enable_log": 1, "scripts_section": {"check_method": 0}})");
   const std::string id = std::to_string(GetParam());
   // The gate runs as the foreground job of a session on a pseudo-terminal
