@@ -1,12 +1,13 @@
 // The system-log record of a decision: by whom, from where and why a command
 // was allowed or refused, in the place every log tool reads. The log
 // file stays as it is; this is one datagram more, sent to the local log
-// daemon's socket and never waited for.
+// daemon's socket, waited for a second at most.
 #include "audit.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,12 +152,15 @@ size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAud
 
 namespace {
 
-// The record goes to the log daemon as one datagram, never waited for: the
-// socket does not block, and a daemon whose queue is full loses the record
-// rather than hold a root process. No daemon (no socket, or a socket nobody
-// listens on) and a full queue are the usual reasons and pass without a word;
-// anything else says why on standard error, without stdio: the alarm's
-// handler sends the record too.
+// The record goes to the log daemon as one datagram. A daemon whose queue is
+// full (any local account can keep it full) is waited for, a second in all,
+// and the send is retried until then; past that, the caller writes the
+// record's lines into the log file instead (main.cpp). No daemon (no socket,
+// or a socket nobody listens on) and a queue that stayed full are the usual
+// reasons and pass without a word; anything else says why on standard error,
+// without stdio: the alarm's handler sends the record too.
+constexpr long kSendMillis = 1000;
+
 void report_unsent(int error) {
   if (error == ENOENT || error == ECONNREFUSED || error == EAGAIN || error == EWOULDBLOCK ||
       error == ENOBUFS)
@@ -167,7 +171,7 @@ void report_unsent(int error) {
 
 // A socket connected to the log daemon's, or -1.
 int connect_to_daemon() {
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     report_unsent(errno);
     return -1;
@@ -183,13 +187,91 @@ int connect_to_daemon() {
   return fd;
 }
 
+long millis_since(const timespec& start) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// Sends the datagram, blocking while the daemon's queue is full, until
+// kSendMillis after start. True when the socket took it.
+bool deliver(int fd, const char* record, size_t size, const timespec& start) {
+  int error = EAGAIN;
+  for (long left; (left = kSendMillis - millis_since(start)) > 0;) {
+    const timeval wait{left / 1000, static_cast<suseconds_t>(left % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    if (send(fd, record, size, MSG_NOSIGNAL) >= 0) return true;
+    error = errno;
+    if (error == ENOBUFS) {
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+    } else if (error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
+      break;
+    }
+  }
+  report_unsent(error);
+  return false;
+}
+
+// Text ends in the beginning of secret: where the text was cut, the rest of
+// the cookie may have followed.
+bool ends_in_start_of(const char* text, const char* secret) {
+  const size_t length = strlen(text), n = strlen(secret);
+  for (size_t k = 1; k < n && k <= length; ++k) {
+    if (memcmp(text + length - k, secret, k) == 0) return true;
+  }
+  return false;
+}
+
+// Replaces every occurrence of secret (at least as long as the mark) in
+// line by the mark; the line never grows.
+void replace_secret(char* line, const char* secret) {
+  const size_t n = strlen(secret);
+  const size_t mark = sizeof kCookieMark - 1;
+  char* out = line;
+  for (const char* in = line; *in != '\0';) {
+    if (strncmp(in, secret, n) == 0) {
+      memcpy(out, kCookieMark, mark);
+      out += mark;
+      in += n;
+    } else {
+      *out++ = *in++;
+    }
+  }
+  *out = '\0';
+}
+
 }  // namespace
 
-void send_audit_record(uid_t caller, const char* command) {
-  if (syslog_records == 0) return;
+const char* parent_without_cookies(char* line, bool cut, const CallerFacts& caller) {
+  const char* cookies[] = {caller.argument, caller.variable};
+  bool safe = true;
+  for (const char* cookie : cookies) {
+    if (cookie == nullptr || *cookie == '\0') continue;
+    if (strlen(cookie) < sizeof kCookieMark - 1 || (cut && ends_in_start_of(line, cookie)))
+      safe = false;
+  }
+  if (safe) {
+    for (const char* cookie : cookies) {
+      if (cookie != nullptr && *cookie != '\0') replace_secret(line, cookie);
+    }
+    return line;
+  }
+  // The program alone, when it holds none of the cookies.
+  line[strcspn(line, " ")] = '\0';
+  for (const char* cookie : cookies) {
+    if (cookie != nullptr && *cookie != '\0' && strstr(line, cookie) != nullptr) return nullptr;
+  }
+  return line;
+}
+
+bool send_audit_record(uid_t caller, const char* command, const CallerFacts& brought) {
+  if (syslog_records == 0) return false;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
   // Nothing is gathered for a record that has nowhere to go.
   const int fd = connect_to_daemon();
-  if (fd < 0) return;
+  if (fd < 0) return false;
   AuditFacts facts;
   facts.pid = getpid();
   facts.uid = caller;
@@ -197,15 +279,14 @@ void send_audit_record(uid_t caller, const char* command) {
   facts.login = account_field(caller, kAccountName, login) ? login : nullptr;
   facts.ppid = getppid();
   char parent[kProcNameSize + 1] = "";
-  if (get_proc_name(facts.ppid, parent) == 0) facts.parent = parent;
+  if (get_proc_name(facts.ppid, parent) == 0)
+    facts.parent = parent_without_cookies(parent, strlen(parent) >= kProcNameSize, brought);
   char cwd[4096];
-  facts.cwd = getcwd(cwd, sizeof cwd);
+  facts.cwd = brought.cwd != nullptr ? brought.cwd : getcwd(cwd, sizeof cwd);
   facts.command = command;
   char record[kAuditRecordSize];
   const size_t size = audit_record(decision, facts, record);
-  ssize_t n;
-  do n = send(fd, record, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-  while (n < 0 && errno == EINTR);
-  if (n < 0) report_unsent(errno);
+  const bool sent = deliver(fd, record, size, start);
   close(fd);
+  return sent;
 }

@@ -26,8 +26,28 @@ struct AuditFacts {
   const char* command = "";
 };
 size_t audit_record(const Decision& d, const AuditFacts& facts, char (&out)[kAuditRecordSize]);
+
+// What the caller brought to the run: the cookies, from the argument and from
+// CORVEXIN_COOKIE (null where there is none), which no record shows, and
+// the caller's working directory, taken before the gate leaves it (null:
+// the record asks for the directory itself).
+struct CallerFacts {
+  const char* argument = nullptr;
+  const char* variable = nullptr;
+  const char* cwd = nullptr;
+};
+// The parent's command line as the record shows it: every occurrence of a
+// cookie replaced by kCookieMark. Where that cannot be done safely (a cookie
+// shorter than the mark, or a line cut where a cookie may go on: cut, the
+// line filled its buffer), only its first word, the program, and that only
+// when it holds no cookie (else null). Rewrites line in place.
+constexpr char kCookieMark[] = "[cookie]";
+const char* parent_without_cookies(char* line, bool cut, const CallerFacts& caller);
+
 // Gathers the facts of this run (caller: the real uid taken before the gate
 // took root identity) and sends the record of decision, unless the policy's
-// "syslog" is 0. Never waits for the log daemon: when there is none, or it
-// does not keep up, the record is dropped without a word.
-void send_audit_record(uid_t caller, const char* command);
+// "syslog" is 0. Waits for a log daemon that does not keep up for about a
+// second in all. True when the log socket took the record; false when it
+// was not to be sent or could not be (no /dev/log, the second passed, an
+// error).
+bool send_audit_record(uid_t caller, const char* command, const CallerFacts& facts);

@@ -36,6 +36,7 @@ int check_parameters(const char* command, const char* cookie, bool privileged) {
   decision.loaded = false;
   decision.count = 0;
   decision.verdict = -1;
+  decision.logged = false;
   if (read_json_file(privileged) != 0) {
     log_param(kLogNotLoaded, 1);
     return decision.verdict = 1;
@@ -47,17 +48,12 @@ int decide_sections(const char* command, const char* cookie, const DecisionHooks
   decision.loaded = true;
   decision.count = 0;
   decision.verdict = -1;
-  if (ask_section(0, command, cookie, hooks) == 0) {
-    log_text(command, 0);
-    log_param(kLogScriptsPassed, 0);
-    return decision.verdict = 0;
-  }
-  if (ask_section(1, command, cookie, hooks) != 0) {
+  decision.logged = false;
+  if (ask_section(0, command, cookie, hooks) != 0 && ask_section(1, command, cookie, hooks) != 0) {
     log_refusal(command);
     return decision.verdict = 1;
   }
-  log_text(command, 0);
-  log_param(kLogUiPassed, 0);
+  decision.logged = log_allowed(command, section_index(), 0);
   return decision.verdict = 0;
 }
 

@@ -35,7 +35,8 @@ struct Decision {
   bool loaded = false;  // the policy loaded
   unsigned count = 0;   // sections asked so far (sections[count - 1] is the last)
   SectionDecision sections[kSectionCount];
-  int verdict = -1;  // 0 run, 1 refuse, -1 not reached (the run ended on the way)
+  int verdict = -1;     // 0 run, 1 refuse, -1 not reached (the run ended on the way)
+  bool logged = false;  // an allowed command's lines reached the log file
 };
 // Watch points for the administrator's dry runs, which decide commands with
 // this very code without running them; the decision hands them down to the

@@ -190,6 +190,12 @@ int log_text(const char* text, int force) {
   return log_param(line, force);
 }
 
+bool log_allowed(const char* command, unsigned section, int force) {
+  const int text = log_text(command, force);
+  const int passed = log_param(section == 0 ? kLogScriptsPassed : kLogUiPassed, force);
+  return log_capture == nullptr && (force == 1 || enable_log != 0) && text == 0 && passed == 0;
+}
+
 void log_refusal(const char* command) {
   log_text(command, 1);
   log_param(kLogRefused, 1);

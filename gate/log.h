@@ -16,6 +16,11 @@ int log_text(const char* text, int force);
 // A refused command line and the refusal's line, written whatever the
 // policy's "enable_log".
 void log_refusal(const char* command);
+// An allowed command's lines: the command line and the line of the section
+// (index into kSectionNames) that allowed it. True when both reached the log
+// file; false when they were not to be written (force 0 and "enable_log" 0)
+// or could not be.
+bool log_allowed(const char* command, unsigned section, int force);
 // Writes the parts, joined (at most 8), to standard error in one write(),
 // without stdio and without allocating: safe in a signal handler. Error texts
 // for it come from strerrordesc_np, which translates nothing.

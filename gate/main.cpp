@@ -15,11 +15,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "audit.h"
 #include "decision.h"
 #include "entry.h"
 #include "log.h"
+#include "log_lines.h"
 #include "policy.h"
 #include "role_lookup.h"
 #include "role_rights.h"
@@ -33,9 +35,11 @@ namespace {
 constexpr unsigned kRunSeconds = 60;
 
 // What on_alarm needs: the command once the arguments are known, the caller,
-// and whether the run's decision has been logged and recorded already.
+// the cookies that no record shows, and whether the run's decision has been
+// logged and recorded already.
 const char* run_command = nullptr;
 uid_t run_caller = 0;
+CallerFacts run_facts;
 volatile sig_atomic_t recorded = 0;
 
 // A run that the alarm ends (a caller's pipe that is never read holding a
@@ -58,7 +62,7 @@ void on_alarm(int) {
     decision.count = 0;
     decision.verdict = -1;
     log_refusal(run_command);
-    send_audit_record(run_caller, run_command);
+    send_audit_record(run_caller, run_command, run_facts);
   }
   _exit(1);
 }
@@ -77,11 +81,18 @@ void close_inherited_descriptors() {
   for (long fd = 3; fd < limit; ++fd) close(static_cast<int>(fd));
 }
 
-// Default dispositions, no blocked signal, and no interval timer left running
-// by the caller (they survive the exec, and would end the run at a moment of
-// the caller's choosing).
+// The terminal's stop signals: a caller on a terminal (^Z, or a background
+// gate that reads or writes it) would otherwise hold a root gate stopped,
+// past the run's bound and beyond the caller's reach.
+constexpr int kTerminalStops[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// Default dispositions but for the terminal's stop signals, which are ignored
+// until the exec; no blocked signal, and no interval timer left running by
+// the caller (they survive the exec, and would end the run at a moment of the
+// caller's choosing).
 void reset_signals() {
   for (int n = 0; n <= 64; ++n) signal(n, SIG_DFL);
+  for (int stop : kTerminalStops) signal(stop, SIG_IGN);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -186,11 +197,22 @@ void restore_limits(const CallerLimits& caller) {
 // system-log record, which leaves out the name when it fails.
 int refuse_after_error(const char* command, const char* what, uid_t caller) {
   fprintf(stderr, "corvexin_check: %s\n", what);
+  // A command that was allowed and is refused all the same.
+  if (decision.verdict == 0) decision.verdict = 1;
   log_refusal(command);
-  send_audit_record(caller, command);
+  send_audit_record(caller, command, run_facts);
   recorded = 1;
   puts("failed to pass the parameter check");
   return 1;
+}
+
+// An allowed command runs only with a trace that outlives the run: its
+// system-log record, delivered, or else its lines in the log file, written
+// whatever "enable_log" says (and not twice where it wrote them already).
+// False when neither could be written.
+bool trace_allowed(uid_t caller, const char* command) {
+  if (send_audit_record(caller, command, run_facts) || decision.logged) return true;
+  return log_allowed(command, section_index(), 1);
 }
 
 }  // namespace
@@ -200,6 +222,11 @@ int main(int argc, char* argv[]) {
   // replaces the real uid too.
   const uid_t caller_uid = getuid();
   run_caller = caller_uid;
+  // Taken out of the environment at once, so that even the records of a start
+  // that ends early can hide it.
+  const char* environment_cookie = take_environment_cookie();
+  run_facts.variable = environment_cookie;
+  if (argc == 3) run_facts.argument = argv[2];
   close_inherited_descriptors();
   reset_signals();
   // A write to a pipe whose reader is gone fails instead of ending the run
@@ -209,7 +236,8 @@ int main(int argc, char* argv[]) {
   const bool setuid_start = started_with_privilege();
   if (const char* why = take_root_identity(setuid_start)) {
     fprintf(stderr, "corvexin_check: cannot become root: %s\n", why);
-    if ((argc == 2 || argc == 3) && argv[1] != nullptr) send_audit_record(caller_uid, argv[1]);
+    if ((argc == 2 || argc == 3) && argv[1] != nullptr)
+      send_audit_record(caller_uid, argv[1], run_facts);
     puts("failed to pass the parameter check");
     return 1;
   }
@@ -239,7 +267,6 @@ int main(int argc, char* argv[]) {
   int verdict = 1;
   try {
     // A cookie argument wins over the variable; without either, the default.
-    const char* environment_cookie = take_environment_cookie();
     clean_environment();
     const char* cookie = argc == 3                       ? argv[2]
                          : environment_cookie != nullptr ? environment_cookie
@@ -250,26 +277,41 @@ int main(int argc, char* argv[]) {
   } catch (...) {
     return refuse_after_error(command, "unexpected error", caller_uid);
   }
-  send_audit_record(caller_uid, command);
-  recorded = 1;
   if (verdict != 0) {
+    send_audit_record(caller_uid, command, run_facts);
+    recorded = 1;
     puts("failed to pass the parameter check");
     return 1;
   }
   // The command runs in "/", not in the caller's directory, where a file
   // named like an option would reach a "*" of the command, and a module or a
-  // configuration file would be found before the system's.
+  // configuration file would be found before the system's. This is the last
+  // step that can still refuse, so the record that follows tells the truth.
+  char caller_directory[4096];  // main's frame lives until the exec
+  run_facts.cwd = getcwd(caller_directory, sizeof caller_directory);
   if (setuid_start && chdir("/") != 0) {
-    perror("corvexin_check: chdir /");
-    puts("failed to pass the parameter check");
-    return 1;
+    const std::string why = std::string("chdir /: ") + strerror(errno);
+    return refuse_after_error(command, why.c_str(), caller_uid);
   }
+  if (!trace_allowed(caller_uid, command)) {
+    return refuse_after_error(
+        command, "neither the system log nor the log file takes the record of the allowed command",
+        caller_uid);
+  }
+  recorded = 1;
   restore_limits(caller);
   alarm(0);
   signal(SIGXFSZ, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
+  for (int stop : kTerminalStops) signal(stop, SIG_DFL);
   // Standard output is deliberately not flushed: trace text still buffered
   // for a pipe is discarded with the process image.
   execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+  // The record said "allowed": that the command did not run is logged and
+  // recorded too (standard output and error stay as the command left them).
+  log_text(command, 1);
+  log_param(kLogExecFailed, 1);
+  decision.verdict = -1;
+  send_audit_record(caller_uid, command, run_facts);
   return -1;
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "json_document.h"
@@ -27,11 +28,17 @@ const char* policy_distrust(const struct stat& st) {
 // The whole file in one read, through one descriptor; empty when it cannot be
 // opened or read, which the reader sees as an empty document. Opening never
 // blocks (a FIFO in the policy's place). With trusted_only, a file that
-// someone other than root can change counts as unreadable.
+// someone other than root can change counts as unreadable, and why a file is
+// not used is said on standard error: the reader's complaint about an empty
+// document would not tell.
 std::string read_policy_text(const char* path, bool trusted_only) {
   std::string text;
   const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return text;
+  if (fd < 0) {
+    if (trusted_only)
+      fprintf(stderr, "corvexin_check: cannot open %s: %s\n", path, strerror(errno));
+    return text;
+  }
   struct stat st {};
   if (fstat(fd, &st) != 0) {
     close(fd);

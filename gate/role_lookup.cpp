@@ -146,6 +146,7 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* se
     return;
   }
   ServiceCheck check;
+  check.deadline += std::chrono::milliseconds(kLookupMillis);
   out->owner_problem = role_service_user(service_user, &check.user, &check.given);
   if (out->owner_problem != nullptr) {
     api.easy_cleanup(curl);
@@ -158,6 +159,7 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* se
     out->refusal =
         "libcurl cannot tell who runs the role service (7.80 or later can); role "
         "lookup skipped";
+    fprintf(stderr, "corvexin_check: %s\n", out->refusal.c_str());
     api.easy_cleanup(curl);
     return;
   }
@@ -186,6 +188,11 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* se
   api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   const CURLcode result = api.easy_perform(curl);
   if (result != CURLE_OK) {
+    // The cause first, then libcurl's own words.
+    const std::string why = !check.refusal.empty() ? check.refusal
+                            : reply->too_big       ? "the role service's reply is larger than 1 MiB"
+                                                   : api.easy_strerror(result);
+    fprintf(stderr, "corvexin_check: role lookup failed: %s\n", why.c_str());
     fprintf(stderr, "curl_easy_perform() failed: %s\n", api.easy_strerror(result));
   }
   api.easy_cleanup(curl);

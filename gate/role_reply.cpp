@@ -36,11 +36,11 @@ int get_role_right(const char* cookie) {
   if (reply.owner_problem != nullptr)
     lookup_failed(std::string(kPolicyPath) + " " + reply.owner_problem + "; role lookup skipped");
   if (enable_log && !reply.url.empty()) printf("read config test: %s", reply.url.c_str());
-  if (!reply.refusal.empty()) lookup_failed(reply.refusal);
+  // The lookup has said why on standard error; the log gets it too.
+  if (!reply.refusal.empty()) log_param(reply.refusal.c_str(), 1);
   if (reply.too_big) {
-    // Logged (cut) like any reply, and never taken.
+    // Logged (cut) like any reply, and never taken (the lookup said why).
     log_text(reply.body.c_str(), 0);
-    fputs("corvexin_check: the role service's reply is larger than 1 MiB; not used\n", stderr);
     return 0;
   }
   take_role_reply(reply.body.c_str());

@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -71,10 +72,15 @@ namespace {
 
 // The socket at the server end of the loopback connection from client to
 // server (host byte order ports) as the kernel knows it, asked for with one
-// exact NETLINK_SOCK_DIAG lookup: its state and its owner. Null on success,
-// else why not.
+// exact NETLINK_SOCK_DIAG lookup: its state, its owner and its inode (0 while
+// no process has accepted it). Null on success, else why not.
+struct ServerEnd {
+  unsigned state = 0;  // 0: the kernel answered for another socket (the listener)
+  uid_t owner = 0;
+  unsigned inode = 0;
+};
 const char* server_end(in_addr server, int server_port, in_addr client, int client_port,
-                       unsigned* state, uid_t* owner) {
+                       ServerEnd* end) {
   const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (fd < 0) return strerror(errno);
   struct {
@@ -118,12 +124,46 @@ const char* server_end(in_addr server, int server_port, in_addr client, int clie
   if (m->id.idiag_sport != r.id.idiag_sport || m->id.idiag_dport != r.id.idiag_dport ||
       memcmp(m->id.idiag_src, r.id.idiag_src, sizeof server) != 0 ||
       memcmp(m->id.idiag_dst, r.id.idiag_dst, sizeof client) != 0) {
-    *state = 0;  // another socket: none the connection reached yet
+    *end = ServerEnd();  // another socket: the connection is not (or no longer) there
   } else {
-    *state = m->idiag_state;
+    end->state = m->idiag_state;
+    end->owner = m->idiag_uid;
+    end->inode = m->idiag_inode;
   }
-  *owner = m->idiag_uid;
   return nullptr;
+}
+
+// How long a connection that is not (or no longer) in the server's queue is
+// asked about again: a connection the server closed at once never comes back.
+constexpr std::chrono::milliseconds kGoneWait{50};
+// A handshake's server end that the kernel keeps as a request, not yet a socket.
+constexpr unsigned kNewSynRecv = 12;
+// The first pause between two questions, doubled after each up to the last.
+constexpr std::chrono::microseconds kFirstPause{20}, kLongestPause{10000};
+
+// The server end of the connection once a process has accepted it (its state
+// established, an inode of its own), waited for with growing pauses: a
+// connection in the listener's queue bears the uid of whoever created the
+// listener, and a socket passed on to another account (a server's master
+// that listens as root, its workers that accept as another account) tells
+// who answers only once accepted. Null when accepted, else why not.
+const char* accepted_end(in_addr server, int server_port, in_addr client, int client_port,
+                         std::chrono::steady_clock::time_point deadline, ServerEnd* end) {
+  using std::chrono::steady_clock;
+  const auto started = steady_clock::now();
+  for (std::chrono::microseconds pause = kFirstPause;; pause = std::min(pause * 2, kLongestPause)) {
+    if (const char* why = server_end(server, server_port, client, client_port, end)) return why;
+    if (end->state == TCP_ESTABLISHED && end->inode != 0) return nullptr;
+    // Established but not yet accepted, or the handshake still under way.
+    const bool queued =
+        end->state == TCP_ESTABLISHED || end->state == TCP_SYN_RECV || end->state == kNewSynRecv;
+    const auto now = steady_clock::now();
+    if (now + pause > (queued ? deadline : started + kGoneWait))
+      return queued ? "its connection was not accepted within the lookup's time limit"
+                    : "its socket is not established";
+    const timespec wait{0, static_cast<long>(pause.count()) * 1000};
+    nanosleep(&wait, nullptr);
+  }
 }
 
 }  // namespace
@@ -132,33 +172,23 @@ const char* server_end(in_addr server, int server_port, in_addr client, int clie
 // handshake) and before anything of the request is sent: the request, and
 // with it the cookie, goes only to a service whose socket is root's (or the
 // "role_service_user"'s). Whoever can bind the port while the web service is
-// down would otherwise get every cookie and answer as it likes. Only an
-// established socket tells its owner: the kernel answers for a connection not
-// yet accepted (or one already closed) with uid 0, so such an answer is asked
-// again for a while.
+// down would otherwise get every cookie and answer as it likes.
 int before_request(void* check, char* server_ip, char* client_ip, int server_port,
                    int client_port) {
   auto* c = static_cast<ServiceCheck*>(check);
   const std::string where = std::string(server_ip) + ":" + std::to_string(server_port);
   in_addr server{}, client{};
   const char* why = nullptr;
-  unsigned state = 0;
-  uid_t owner = 0;
+  ServerEnd end;
   if (inet_pton(AF_INET, server_ip, &server) != 1 || inet_pton(AF_INET, client_ip, &client) != 1) {
     why = "the connection is not one over IPv4";
   } else {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      why = server_end(server, server_port, client, client_port, &state, &owner);
-      if (why != nullptr || state == TCP_ESTABLISHED) break;
-      const timespec pause{0, 1000000};
-      nanosleep(&pause, nullptr);
-    }
-    if (why == nullptr && state != TCP_ESTABLISHED) why = "its socket is not established";
+    why = accepted_end(server, server_port, client, client_port, c->deadline, &end);
   }
   if (why != nullptr) {
     c->refusal = "cannot tell who runs the role service on " + where + " (" + why + ")";
-  } else if (owner != 0 && !(c->given && owner == c->user)) {
-    c->refusal = "the role service on " + where + " is run by uid " + std::to_string(owner) +
+  } else if (end.owner != 0 && !(c->given && end.owner == c->user)) {
+    c->refusal = "the role service on " + where + " is run by uid " + std::to_string(end.owner) +
                  ", not by root" +
                  (c->given ? " or \"role_service_user\" (uid " + std::to_string(c->user) + ")"
                            : std::string());

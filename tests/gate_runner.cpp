@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,19 +10,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 
+// CORVEXIN_TEST_GATE puts another build of the gate under the tests (an
+// older one, to see what a test catches).
 const char* gate_binary() {
-  return GATE_BINARY;
+  const char* other = getenv("CORVEXIN_TEST_GATE");
+  return other != nullptr && *other != '\0' ? other : GATE_BINARY;
 }
 const char* policy_binary() {
   return POLICY_BINARY;
@@ -37,13 +44,35 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+namespace {
+sockaddr_un socket_address(const std::string& path);
+}  // namespace
+
 Sandbox::Sandbox() {
   char tmpl[] = "/tmp/gate-sandbox-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
+  const sockaddr_un address = socket_address(dir_ + ".log.sock");
+  log_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (log_fd_ < 0 ||
+      bind(log_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    throw std::runtime_error("cannot bind the sandbox's /dev/log: " + std::string(strerror(errno)));
+  // Every account may send to it, as to a log daemon's socket.
+  chmod((dir_ + ".log.sock").c_str(), 0666);
+  reader_ = std::thread([this] {
+    char record[65536];
+    pollfd in{log_fd_, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&in, 1, 50) > 0) (void)recv(log_fd_, record, sizeof record, MSG_DONTWAIT);
+    }
+  });
 }
 
 Sandbox::~Sandbox() {
+  stop_ = true;
+  reader_.join();
+  close(log_fd_);
+  unlink((dir_ + ".log.sock").c_str());
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }
@@ -100,7 +129,11 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 RunResult Sandbox::run(const std::vector<std::string>& argv, const std::string& input,
                        const std::vector<std::string>& env) const {
   std::vector<std::string> full = {sandbox_script()};
-  if (!syslog_.empty()) full.insert(full.end(), {"--syslog", syslog_});
+  if (syslog_.empty()) {
+    full.insert(full.end(), {"--syslog", dir_ + ".log.sock"});
+  } else if (syslog_ != "-") {
+    full.insert(full.end(), {"--syslog", syslog_});
+  }
   full.push_back(dir_);
   full.insert(full.end(), argv.begin(), argv.end());
   std::vector<char*> args;
@@ -197,4 +230,68 @@ void SyslogSocket::fill() const {
     full = sent == 0;
     close(sender);
   }
+}
+
+Rsyslogd::Rsyslogd(Sandbox& box) : dir_(box.dir() + "/rsyslog") {
+  fs::create_directories(dir_);
+  const std::string socket = dir_ + "/log.sock";
+  std::ofstream(dir_ + "/rsyslog.conf")
+      << "global(workDirectory=\"" << dir_ << "\")\n"
+      << "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+      << "input(type=\"imuxsock\" Socket=\"" << socket << "\" RateLimit.Interval=\"0\")\n"
+      << "*.* action(type=\"omfile\" file=\"" << dir_ << "/messages\")\n";
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    const std::string conf = dir_ + "/rsyslog.conf", pid_file = dir_ + "/rsyslogd.pid";
+    if (!freopen((dir_ + "/rsyslogd.out").c_str(), "a", stdout) ||
+        !freopen((dir_ + "/rsyslogd.out").c_str(), "a", stderr))
+      _exit(127);
+    execl("/usr/sbin/rsyslogd", "rsyslogd", "-n", "-f", conf.c_str(), "-i", pid_file.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Start-up is bounded: a daemon that never listens fails the test.
+  for (int i = 0; i < 500 && !fs::exists(socket); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!fs::exists(socket))
+    throw std::runtime_error("rsyslogd does not listen: " + read_file(dir_ + "/rsyslogd.out"));
+  box.syslog_socket(socket);
+}
+
+Rsyslogd::~Rsyslogd() {
+  stop_flood();
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+std::string Rsyslogd::messages() const {
+  return read_file(dir_ + "/messages");
+}
+
+void Rsyslogd::flood(int senders, uid_t uid) {
+  const sockaddr_un address = socket_address(dir_ + "/log.sock");
+  for (int i = 0; i < senders; ++i) {
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      // Connected as root (the directory is root's), then sending as uid.
+      const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+      if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+          setgid(uid) != 0 || setuid(uid) != 0)
+        _exit(127);
+      while (true) send(fd, "x", 1, 0);
+    }
+    senders_.push_back(pid);
+  }
+}
+
+void Rsyslogd::stop_flood() {
+  for (const int pid : senders_) kill(pid, SIGKILL);
+  for (const int pid : senders_) waitpid(pid, nullptr, 0);
+  senders_.clear();
 }

@@ -2,7 +2,11 @@
 // namespace (see the sandbox script), and reads back what it left behind.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct RunResult {
@@ -39,12 +43,18 @@ class Sandbox {
   RunResult gate(const std::vector<std::string>& args,
                  const std::vector<std::string>& env = {}) const;
   // The runs made from now on find this socket at /dev/log (see the sandbox
-  // script); without one, they find no /dev/log.
+  // script). Until a test names one, they find a private /dev/log of the
+  // sandbox's own, which takes every record and is read by a thread of the
+  // sandbox, as a log daemon would; after no_syslog(), none at all.
   void syslog_socket(const std::string& path) { syslog_ = path; }
+  void no_syslog() { syslog_ = "-"; }
 
  private:
   std::string dir_;
   std::string syslog_;
+  int log_fd_ = -1;  // the sandbox's own /dev/log
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
 };
 
 // A datagram socket of the test's own, bound in the sandbox's directory and
@@ -65,6 +75,29 @@ class SyslogSocket {
  private:
   std::string path_;
   int fd_ = -1;
+};
+
+// A real rsyslogd of the test's own, listening on a socket in the sandbox's
+// directory that is mounted at /dev/log for the sandbox's later runs (as on
+// the appliance), and writing what it receives to a file of the directory.
+// Stopped on destruction, and dies with the test process.
+class Rsyslogd {
+ public:
+  explicit Rsyslogd(Sandbox& box);
+  ~Rsyslogd();
+  Rsyslogd(const Rsyslogd&) = delete;
+  Rsyslogd& operator=(const Rsyslogd&) = delete;
+  // What it has written so far.
+  std::string messages() const;
+  // Starts senders that keep its queue full with one-byte datagrams, as
+  // uid, until stop_flood().
+  void flood(int senders, uid_t uid);
+  void stop_flood();
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  std::vector<int> senders_;
 };
 
 // Path of the built gate, of the administrator's program and of the sandbox script.

@@ -21,11 +21,18 @@ Each answer is made from what DIR holds at that moment:
                   added to the answer; length: the Content-Length announced
                   instead of the body's own (more than is sent: a truncated
                   body).
+With ROLE_WORKER_UID=N in the environment, the process that binds the port
+(root, as a web server's master process) forks a worker that takes the uid
+and gid N and accepts and answers every connection, while the master only
+waits.
+
 Runs until it is killed.
 """
 import http.server
 import json
+import ctypes
 import os
+import signal
 import ssl
 import sys
 import threading
@@ -118,6 +125,19 @@ def main():
     with open(port_file + ".tmp", "w") as f:
         f.write(str(server.server_address[1]))
     os.rename(port_file + ".tmp", port_file)
+    worker = os.environ.get("ROLE_WORKER_UID")
+    if worker is not None:
+        if os.fork() != 0:
+            os.wait()
+            return
+        os.setgroups([])
+        os.setgid(int(worker))
+        os.setuid(int(worker))
+        # PR_SET_PDEATHSIG, after the change of identity, which clears it:
+        # the worker dies with the master.
+        ctypes.CDLL(None).prctl(1, signal.SIGKILL)
+        if os.getppid() == 1:
+            return
     server.serve_forever()
 
 

@@ -41,7 +41,8 @@ std::string from_hex(const std::string& hex) {
 // Runs argv (as user, unless 0) with standard output and error going to log;
 // the child is killed when the test process dies, so it can never be left
 // behind.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& log, uid_t user = 0) {
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log, uid_t user = 0,
+            const char* env = nullptr) {
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -54,6 +55,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log, uid_t 
     if (!freopen(log.c_str(), "a", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
     if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
       _exit(127);
+    if (env != nullptr) putenv(const_cast<char*>(env));
     execv(args[0], args.data());
     _exit(127);
   }
@@ -81,7 +83,8 @@ std::vector<std::string> RecordedRequest::values(const std::string& name) const 
   return found;
 }
 
-RoleService::RoleService(Protocol protocol, Certificate certificate, uid_t user) {
+RoleService::RoleService(Protocol protocol, Certificate certificate, uid_t user,
+                         Listener listener) {
   char tmpl[] = "/tmp/role-service-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
@@ -123,7 +126,8 @@ RoleService::RoleService(Protocol protocol, Certificate certificate, uid_t user)
     if (chown(file.path().c_str(), user, user) != 0) throw std::runtime_error("chown failed");
   }
   if (chown(dir_.c_str(), user, user) != 0) throw std::runtime_error("chown failed");
-  pid_ = spawn(argv, log, user);
+  const std::string worker = "ROLE_WORKER_UID=" + std::to_string(user);
+  pid_ = listener == kRootMaster ? spawn(argv, log, 0, worker.c_str()) : spawn(argv, log, user);
   // Startup is bounded so that a broken server fails the test instead of hanging it.
   for (int i = 0; i < 1000 && port_ == 0; ++i) {
     int status = 0;

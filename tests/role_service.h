@@ -26,10 +26,13 @@ class RoleService {
   // The HTTPS service's certificate: self-signed for "role-service", expired,
   // or made out to another host name. None is one the gate could verify.
   enum Certificate { kSelfSigned, kExpired, kOtherHost };
+  // Who accepts the connections: the process that listens, or a worker that
+  // a root master forks after binding the port (as nginx and Apache run).
+  enum Listener { kSelf, kRootMaster };
   // The server runs as root, or as the account with uid user (its group the
-  // same number, no other groups).
+  // same number, no other groups); with kRootMaster only its worker does.
   explicit RoleService(Protocol protocol = kHttp, Certificate certificate = kSelfSigned,
-                       uid_t user = 0);
+                       uid_t user = 0, Listener listener = kSelf);
   ~RoleService();
   RoleService(const RoleService&) = delete;
   RoleService& operator=(const RoleService&) = delete;

@@ -95,6 +95,8 @@ TEST(Entry, ShellThatCannotBeExecutedGivesStatus255) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+  // The record said "allowed"; the log says that the command did not run.
+  EXPECT_EQ(box.log(), "echo RAN\ncannot start /bin/sh, cmd not run\n\n");
 }
 
 // A failure that escapes the decision (here a section that is an array, which

@@ -20,6 +20,10 @@ TEST(Policy, MissingOrEmptyPolicyRefusesEveryCommand) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kEmptyDocument);
     EXPECT_EQ(box->log(), "load json failed, skip cmd\n\n");
+    // A missing policy says so, beside the reader's complaint.
+    EXPECT_EQ(r.err, box == &missing ? "corvexin_check: cannot open /etc/cmd_check.json: No such "
+                                       "file or directory\n"
+                                     : "");
   }
 }
 

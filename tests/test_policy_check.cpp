@@ -147,6 +147,7 @@ TEST_P(Findings, ReportedAtTheirPlace) {
   ASSERT_TRUE(Json::Reader().parse(c.policy, policy, false));
   if (policy.isObject()) policy["ui_section"] = Json::Value();
   Sandbox box;
+  box.make_log_dir();
   box.policy(policy.toStyledString());
   std::unique_ptr<RoleService> service;
   if (c.reply != nullptr) {
@@ -180,6 +181,15 @@ INSTANTIATE_TEST_SUITE_P(
                                             "scripts_section": {"check_method": 2},
                                             "ui_section": {"check_method": 2}})",
                     "no-service-user", "$.role_service_user", 1},
+        FindingCase{"ServiceUserShared", R"({"role_service_user": "nobody",
+                                           "scripts_section": {"check_method": 2},
+                                           "ui_section": {"check_method": 2}})",
+                    "weak-service-user", "$.role_service_user", 1},
+        FindingCase{"ServiceUserOfItsOwn", R"({"role_service_user": "backup",
+                                             "scripts_section": {"check_method": 2},
+                                             "ui_section": {"check_method": 2}})",
+                    "weak-service-user", "$.role_service_user", 0, false, "echo ran", nullptr,
+                    true},
         FindingCase{"SectionArray", R"({"scripts_section": [], "ui_section": {"check_method": 2}})",
                     "run-ends", "$.scripts_section", 2, true},
         FindingCase{"MethodString", scripts(R"({"check_method": "1"})"), "run-ends",
@@ -627,7 +637,9 @@ TEST_F(InstalledFiles, RoleChecksWithoutSettingsAreWarned) {
 }
 
 // The gate installed beside the tool: set-uid and executable by everyone is
-// a warning; set-uid for one group is not.
+// a warning; set-uid for one group is not. A "role_service_user" that may
+// start that gate (a member of its group, or anyone where everyone may) is
+// warned of.
 TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
   const std::string sbin = box.dir() + "/sbin";
   std::filesystem::create_directories(sbin);
@@ -640,6 +652,21 @@ TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
     Json::Reader().parse(c.run.out, c.report, false);
     EXPECT_EQ(c.has_file("gate-mode", sbin + "/corvexin_check"), mode == 04755) << c.run.out;
     EXPECT_EQ(c.run.status, mode == 04755 ? 1 : 0) << c.run.out;
+  }
+  const std::string policy = kClean;
+  ASSERT_EQ(chown((sbin + "/corvexin_check").c_str(), 0, 33), 0);
+  const struct {
+    mode_t mode;
+    const char* user;
+    bool warned;
+  } users[] = {{04750, "www-data", true}, {04750, "backup", false}, {04755, "backup", true}};
+  for (const auto& u : users) {
+    SCOPED_TRACE(u.user);
+    chmod((sbin + "/corvexin_check").c_str(), u.mode);
+    box.policy(R"({"role_service_user": ")" + std::string(u.user) + "\", " + policy.substr(1));
+    Checked c{box.run({sbin + "/corvexin_policy", "check", "--json"}), Json::Value()};
+    Json::Reader().parse(c.run.out, c.report, false);
+    EXPECT_EQ(c.has("weak-service-user", "$.role_service_user"), u.warned) << c.run.out;
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "gate_runner.h"
 #include "policy_json.h"
@@ -423,6 +424,7 @@ TEST_P(SetuidGate, RoleServiceOfAnotherAccountGetsNoRequest) {
     RoleService::Protocol protocol;
     const char* member;   // of the policy
     const char* refused;  // on standard error and in the log; empty: the request is sent
+    RoleService::Listener listener = RoleService::kSelf;
   } cases[] = {
       {0, RoleService::kHttp, "", ""},
       {0, RoleService::kHttps, R"("role_service_user": "nobody",)", ""},
@@ -434,10 +436,15 @@ TEST_P(SetuidGate, RoleServiceOfAnotherAccountGetsNoRequest) {
        "is run by uid 65534, not by root or \"role_service_user\" (uid 33); request not sent"},
       {0, RoleService::kHttp, R"("role_service_user": "no such account",)",
        "\"role_service_user\" is neither an account name nor a uid; role lookup skipped"},
+      // A root master listens, its worker accepts as nobody: the worker answers.
+      {65534, RoleService::kHttp, "", "is run by uid 65534, not by root; request not sent",
+       RoleService::kRootMaster},
+      {65534, RoleService::kHttp, R"("role_service_user": "nobody",)", "",
+       RoleService::kRootMaster},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.runs_as) + " " + c.member);
-    RoleService service(c.protocol, RoleService::kSelfSigned, c.runs_as);
+    SCOPED_TRACE(std::to_string(c.runs_as) + " " + c.member + std::to_string(c.listener));
+    RoleService service(c.protocol, RoleService::kSelfSigned, c.runs_as, c.listener);
     service.reply(R"({"user": "admin"})");
     box_.settings(service.settings(c.protocol == RoleService::kHttps ? "https" : "http"));
     box_.policy(std::string("{") + c.member +
@@ -527,6 +534,190 @@ TEST_P(SetuidGate, SystemLogNamesTheRealCaller) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_NE(records[0].find("]: allowed:" + caller), std::string::npos) << records[0];
   EXPECT_NE(records[1].find("]: refused:" + caller), std::string::npos) << records[1];
+}
+
+// Every allowed run leaves a trace that outlives it, or does not run: its
+// system-log record, taken by the log socket, or else its lines in the log
+// file, whatever "enable_log" says. A queue that any account can keep full
+// is waited for a second; with neither the system log nor the log file the
+// command is refused. A real rsyslogd flooded by the caller misses no
+// allowed run either.
+TEST_P(SetuidGate, AllowedCommandLeavesADurableTrace) {
+  enum Syslog { kNone, kListening, kFull, kFloodedDaemon };
+  const std::string allow = R"({"scripts_section": {"check_method": 0}})";
+  const std::string lines = "echo ran\npass the scripts check, run cmd now\n\n";
+  const struct {
+    const char* what;
+    Syslog syslog;
+    bool log_dir;
+    std::string policy;
+    bool runs, record;
+    std::string log;
+  } cases[] = {
+      {"record taken", kListening, true, allow, true, true, ""},
+      {"record taken, no log file", kListening, false, allow, true, true, ""},
+      {"no /dev/log", kNone, true, allow, true, false, lines},
+      {"no /dev/log, no log file", kNone, false, allow, false, false, ""},
+      {"a full queue", kFull, true, allow, true, false, lines},
+      {"a full queue, no log file", kFull, false, allow, false, false, ""},
+      {"record off", kListening, true, R"({"syslog": 0, "scripts_section": {"check_method": 0}})",
+       true, false, lines},
+      {"lines logged already", kNone, true,
+       R"({"enable_log": 1, "scripts_section": {"check_method": 0}})", true, false, lines},
+      {"rsyslogd flooded by the caller", kFloodedDaemon, true, allow, true, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    box.policy(c.policy);
+    if (c.log_dir) box.make_log_dir();
+    std::unique_ptr<SyslogSocket> socket;
+    std::unique_ptr<Rsyslogd> daemon;
+    if (c.syslog == kNone) box.no_syslog();
+    if (c.syslog == kListening || c.syslog == kFull) socket = std::make_unique<SyslogSocket>(box);
+    if (c.syslog == kFull) socket->fill();
+    const int runs = c.syslog == kFloodedDaemon ? 10 : 1;
+    if (c.syslog == kFloodedDaemon) {
+      daemon = std::make_unique<Rsyslogd>(box);
+      daemon->flood(6, GetParam());
+    }
+    std::vector<std::string> commands;
+    for (int i = 0; i < runs; ++i) {
+      const std::string command = runs == 1 ? "echo ran" : "echo ran " + std::to_string(i);
+      const std::string id = std::to_string(GetParam());
+      const RunResult r = box.run({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
+                                   "--clear-groups", "--", gate_, command});
+      EXPECT_EQ(r.out, c.runs ? command.substr(5) + "\n" : kRefusal) << r.err;
+      if (!c.runs) {
+        EXPECT_NE(r.err.find("neither the system log nor the log file"), std::string::npos);
+      }
+      commands.push_back(command);
+    }
+    if (daemon) {
+      daemon->stop_flood();
+      // Each run's record, or its lines in the log file; the daemon writes
+      // what it took a moment later.
+      for (const auto& command : commands) {
+        const std::string record = "command=\"" + command + "\"";
+        for (int wait = 0; wait < 500 && daemon->messages().find(record) == std::string::npos &&
+                           box.log().find(command + "\n") == std::string::npos;
+             ++wait)
+          usleep(10000);
+        EXPECT_TRUE(daemon->messages().find(record) != std::string::npos ||
+                    box.log().find(command + "\npass the scripts check") != std::string::npos)
+            << command;
+      }
+      continue;
+    }
+    EXPECT_EQ(box.log(), c.log);
+    if (c.syslog == kListening) {
+      const auto records = socket->records();
+      EXPECT_EQ(records.size(), c.record ? 1u : 0u);
+    }
+  }
+}
+
+// The caller's cookie never reaches the record, also where the web side
+// starts the gate through a shell that holds it on its command line: each
+// occurrence is replaced by a mark; where that cannot be done safely (a short
+// cookie, a line cut in the middle of one) only the parent's program is kept.
+TEST_P(SetuidGate, CookieOnTheParentsCommandLineIsNotRecorded) {
+  SyslogSocket socket(box_);
+  const std::string cookie = "session=S3CRET7731";
+  const std::string quoted = "'" + gate_ + "' 'echo ran'";
+  // Padding that puts the cookie across the end of the 1024 bytes read.
+  const std::string prefix = "/bin/sh -c : ";
+  const std::string before = "; " + quoted + " ";
+  const std::string pad(1020 - prefix.size() - before.size(), 'p');
+  const struct {
+    const char* what;
+    std::string script, cookie, parent;
+  } cases[] = {
+      {"argument", quoted + " '" + cookie + "'; true", cookie,
+       "/bin/sh -c " + quoted + " '[cookie]'; true"},
+      {"variable", "CORVEXIN_COOKIE='" + cookie + "' " + quoted + "; true", cookie,
+       "/bin/sh -c CORVEXIN_COOKIE='[cookie]' " + quoted + "; true"},
+      {"both", "CORVEXIN_COOKIE=" + cookie + "2 " + quoted + " " + cookie + "; true", cookie,
+       "/bin/sh -c CORVEXIN_COOKIE=[cookie]2 " + quoted + " [cookie]; true"},
+      {"short cookie", quoted + " S3C77; true", "S3C77", "/bin/sh"},
+      {"cut in the cookie", ": " + pad + before + cookie + "; true", cookie, "/bin/sh"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string id = std::to_string(GetParam());
+    const RunResult r = box_.run({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id,
+                                  "--clear-groups", "--", "/bin/sh", "-c", c.script});
+    EXPECT_EQ(r.out, "ran\n") << r.err;
+    const auto records = socket.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].find(c.cookie), std::string::npos) << records[0];
+    EXPECT_NE(records[0].find(" parent=\"" + c.parent + "\" "), std::string::npos) << records[0];
+  }
+}
+
+// The terminal's stop signals cannot hold a root gate: ^Z typed on the
+// caller's terminal while the gate's trace output is held (^S) stops nothing,
+// and the command runs once the output flows again.
+TEST_P(SetuidGate, StopFromTheTerminalDoesNotHoldTheGate) {
+  box_.no_syslog();  // the terminals of /dev/pts, not a private /dev
+  box_.make_log_dir();
+  box_.policy(R"({"enable_log": 1, "scripts_section": {"check_method": 0}})");
+  const std::string id = std::to_string(GetParam());
+  // The gate runs as the foreground job of a session on a pseudo-terminal
+  // (a group of its own, as a shell with job control starts it). Prints
+  // "stopped" when it was ever seen stopped, then what the terminal showed.
+  const char* const script = R"py(
+import os, pty, select, signal, sys, time
+go_r, go_w = os.pipe()
+job_r, job_w = os.pipe()
+pid, master = pty.fork()
+if pid == 0:
+    # A shell with job control: the gate is a foreground job of its own.
+    job = os.fork()
+    if job == 0:
+        os.setpgid(0, 0)
+        os.read(go_r, 1)
+        os.execv(sys.argv[1], sys.argv[1:])
+    os.setpgid(job, job)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(0, job)
+    os.write(job_w, b"%d\n" % job)
+    os.waitpid(job, 0)
+    os._exit(0)
+job = int(os.read(job_r, 64))
+os.write(master, b"\x13")
+os.write(go_w, b"x")
+time.sleep(0.3)
+os.write(master, b"\x1a")
+stopped = False
+for _ in range(50):
+    try:
+        state = open("/proc/%d/stat" % job).read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        break
+    stopped = stopped or state == "T"
+    time.sleep(0.01)
+os.write(master, b"\x11")
+if stopped:
+    print("stopped")
+    os.kill(job, 9)
+seen = b""
+while select.select([master], [], [], 10)[0]:
+    try:
+        piece = os.read(master, 4096)
+    except OSError:
+        break
+    if not piece:
+        break
+    seen += piece
+os.waitpid(pid, 0)
+sys.stdout.write(seen.decode(errors="replace").replace("\r", ""))
+)py";
+  const RunResult r =
+      box_.run({"/usr/bin/python3", "-c", script, "/usr/bin/setpriv", "--reuid=" + id,
+                "--regid=" + id, "--clear-groups", "--", gate_, "echo ran"});
+  EXPECT_EQ(r.out.find("stopped"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.out.find("ran\n"), std::string::npos) << r.out << r.err;
 }
 
 TEST(RootCaller, KeepsItsEnvironment) {

@@ -72,6 +72,11 @@ class PolicyChecker {
             role_service_user(service_user_rule(root), &service_uid, &service_user)) {
       warn("no-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
            std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+    } else if (service_user) {
+      const std::string weak = service_user_weakness(service_uid);
+      if (!weak.empty())
+        warn("weak-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
+             weak);
     }
     if (!section(root, scripts)) {
       section(root, ui);

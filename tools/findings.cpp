@@ -59,6 +59,9 @@ const FindingClass kFindingClasses[] = {
     {"no-settings", Severity::kWarning, "the settings give the role lookup nothing to ask"},
     {"no-service-user", Severity::kWarning,
      "the policy's \"role_service_user\" names no account: every role lookup fails"},
+    {"weak-service-user", Severity::kWarning,
+     "the policy's \"role_service_user\" can start the gate or is shared: role checks do not "
+     "hold against it"},
     {"gate-mode", Severity::kWarning, "the installed gate can be started by every account"},
     {"bad-risk-rule", Severity::kWarning,
      "a line of the administrator's table of command risks that is not a rule"},

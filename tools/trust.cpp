@@ -1,6 +1,8 @@
 #include "trust.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,16 +76,22 @@ bool exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
+// The gate as installed beside this program; empty when this program's
+// place is unknown.
+std::string installed_gate() {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return std::string();
+  std::string gate(self, static_cast<size_t>(n));
+  return gate.substr(0, gate.find_last_of('/') + 1) + "corvexin_check";
+}
+
 // The gate as installed beside this program: executable by every local
 // account, it lets each of them run as root what the policy allows.
 void check_gate_mode(Report& report) {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return;
-  std::string gate(self, static_cast<size_t>(n));
-  gate = gate.substr(0, gate.find_last_of('/') + 1) + "corvexin_check";
+  const std::string gate = installed_gate();
   struct stat st {};
-  if (stat(gate.c_str(), &st) != 0) return;
+  if (gate.empty() || stat(gate.c_str(), &st) != 0) return;
   if ((st.st_mode & S_ISUID) && (st.st_mode & S_IXOTH)) {
     report.add_file("gate-mode", gate,
                     "is set-uid and executable by others: every local account can run as root "
@@ -94,6 +102,35 @@ void check_gate_mode(Report& report) {
 }
 
 }  // namespace
+
+std::string service_user_weakness(uid_t user) {
+  if (user == 0) return std::string();
+  const passwd* account = getpwuid(user);
+  const std::string who = "uid " + std::to_string(user) +
+                          (account != nullptr ? " (" + std::string(account->pw_name) + ")" : "");
+  const std::string outcome =
+      ": role checks do not hold against that account, which may answer every lookup while "
+      "the role service is down";
+  if (user == 65534 || (account != nullptr && strcmp(account->pw_name, "nobody") == 0))
+    return who + " is an account that many services share" + outcome;
+  // Who may start the gate: the installed one's group as the machine has it
+  // (everyone, where others may execute it), else the configured group.
+  const std::string gate = installed_gate();
+  struct stat st {};
+  const group* starters = nullptr;
+  if (!gate.empty() && stat(gate.c_str(), &st) == 0) {
+    if (st.st_mode & S_IXOTH) return who + " can start the gate, as every account can" + outcome;
+    if (st.st_mode & S_IXGRP) starters = getgrgid(st.st_gid);
+  } else {
+    starters = getgrnam(CORVEXIN_GATE_GROUP);
+  }
+  if (starters == nullptr) return std::string();
+  bool member = account != nullptr && account->pw_gid == starters->gr_gid;
+  for (char** m = starters->gr_mem; !member && account != nullptr && *m != nullptr; ++m)
+    member = strcmp(*m, account->pw_name) == 0;
+  if (!member) return std::string();
+  return who + " can start the gate (a member of its group " + starters->gr_name + ")" + outcome;
+}
 
 void check_trusted_files(Report& report, bool role_checked) {
   TrustChecker trust(report);

@@ -2,6 +2,10 @@
 // the policy, the role service's settings and the libraries it loads.
 #pragma once
 
+#include <sys/types.h>
+
+#include <string>
+
 #include "report.h"
 
 // Checks the installed policy (by the gate's own rule), the settings file,
@@ -9,3 +13,9 @@
 // of the gate installed beside this program. role_checked: the policy has
 // entries that need a role lookup, which needs the settings.
 void check_trusted_files(Report& report, bool role_checked);
+
+// Why the policy's "role_service_user" (uid user) does not keep the role
+// service to its owner: an account that can start the gate (the installed
+// gate's group, everyone where others may run it, else the configured gate
+// group) or one that many services share (nobody). Empty when neither.
+std::string service_user_weakness(uid_t user);
