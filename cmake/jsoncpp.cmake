@@ -1,9 +1,10 @@
 # jsoncpp for every program of the project, as the target Corvexin::jsoncpp.
 #
 # By default it is a static, position-independent library built here from
-# Debian's own source package (scripts/install-deps unpacks it, Debian's
-# patches applied, into CORVEXIN_JSONCPP_SOURCE; Debian ships no
-# libjsoncpp.a). Linked statically, the gate spends no start-up time in the
+# Debian's own source package libjsoncpp in jsoncpp/ (Debian ships no
+# libjsoncpp.a): in a clone, scripts/install-deps unpacks it there, Debian's
+# patches applied; in a tree unpacked from corvexin's source package it is the
+# orig-jsoncpp component. Linked statically, the gate spends no start-up time in the
 # dynamic linker on libjsoncpp.so; the price is that a jsoncpp fix reaches the
 # gate only by rebuilding it. CORVEXIN_JSONCPP_STATIC=OFF takes the shared
 # system library (libjsoncpp-dev) instead. Every program of one build links
@@ -11,13 +12,13 @@
 
 option(CORVEXIN_JSONCPP_STATIC
   "Link jsoncpp statically, built from Debian's source package (OFF: the shared libjsoncpp)" ON)
-set(CORVEXIN_JSONCPP_SOURCE /var/cache/corvexin/jsoncpp/source CACHE PATH
+set(CORVEXIN_JSONCPP_SOURCE ${PROJECT_SOURCE_DIR}/jsoncpp CACHE PATH
   "Unpacked Debian source package libjsoncpp (scripts/install-deps puts it there)")
 
 if(CORVEXIN_JSONCPP_STATIC)
   set(lib_json ${CORVEXIN_JSONCPP_SOURCE}/src/lib_json)
   if(NOT EXISTS ${lib_json}/json_reader.cpp OR NOT EXISTS ${CORVEXIN_JSONCPP_SOURCE}/include/json/reader.h)
-    message(FATAL_ERROR "No jsoncpp source in ${CORVEXIN_JSONCPP_SOURCE}: run scripts/install-deps, "
+    message(FATAL_ERROR "No jsoncpp source in ${CORVEXIN_JSONCPP_SOURCE}: run scripts/install-deps --build, "
       "set CORVEXIN_JSONCPP_SOURCE, or configure with -DCORVEXIN_JSONCPP_STATIC=OFF for the shared "
       "system library")
   endif()

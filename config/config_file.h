@@ -28,9 +28,16 @@ class ConfigFile {
   // are the caller's, to be released with delete[].
   void setparam(const char* section, const char* key, const char* value);
   void unsetparam(const char* section, const char* key);
+  // The flat form, not an INI file: one "key=value\n" line per setting (no
+  // blanks around '='), in key order, and no section header. SerializeSection
+  // gives one section's lines ("" when it is missing or empty); Serialize
+  // gives every section's lines one after the other, in section order, so
+  // keys of different sections cannot be told apart there. Never null.
   char* SerializeSection(const char* section);
   char* Serialize();
 
+  // The INI form, which read_config reads back: per section a "[section]"
+  // header line, then one "key = value" line per setting.
   // dump(path) writes the INI form to path, and dump() to the file last read;
   // 0 on success, -1 on failure. The file is replaced whole: the text goes to
   // a new file beside it, which gets the old file's mode, owner and group (a

@@ -89,7 +89,12 @@ RoleService::RoleService(Protocol protocol, Certificate certificate, uid_t user,
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   const std::string log = dir_ + "/server.log";
-  std::vector<std::string> argv = {python(), std::string(TESTS_DIR) + "/role_server.py", dir_};
+  // The server's script is run from the service's own directory, which its
+  // account owns: the checkout may lie where that account cannot reach (a
+  // clone in root's home, mode 700).
+  const std::string script = dir_ + "/role_server.py";
+  fs::copy_file(std::string(TESTS_DIR) + "/role_server.py", script);
+  std::vector<std::string> argv = {python(), script, dir_};
   if (protocol == kHttps) {
     const std::string cert = dir_ + "/cert.pem", key = dir_ + "/key.pem";
     const std::string subject = certificate == kOtherHost ? "elsewhere.example" : "role-service";
