@@ -41,7 +41,7 @@ bool named_account(const char* name, uid_t* uid) {
       break;
     }
   }
-  fclose(accounts);
+  (void)fclose(accounts);
   return found;
 }
 
