@@ -20,6 +20,7 @@
 #include "policy.h"
 #include "report.h"
 #include "risks.h"
+#include "shell.h"
 #include "text.h"
 
 namespace {
@@ -115,14 +116,13 @@ void judge(Refused& r) {
         "holds a control byte, which the log writes as \\xHH (or that very text, which the log "
         "cannot tell apart from it): no entry suggested";
   } else if (!(metachars = shell_metachars_in(r.logged)).empty()) {
-    std::string listed;
-    for (char m : metachars) listed += std::string(listed.empty() ? "" : ", ") + "\"" + m + "\"";
     r.code = "shell-metachar";
     r.why = std::string("holds the shell ") +
-            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") + listed +
-            ": the shell would run more than one simple command (a second command, a pipe, a "
-            "substitution or a redirection); no entry suggested: write one by hand that spells "
-            "out what may vary, or allow a script that does the work";
+            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") +
+            listed_chars(metachars) + ": the shell would run more than one simple command (" +
+            kShellMetacharMeaning +
+            "); no entry suggested: write one by hand that spells out what may vary, or allow a "
+            "script that does the work";
   }
 }
 
@@ -255,7 +255,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     // What check would say of the entry, said here too.
     const std::string pattern = entry["pattern"].asString();
     for (const RiskFinding& f : pattern_risks(pattern)) {
-      std::string why = "the suggested " + quoted(pattern) + " " + f.message;
+      std::string why = "the suggested " + quoted(pattern) + " " + risk_message(f);
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
       report.add_at(f.code, r.offset, why);
       if (!json) {
