@@ -110,7 +110,7 @@ struct NewFile {
   FILE* stream = nullptr;
   bool placed = false;
   ~NewFile() {
-    if (stream != nullptr) std::fclose(stream);
+    if (stream != nullptr) (void)std::fclose(stream);
     if (!name.empty() && !placed) ::unlinkat(dir, name.c_str(), 0);
   }
 };

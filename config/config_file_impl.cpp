@@ -123,7 +123,7 @@ int ConfigFileImpl::read_config(const char* path) {
     first_line = false;
   }
   const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  (void)std::fclose(file);
   if (failed) {
     // Settings read before the error stay, but the read does not count.
     loaded = false;

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "log.h"
@@ -59,10 +61,17 @@ int read_parent_pid(int pid) {
     if (enable_log) printf("open /proc/pid/stat filed");
     return -1;
   }
+  // After the name: " S PPID ", the state one letter, the pid in decimal.
   const char* end_of_name = strrchr(record, ')');
-  int parent = -1;
-  if (end_of_name == nullptr || sscanf(end_of_name + 1, " %*s %d", &parent) != 1) return -1;
-  return parent;
+  if (end_of_name == nullptr || end_of_name[1] != ' ' || end_of_name[2] == '\0' ||
+      end_of_name[3] != ' ')
+    return -1;
+  const char* digits = end_of_name + 4;
+  char* stop = nullptr;
+  errno = 0;
+  const long parent = strtol(digits, &stop, 10);
+  if (stop == digits || *stop != ' ' || errno != 0 || parent < 0 || parent > INT_MAX) return -1;
+  return static_cast<int>(parent);
 }
 
 }  // namespace

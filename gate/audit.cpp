@@ -42,7 +42,8 @@ constexpr size_t kCommandMax = kLoggedTextMax;
 // refused: uid=N ppid=N section=scripts_section method=N entry=N
 // role_lookup=yes" and the keys of the texts.
 constexpr size_t kFixedMax = 256;
-static_assert(kFixedMax + kLoginMax + kUserMax + kParentMax + kCwdMax + kCommandMax + 5 * 2 <
+static_assert(kFixedMax + kLoginMax + kUserMax + kParentMax + kCwdMax + kCommandMax +
+                      size_t{5} * 2 <
                   kAuditRecordSize,
               "every record fits");
 

@@ -106,6 +106,7 @@ void clean_environment() {
     if (safe_value(name, eq + 1)) entries.emplace_back(*e);
   }
   static std::vector<char*> pointers;
+  pointers.reserve(entries.size() + 1);
   for (auto& entry : entries) pointers.push_back(entry.data());
   pointers.push_back(nullptr);
   environ = pointers.data();

@@ -123,8 +123,8 @@ const char* take_root_identity(bool setuid_start) {
     return "no_new_privs is set, so the set-uid bit has no effect";
   if (geteuid() != 0 && !setuid_start)
     return "not started as root (the gate is not set-uid root, or lies on a nosuid mount)";
-  snprintf(why, sizeof why, "%s: %s", failed != nullptr ? failed : "setuid",
-           strerror(failed != nullptr ? error : EPERM));
+  (void)snprintf(why, sizeof why, "%s: %s", failed != nullptr ? failed : "setuid",
+                 strerror(failed != nullptr ? error : EPERM));
   return why;
 }
 

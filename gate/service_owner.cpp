@@ -39,7 +39,7 @@ bool named_account(const char* name, uid_t* uid) {
       break;
     }
   }
-  fclose(accounts);
+  (void)fclose(accounts);
   return found;
 }
 

@@ -636,6 +636,37 @@ TEST_F(InstalledFiles, RoleChecksWithoutSettingsAreWarned) {
   EXPECT_EQ(check(box, {}).run.status, 0);
 }
 
+// The administrator's table of command risks: a line that is no rule, and a
+// table that is there but cannot be read, are reported, never taken as fewer
+// rules in silence.
+TEST_F(InstalledFiles, AdministratorsRiskTableProblemsAreWarned) {
+  const std::string table = "/etc/corvexin/command-risks";
+  const struct {
+    bool directory;  // the table's place holds a directory: it opens, reading fails
+    const char* text;
+    const char* message;
+  } rows[] = {
+      {false, "runner sudo 1\n", nullptr},
+      {false, "runner sudo 2x\n", "/etc/corvexin/command-risks:1: not a rule: runner sudo 2x"},
+      {false, "runner sudo 99999999999\n",
+       "/etc/corvexin/command-risks:1: not a rule: runner sudo 99999999999"},
+      {true, "", "/etc/corvexin/command-risks: cannot be read: Is a directory"},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove_all(host(table));
+    if (row.directory) {
+      std::filesystem::create_directories(host(table));
+    } else {
+      box.write(table, row.text);
+    }
+    Checked c = check(box, {});
+    EXPECT_EQ(c.has_file("bad-risk-rule", table), row.message != nullptr) << row.text << c.run.out;
+    if (row.message != nullptr) {
+      EXPECT_NE(c.run.out.find(row.message), std::string::npos) << c.run.out;
+    }
+  }
+}
+
 // The gate installed beside the tool: set-uid and executable by everyone is
 // a warning; set-uid for one group is not. A "role_service_user" that may
 // start that gate (a member of its group, or anyone where everyone may) is

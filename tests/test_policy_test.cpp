@@ -156,6 +156,13 @@ TEST(PolicyTest, WrongShapesAreReportedAtTheirPlace) {
   EXPECT_EQ(box.run({policy_binary(), "test", "/etc/missing.json", kCases}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "test", kCases, "/etc/missing.json"}).status, 2);
   EXPECT_EQ(box.run({policy_binary(), "test", kCases}).status, 2);
+  // A case file that opens but cannot be read (the tool's own memory at
+  // address 0) is no empty file.
+  const RunResult unreadable = box.run({policy_binary(), "test", kCases, "/proc/self/mem"});
+  EXPECT_EQ(unreadable.status, 2);
+  EXPECT_NE(unreadable.out.find("/proc/self/mem: error: cannot be read: Input/output error"),
+            std::string::npos)
+      << unreadable.out;
 }
 
 // The examples' case files pass, reach every entry, and expect what a real

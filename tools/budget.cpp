@@ -80,8 +80,9 @@ unsigned long long address_space() {
   unsigned long long pages = 0;
   FILE* f = fopen("/proc/self/statm", "r");
   if (f != nullptr) {
+    // NOLINTNEXTLINE(cert-err34-c): the kernel writes the page count in decimal
     if (fscanf(f, "%llu", &pages) != 1) pages = 0;
-    fclose(f);
+    (void)fclose(f);
   }
   return pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
 }
@@ -102,7 +103,7 @@ unsigned long long address_space() {
     rlimit limited = memory;
     const unsigned long long wanted = address_space() + (budget.memory_mib << 20);
     if (memory.rlim_max == RLIM_INFINITY || wanted < memory.rlim_max) limited.rlim_cur = wanted;
-    setrlimit(RLIMIT_AS, &limited);
+    (void)setrlimit(RLIMIT_AS, &limited);
     const long usec = static_cast<long>(budget.cpu_seconds * 1e6);
     itimerval timer{{0, 0}, {usec / 1000000, usec % 1000000}};
     setitimer(ITIMER_PROF, &timer, nullptr);
@@ -119,7 +120,7 @@ unsigned long long address_space() {
     }
     itimerval off{};
     setitimer(ITIMER_PROF, &off, nullptr);
-    setrlimit(RLIMIT_AS, &memory);
+    (void)setrlimit(RLIMIT_AS, &memory);
     // After a failure the child's state is not to be trusted: it ends.
     if (!send_message(out, reply) || threw) _exit(0);
   }
@@ -130,7 +131,7 @@ unsigned long long address_space() {
 
 std::string budget_text(const Budget& budget) {
   char seconds[32];
-  snprintf(seconds, sizeof seconds, "%g", budget.cpu_seconds);
+  (void)snprintf(seconds, sizeof seconds, "%g", budget.cpu_seconds);
   return std::string(seconds) + " s of CPU time and " + std::to_string(budget.memory_mib) +
          " MiB of memory";
 }
@@ -154,7 +155,7 @@ bool Worker::start(std::string* why_not) {
     return false;
   }
   // Nothing buffered may be written twice, by the parent and by the child.
-  fflush(nullptr);
+  (void)fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0) {
     *why_not = std::string("cannot start a process for it: ") + strerror(errno);

@@ -489,6 +489,7 @@ Report check_file(const std::string& path) {
 
 int check_command(const std::vector<std::string>& paths, bool json) {
   std::vector<Report> reports;
+  reports.reserve(paths.size());
   for (const std::string& path : paths) reports.push_back(check_file(path));
   if (json) {
     print_json(reports_json(reports));

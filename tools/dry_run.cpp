@@ -22,12 +22,12 @@ namespace {
 class OutputToErrors {
  public:
   OutputToErrors() {
-    fflush(stdout);
+    (void)fflush(stdout);
     saved_ = dup(1);
     dup2(2, 1);
   }
   ~OutputToErrors() {
-    fflush(stdout);
+    (void)fflush(stdout);
     if (saved_ >= 0) {
       dup2(saved_, 1);
       close(saved_);

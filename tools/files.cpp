@@ -34,7 +34,12 @@ std::string read_file(const std::string& path, std::string* text) {
   if (text != nullptr) {
     char buffer[65536];
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
+    if (ferror(f)) {
+      const int error = errno;
+      (void)fclose(f);
+      return std::string("cannot be read: ") + strerror(error);
+    }
   }
-  fclose(f);
+  (void)fclose(f);
   return std::string();
 }

@@ -64,7 +64,8 @@ const FindingClass kFindingClasses[] = {
      "hold against it"},
     {"gate-mode", Severity::kWarning, "the installed gate can be started by every account"},
     {"bad-risk-rule", Severity::kWarning,
-     "a line of the administrator's table of command risks that is not a rule"},
+     "a line of the administrator's table of command risks that is not a rule, or the table "
+     "cannot be read"},
     {"ancestor-role-check", Severity::kNote,
      "an ancestor-check entry is only as strong as its role check"},
     {"no-syslog", Severity::kNote, "the policy's \"syslog\" is 0: no system-log record"},

@@ -1,7 +1,10 @@
 #include "risks.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -48,7 +51,12 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
     std::istringstream words(rest);
     bool ok = !r.program.empty() && r.program.find('/') == std::string::npos;
     if (r.kind == "runner") {
-      if (words >> word) ok = ok && sscanf(word.c_str(), "%d", &r.positionals) == 1;
+      // A whole number; "2x" or one past int's range is no rule.
+      if (words >> word) {
+        const char* end = word.data() + word.size();
+        const auto [stop, error] = std::from_chars(word.data(), end, r.positionals);
+        ok = ok && error == std::errc() && stop == end;
+      }
     } else if (r.kind == "option") {
       ok = ok && (words >> r.word) && std::getline(words >> std::ws, r.what) && !r.what.empty();
     } else if (r.kind == "interactive" || r.kind == "pager") {
@@ -90,13 +98,24 @@ const Table& table() {
     policy.kind = "secret";
     policy.word = kPolicyPath;
     loaded.rules.push_back(policy);
+    // The administrator's table is optional; one that is there but cannot be
+    // read is a problem, never a table without its rules.
     FILE* f = fopen(kRiskTablePath, "rb");
-    if (f != nullptr) {
+    if (f == nullptr && errno != ENOENT) {
+      loaded.problems.push_back(std::string(kRiskTablePath) +
+                                ": cannot be opened: " + strerror(errno));
+    } else if (f != nullptr) {
       std::string text;
       char buffer[4096];
       for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-      fclose(f);
-      read_rules(text, kRiskTablePath, &loaded);
+      const int error = ferror(f) ? errno : 0;
+      (void)fclose(f);
+      if (error != 0) {
+        loaded.problems.push_back(std::string(kRiskTablePath) +
+                                  ": cannot be read: " + strerror(error));
+      } else {
+        read_rules(text, kRiskTablePath, &loaded);
+      }
     }
     return loaded;
   }();

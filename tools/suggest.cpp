@@ -56,7 +56,7 @@ std::string read_log(const std::string& path, std::string* problem) {
   char buffer[65536];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
   if (ferror(f)) *problem = strerror(errno);
-  fclose(f);
+  (void)fclose(f);
   return text;
 }
 
