@@ -51,6 +51,8 @@ const FindingClass kFindingClasses[] = {
     {"no-service-user", Severity::kWarning,
      "the policy's \"role_service_user\" names no account: every role lookup fails"},
     {"gate-mode", Severity::kWarning, "the installed gate can be started by every account"},
+    {"writable-path", Severity::kWarning,
+     "a program, file or directory an entry names that an account other than root can change"},
     {"bad-risk-rule", Severity::kWarning,
      "a line of the administrator's table of command risks that is not a rule"},
     {"ancestor-role-check", Severity::kNote,

@@ -16,6 +16,7 @@
 #include "decision.h"
 #include "dry_run.h"
 #include "json_document.h"
+#include "machine.h"
 #include "pattern.h"
 #include "policy.h"
 #include "report.h"
@@ -254,7 +255,10 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
     // What check would say of the entry, said here too.
     const std::string pattern = entry["pattern"].asString();
-    for (const RiskFinding& f : pattern_risks(pattern)) {
+    std::vector<RiskFinding> risks = pattern_risks(pattern);
+    for (const MachineFinding& f : machine_findings(pattern))
+      risks.push_back({f.code, f.message, f.example});
+    for (const RiskFinding& f : risks) {
       std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
       report.add_at(f.code, r.offset, why);
