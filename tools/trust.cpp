@@ -12,6 +12,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "machine.h"
 #include "policy.h"
 #include "role_lookup.h"
 
@@ -40,16 +41,8 @@ class TrustChecker {
     if (!checked_.insert(path).second) return;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return;
-    std::string problem;
-    if (st.st_uid != 0) problem = "is owned by uid " + std::to_string(st.st_uid) + ", not root";
-    std::string writers;
-    if (st.st_mode & S_IWGRP) writers = "its group (gid " + std::to_string(st.st_gid) + ")";
-    if (st.st_mode & S_IWOTH) writers += std::string(writers.empty() ? "" : " and ") + "others";
-    if (!writers.empty()) {
-      problem += std::string(problem.empty() ? "is" : " and is") + " writable by " + writers;
-    }
-    if (problem.empty()) return;
-    r_.add_file("unsafe-file", path, problem + ": " + role);
+    const std::string who = writers_other_than_root(st);
+    if (!who.empty()) r_.add_file("unsafe-file", path, "can be changed by " + who + ": " + role);
   }
 
  private:
