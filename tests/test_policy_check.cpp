@@ -339,6 +339,10 @@ INSTANTIATE_TEST_SUITE_P(
         FindingCase{"WritablePath",
                     list(R"({"pattern": "^tar czf /tmp/www\\.tgz /srv$", )" + kNoRole + "}"),
                     "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"OptionNamesWritablePath",
+                    list(R"({"pattern": "^rsync -a --files-from=/tmp/list /srv /backup$", )" +
+                         kNoRole + "}"),
+                    "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 1},
         FindingCase{
             "RootsPath",
             list(R"({"pattern": "^tar czf /var/backups/www\\.tgz /srv$", )" + kNoRole + "}"),

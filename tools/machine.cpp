@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <stdexcept>
 
-#include "automaton.h"
 #include "pattern_syntax.h"
 #include "policy.h"
 #include "white_list.h"
@@ -31,7 +29,8 @@ std::string parent_of(const std::string& path) {
 // starts the command line (after "^"), or what precedes it is no part of a
 // word; right: likewise at its end ("$"). program: the run's first word is
 // the command's.
-void words_of(const std::string& run, bool left, bool right, bool program, NamedPaths& named) {
+void words_of(const std::string& run, bool left, bool right, bool program,
+              std::vector<std::string>& named) {
   // dash's builtins: the shell runs them itself and looks none of them up.
   static const std::set<std::string> kBuiltins = {
       ".",        ":",        "[",      "alias", "bg",      "break",  "cd",     "command",
@@ -58,16 +57,22 @@ void words_of(const std::string& run, bool left, bool right, bool program, Named
       word = word.substr(assigned + 1);
     }
     if (word[0] != '/') {
-      if (is_program && whole_right && kBuiltins.count(word) == 0) named.programs.push_back(word);
+      // A program without a directory is looked up; one with a relative
+      // directory depends on where the command starts, and is left alone.
+      if (is_program && whole_right && word.find('/') == std::string::npos &&
+          kBuiltins.count(word) == 0) {
+        named.push_back(word);
+      }
       continue;
     }
     // A variable part completes the word: the directory it names is fixed.
-    named.paths.push_back(whole_right ? word : parent_of(word));
+    named.push_back(whole_right ? word : parent_of(word));
   }
 }
 
-// The judgement of one file or directory, once per run of the tool.
-std::string judged(const std::string& path, struct stat* st) {
+// The status of a file or directory (links followed), asked once per run of
+// the tool; false when there is none.
+bool status_of(const std::string& path, struct stat* st) {
   static std::map<std::string, std::pair<bool, struct stat>> cache;
   auto found = cache.find(path);
   if (found == cache.end()) {
@@ -75,14 +80,13 @@ std::string judged(const std::string& path, struct stat* st) {
     const bool exists = stat(path.c_str(), &s) == 0;
     found = cache.emplace(path, std::make_pair(exists, s)).first;
   }
-  if (!found->second.first) return "missing";
   *st = found->second.second;
-  return "";
+  return found->second.first;
 }
 
 bool exists(const std::string& path) {
   struct stat st {};
-  return judged(path, &st).empty();
+  return status_of(path, &st);
 }
 
 // Judges path (which exists) and every directory above it, along the path
@@ -100,7 +104,7 @@ void judge_chain(const std::string& path, std::vector<std::pair<std::string, std
     bool below_is_roots = false;
     for (std::string at = chain;; at = parent_of(at)) {
       struct stat st {};
-      if (judged(at, &st).empty()) {
+      if (status_of(at, &st)) {
         const bool sticky_safe = (st.st_mode & S_ISVTX) && S_ISDIR(st.st_mode) && below_is_roots;
         const std::string who = writers_other_than_root(st);
         if (!who.empty() && !sticky_safe && seen.insert(at).second) found.emplace_back(at, who);
@@ -117,19 +121,43 @@ std::string nearest_existing(std::string path) {
   return path;
 }
 
-// A command line that the gate allows under pattern and that holds needle:
-// the shortest, checked with the gate's matcher; empty when none is found.
-std::string example_with(const std::string& pattern, const std::string& needle) {
-  try {
-    const Translation t = translate_pattern(pattern);
-    if (!t.analysed) return "";
-    const Language any = Language::anything();
-    std::string word;
-    if (!t.language.both(any.then(Language::text(needle)).then(any)).shortest(&word)) return "";
-    return check_regexp(word.c_str(), pattern.c_str()) == 0 ? word : "";
-  } catch (const std::runtime_error&) {
-    return "";
+// The shortest text that the node list from n matches, each set spelt by
+// the first byte it holds of a readable choice, each group by its shortest
+// alternative; false for what cannot be spelt so (a back-reference).
+bool spell(const pattern::Syntax& syntax, unsigned n, std::string& out) {
+  static const std::string kPreferred =
+      "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_./-";
+  for (; n != 0; n = syntax.nodes[n].next) {
+    const pattern::Node& node = syntax.nodes[n];
+    std::string one;
+    if (node.kind == pattern::NodeKind::kString) {
+      one.assign(reinterpret_cast<const char*>(syntax.literals) + node.first, node.length);
+    } else if (node.kind == pattern::NodeKind::kSet) {
+      uint32_t set[8] = {};
+      pattern::set_of(syntax, node, set);
+      for (const char c : kPreferred) {
+        if (one.empty() && pattern::in_set(set, static_cast<unsigned char>(c))) one = c;
+      }
+      for (unsigned c = 1; c < 256 && one.empty(); ++c) {
+        if (pattern::in_set(set, static_cast<unsigned char>(c))) one = static_cast<char>(c);
+      }
+      if (one.empty() && node.min > 0) return false;
+    } else if (node.kind == pattern::NodeKind::kGroup) {
+      bool spelt = false;
+      for (unsigned alt = node.first; alt != 0; alt = syntax.nodes[alt].next) {
+        std::string text;
+        if (spell(syntax, syntax.nodes[alt].first, text) && (!spelt || text.size() < one.size())) {
+          one = text;
+          spelt = true;
+        }
+      }
+      if (!spelt) return false;
+    } else if (node.kind != pattern::NodeKind::kBegin && node.kind != pattern::NodeKind::kEnd) {
+      return false;
+    }
+    for (unsigned i = 0; i < node.min; ++i) out += one;
   }
+  return true;
 }
 
 }  // namespace
@@ -152,13 +180,14 @@ std::string writers_other_than_root(const struct stat& st) {
   return who;
 }
 
-NamedPaths named_paths(const std::string& pattern) {
-  NamedPaths named;
+std::vector<NamedPath> named_paths(const std::string& pattern) {
+  std::vector<NamedPath> named;
   static pattern::Syntax syntax;  // large: kept out of the stack
   if (!pattern::parse(pattern.c_str(), syntax)) return named;
   // Each top-level branch: its runs of literal bytes, each ended by a
   // variable part (a set, a repetition, a group) or an anchor.
   for (unsigned alt = syntax.nodes[0].first; alt != 0; alt = syntax.nodes[alt].next) {
+    std::vector<std::string> words;
     std::string run;
     bool left = false, program = false, first = true;
     for (unsigned n = syntax.nodes[alt].first; n != 0; n = syntax.nodes[n].next) {
@@ -168,57 +197,65 @@ NamedPaths named_paths(const std::string& pattern) {
       } else if (node.kind == pattern::NodeKind::kString && node.min == 1 && node.max == 1) {
         run.append(reinterpret_cast<const char*>(syntax.literals) + node.first, node.length);
       } else {
-        const bool end = node.kind == pattern::NodeKind::kEnd;
-        words_of(run, left, end, program, named);
+        words_of(run, left, node.kind == pattern::NodeKind::kEnd, program, words);
         run.clear();
         left = program = false;
       }
       first = false;
     }
-    words_of(run, left, false, program, named);
+    words_of(run, left, false, program, words);
+    if (words.empty()) continue;
+    // The branch's shortest command line, as the gate's matcher takes it.
+    std::string example;
+    if (!spell(syntax, syntax.nodes[alt].first, example) ||
+        check_regexp(example.c_str(), pattern.c_str()) != 0) {
+      example.clear();
+    }
+    for (std::string& word : words) named.push_back({std::move(word), example});
   }
   return named;
 }
 
 std::vector<MachineFinding> machine_findings(const std::string& pattern) {
-  const NamedPaths named = named_paths(pattern);
   std::vector<MachineFinding> findings;
   std::set<std::string> seen;
-  auto add = [&](const std::string& needle, const std::string& at, const std::string& who,
-                 const std::string& what) {
-    findings.push_back({"writable-path",
-                        "names " + what + ": \"" + at + "\" can be changed by " + who +
-                            ", who can thus choose the program or file that the command runs, "
-                            "reads or writes as root",
-                        example_with(pattern, needle)});
-  };
-  for (const std::string& path : named.paths) {
-    std::vector<std::pair<std::string, std::string>> found;
-    const std::string existing = nearest_existing(path);
-    judge_chain(existing, found, seen);
+  auto add = [&](const NamedPath& named, const std::string& what,
+                 const std::vector<std::pair<std::string, std::string>>& found) {
     for (const auto& [at, who] : found) {
-      add(path, at, who,
-          "\"" + path + "\"" +
-              (existing == path ? "" : " (missing: judged by \"" + existing + "\")"));
+      findings.push_back({"writable-path",
+                          "names " + what + ": \"" + at + "\" can be changed by " + who +
+                              ", who can thus choose the program or file that the command "
+                              "runs, reads or writes as root",
+                          named.example});
     }
-  }
-  for (const std::string& program : named.programs) {
-    std::string dirs = kRootPath;
+  };
+  for (const NamedPath& named : named_paths(pattern)) {
+    std::vector<std::pair<std::string, std::string>> found;
+    if (named.path[0] == '/') {
+      const std::string existing = nearest_existing(named.path);
+      judge_chain(existing, found, seen);
+      add(named,
+          "\"" + named.path + "\"" +
+              (existing == named.path ? "" : " (missing: judged by \"" + existing + "\")"),
+          found);
+      continue;
+    }
+    // A program without a directory: the first of its name in the PATH.
+    const std::string dirs = kRootPath;
     for (size_t start = 0; start <= dirs.size();) {
       const size_t colon = std::min(dirs.find(':', start), dirs.size());
       const std::string dir = dirs.substr(start, colon - start);
       start = colon + 1;
       if (dir.empty() || dir[0] != '/') continue;
-      const std::string candidate = dir + "/" + program;
+      const std::string candidate = dir + "/" + named.path;
       const bool holds = exists(candidate);
-      std::vector<std::pair<std::string, std::string>> found;
+      found.clear();
       judge_chain(holds ? candidate : nearest_existing(dir), found, seen);
-      for (const auto& [at, who] : found) {
-        add(program, at, who,
-            "\"" + program + "\" looked up in the PATH " + kRootPath +
-                (holds ? ", found as \"" + candidate + "\""
-                       : " (\"" + candidate + "\" would be found first)"));
-      }
+      add(named,
+          "\"" + named.path + "\", looked up in the PATH " + kRootPath +
+              (holds ? ", found as \"" + candidate + "\""
+                     : ", where \"" + candidate + "\" would be found first"),
+          found);
       if (holds) break;
     }
   }
