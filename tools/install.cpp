@@ -62,10 +62,12 @@ class PolicyLock {
   int fd_ = -1;
 };
 
+// The policy is root's, and so is the lock.
+constexpr char kNotRoot[] = "installing a policy needs root: the gate uses only root's";
+
 // Checks text as the installed policy and puts it in place. The caller holds
 // the lock. shown_as names the policy in the report.
 int place(const std::string& shown_as, const std::string& text, bool accept_warnings) {
-  if (geteuid() != 0) return fail("installing a policy needs root: the gate uses only root's");
   const Descriptor dir{open(kPolicyDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   if (dir.fd < 0) return fail_errno(kPolicyDir + " cannot be opened");
   struct stat installed {};
@@ -185,6 +187,7 @@ int run_editor(const std::string& path) {
 }  // namespace
 
 int install_command(const std::string& path, bool accept_warnings) {
+  if (geteuid() != 0) return fail(kNotRoot);
   PolicyLock lock;
   const std::string busy = lock.take();
   if (!busy.empty()) return fail(busy);
@@ -195,6 +198,7 @@ int install_command(const std::string& path, bool accept_warnings) {
 }
 
 int edit_command(bool accept_warnings) {
+  if (geteuid() != 0) return fail(kNotRoot);
   PolicyLock lock;
   const std::string busy = lock.take();
   if (!busy.empty()) return fail(busy);
