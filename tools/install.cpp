@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "atomic_file.h"
 #include "check.h"
@@ -24,10 +25,10 @@ namespace {
 using corvexin_config::Descriptor;
 using corvexin_config::NewFile;
 
-// The policy's directory and name in it.
-const std::string kPolicyDir = "/etc";
-const std::string kPolicyName = "cmd_check.json";
-const std::string kOldName = "cmd_check.json.old";
+// The policy's directory, its name there and the previous policy's.
+const std::string kPolicyDir(kPolicyPath, std::string(kPolicyPath).rfind('/'));
+const std::string kPolicyName = std::string(kPolicyPath).substr(kPolicyDir.size() + 1);
+const std::string kOldName = std::string(kOldPolicyPath).substr(kPolicyDir.size() + 1);
 
 int fail(const std::string& what) {
   fprintf(stderr, "corvexin_policy: %s\n", what.c_str());
@@ -90,13 +91,12 @@ int place(const std::string& shown_as, const std::string& text, bool accept_warn
     return fail_errno("no new file can be made in " + kPolicyDir);
   }
   const mode_t mode = exists ? (installed.st_mode & 0644) : 0644;
-  if (fwrite(text.data(), 1, text.size(), copy.stream) != text.size() || fflush(copy.stream) != 0 ||
-      fchown(fd, 0, exists ? installed.st_gid : 0) != 0 || fchmod(fd, mode) != 0 ||
-      fsync(fd) != 0 || fclose(copy.stream) != 0) {
-    copy.stream = nullptr;
+  const bool written =
+      fwrite(text.data(), 1, text.size(), copy.stream) == text.size() && fflush(copy.stream) == 0 &&
+      fchown(fd, 0, exists ? installed.st_gid : 0) == 0 && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  if (fclose(std::exchange(copy.stream, nullptr)) != 0 || !written) {
     return fail_errno("the new policy cannot be written in " + kPolicyDir);
   }
-  copy.stream = nullptr;
   const std::string copy_path = kPolicyDir + "/" + copy.name;
 
   // The copy is what is checked and compared: what is renamed into place.
