@@ -139,6 +139,31 @@ TEST(PolicySuggest, ShowsWhatCheckWouldSay) {
   EXPECT_NE(text.out.find("(for example \"tar czf /var/backups/www.tgz *\") [glob-option]\n"),
             std::string::npos)
       << text.out;
+
+  // Risks that the proposal's fixed text spells itself; each with a twin
+  // that has none.
+  const struct {
+    const char* command;
+    const char* code;
+    bool risky;
+  } kCases[] = {
+      {"cat /etc/shadow", "secret-file", true},
+      {"cat /etc/hostname", "secret-file", false},
+      {"dpkg -i /tmp/agent.deb", "package-file", true},
+      {"apt-get install -y nginx", "package-file", false},
+  };
+  for (const auto& c : kCases) {
+    Sandbox one;
+    one.make_log_dir();
+    one.policy(R"({"scripts_section": {"check_method": 2}, "ui_section": {"check_method": 2}})");
+    one.gate({c.command});
+    const RunResult said = policy_tool(one, {"suggest"});
+    EXPECT_EQ(said.status, c.risky ? 1 : 0) << c.command << "\n" << said.out;
+    EXPECT_EQ(said.out.find("(for example \"" + std::string(c.command) + "\") [" + c.code +
+                            "]\n") != std::string::npos,
+              c.risky)
+        << said.out;
+  }
 }
 
 TEST(PolicySuggest, UnreadableLogAndUsage) {

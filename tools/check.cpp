@@ -23,6 +23,7 @@
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "service_owner.h"
+#include "shell.h"
 #include "trust.h"
 #include "white_list.h"
 
@@ -273,7 +274,7 @@ class PolicyChecker {
       const auto covered = std::find_if(
           risks.begin(), risks.end(), [](const RiskFinding& f) { return f.code == "unreachable"; });
       if (covered != risks.end()) {
-        warn("unreachable", entry_path, entry, covered->message);
+        warn("unreachable", entry_path, entry, risk_message(*covered));
         continue;
       }
       if (matches_everything(pattern)) catch_all = static_cast<int>(i);
@@ -306,23 +307,12 @@ class PolicyChecker {
     }
     for (const RiskFinding& f : risks) {
       if (f.code == "unreachable") continue;
-      std::string message = quoted(pattern) + " " + f.message;
-      if (f.code == "shell-metachar" && !shape.admitted_by.empty()) {
-        message = quoted(pattern) + " " + f.message.substr(0, f.message.find(':')) + " through " +
-                  quoted(shape.admitted_by) + f.message.substr(f.message.find(':'));
-      }
-      r_.add(f.code, path, at, message, f.example);
+      r_.add(f.code, path, at, quoted(pattern) + " " + risk_message(f), f.example);
     }
     if (exact || shape.metachars.empty()) return;
-    std::string listed;
-    for (char m : shape.metachars) {
-      if (!listed.empty()) listed += ", ";
-      listed += m == '\n' ? std::string("newline") : "\"" + std::string(1, m) + "\"";
-    }
-    warn("shell-metachar", path, at,
-         quoted(pattern) + " admits " + listed + " through " + quoted(shape.admitted_by) +
-             ": the shell would run a second command, a pipe, a substitution or a "
-             "redirection that the pattern lets in");
+    const RiskFinding f =
+        risk_finding("shell-metachar", listed_chars(shape.metachars), shape.admitted_by);
+    warn(f.code, path, at, quoted(pattern) + " " + risk_message(f));
   }
 
   // What the gate reads of a matching entry: its type, and for a role check

@@ -3,13 +3,10 @@
 #include <vector>
 
 #include "pattern_match.h"
+#include "shell.h"
 #include "white_list.h"
 
 namespace {
-
-// Characters that give a shell command line a meaning beyond one simple
-// command: a second command, a pipe, a substitution, a redirection.
-constexpr char kShellMetachars[] = ";|&`$<>\n";
 
 // Whether the gate's matcher finds the pattern in the text.
 bool matches(const std::string& pattern, const std::string& text) {
@@ -156,14 +153,6 @@ bool matches_everything(const std::string& pattern) {
     if (!matches(pattern, probe)) return false;
   }
   return true;
-}
-
-std::string shell_metachars_in(const std::string& text) {
-  std::string found;
-  for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-    if (text.find(*m) != std::string::npos) found += *m;
-  }
-  return found;
 }
 
 std::string literal_pattern(const std::string& text) {

@@ -19,10 +19,6 @@ PatternShape pattern_shape(const std::string& pattern);
 // searches it: the empty pattern, ".*", "^", "x*" and the like.
 bool matches_everything(const std::string& pattern);
 
-// The shell metacharacters that text holds, each once, in the order of the
-// list that pattern_shape judges patterns by.
-std::string shell_metachars_in(const std::string& text);
-
 // The pattern that matches text and nothing else: anchored at both ends,
 // every byte with a meaning of its own in basic syntax escaped.
 std::string literal_pattern(const std::string& text);

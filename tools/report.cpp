@@ -179,6 +179,13 @@ std::string quoted(const std::string& text) {
   return Json::writeString(writer, Json::Value(text));
 }
 
+std::string risk_message(const RiskFinding& finding) {
+  std::string message = finding.what;
+  if (!finding.through.empty()) message += " through " + quoted(finding.through);
+  if (!finding.why.empty()) message += ": " + finding.why;
+  return message;
+}
+
 namespace {
 
 size_t edit_distance(const std::string& a, const std::string& b) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "findings.h"
+#include "risks.h"
 
 struct Finding {
   Severity severity;
@@ -73,6 +74,11 @@ std::string entry_path(const std::string& section, unsigned index);
 std::string type_name(const Json::Value& value);
 // Text with control characters escaped, quoted: for patterns in messages.
 std::string quoted(const std::string& text);
+
+// A risk's message, after the quoted pattern: what the entry admits,
+// "through" the part of the pattern that admits it (quoted), and why it
+// matters.
+std::string risk_message(const RiskFinding& finding);
 // Prints value on standard output, indented, and a line end.
 void print_json(const Json::Value& value);
 // Of the known names, the first that name may be a misspelling of (a few

@@ -1,28 +1,31 @@
 #include "risks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 
 #include "automaton.h"
+#include "pattern.h"
+#include "policy.h"
+#include "shell.h"
 #include "white_list.h"
 
 extern const char kShippedCommandRisks[];
 
 namespace {
 
-// Characters that give a shell command line a meaning beyond one simple
-// command: a second command, a pipe, a substitution, a redirection, a
-// background job.
-constexpr char kShellMetachars[] = ";|&`$<>\n";
-
 struct Rule {
-  std::string kind;     // runner, program, option, interactive, pager
-  std::string program;  // the program's name, without a directory
-  std::string word;     // option: the option; interactive, pager: a word among the arguments
+  // runner, program, option, interactive, pager, package, secret
+  std::string kind;
+  std::string program;  // the program's name, without a directory; secret: none
+  // option: the option; interactive, pager, package: a word among the
+  // arguments; secret: the file's path
+  std::string word;
   std::string unless;   // pager: no pager when this word is among the arguments
   std::string what;     // option: what it does
+  std::string holds;    // package: what an argument holds when it names a file
   int positionals = 0;  // runner: words before the program it runs
 };
 
@@ -57,6 +60,15 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
           ok = false;
         }
       }
+    } else if (r.kind == "package") {
+      ok = ok && (words >> r.word);
+      if (words >> r.holds) ok = ok && !(words >> word);
+    } else if (r.kind == "secret") {
+      // An absolute path; a directory's, with or without its final "/".
+      r.word = r.program;
+      r.program.clear();
+      while (r.word.size() > 1 && r.word.back() == '/') r.word.pop_back();
+      ok = r.word.size() > 1 && r.word[0] == '/' && rest.empty();
     } else {
       ok = ok && r.kind == "program" && rest.empty();
     }
@@ -72,6 +84,11 @@ const Table& table() {
   static const Table t = [] {
     Table loaded;
     read_rules(kShippedCommandRisks, "shipped table", &loaded);
+    // The policy itself: whoever writes it decides what runs as root.
+    Rule policy;
+    policy.kind = "secret";
+    policy.word = kPolicyPath;
+    loaded.rules.push_back(policy);
     FILE* f = fopen(kRiskTablePath, "rb");
     if (f != nullptr) {
       std::string text;
@@ -123,6 +140,52 @@ class Shapes {
   // The same, with a word among its arguments.
   Language command_with(const std::string& program, const Language& word) const {
     return command(program).then(blanks_.then(word_).many()).then(blanks_).then(word).then(rest_);
+  }
+  // The same, with word among its arguments and a word after it that
+  // names a file: one holding holds, or without it, one that is no option.
+  Language command_with_file(const std::string& program, const std::string& word,
+                             const std::string& holds) const {
+    const Language wc = Language::one_of(word_char_);
+    const Language file = holds.empty()
+                              ? Language::one_of(word_char_ & ~bytes_of("-")).then(wc.many())
+                              : wc.many().then(Language::text(holds)).then(wc.many());
+    const Language words = blanks_.then(word_).many();
+    return command(program)
+        .then(words)
+        .then(blanks_)
+        .then(Language::text(word))
+        .then(words)
+        .then(blanks_)
+        .then(file)
+        .then(rest_);
+  }
+
+  // A command line that names one of paths (or a file below it) as a word
+  // or a word's end: after "=" ("if=", "--file="), "@" or a quote; its "/"
+  // doubled or followed by "./" as the kernel allows. The paths are one
+  // alternation between one start and one end: a union of such languages
+  // each built whole grows exponentially as it is made deterministic.
+  Language naming(const std::vector<std::string>& paths) const {
+    const ByteSet path_chars =
+        bytes_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+~");
+    const Language slash =
+        Language::text("/").then(Language::text("/").either(Language::text("./")).many());
+    Language spelled = Language::none();
+    for (const std::string& path : paths) {
+      Language one = Language::empty_word();
+      for (size_t at = 0; at < path.size();) {
+        const size_t next = path.find('/', at + 1);
+        const size_t end = next == std::string::npos ? path.size() : next;
+        one = one.then(slash).then(Language::text(path.substr(at + 1, end - at - 1)));
+        at = end;
+      }
+      spelled = spelled.either(one);
+    }
+    const Language before =
+        Language::empty_word().either(any_.then(Language::one_of(all_bytes() & ~path_chars)));
+    const Language after = Language::empty_word().either(
+        Language::one_of((all_bytes() & ~path_chars) | bytes_of("/")).then(any_));
+    return before.then(spelled).then(after);
   }
 
   // The words that give an option as the table writes it.
@@ -200,29 +263,92 @@ class Shapes {
 // One risk of the table: its language, built once, and how it is named.
 struct TableRisk {
   const Rule* rule;
+  const char* code;  // the finding it gives
   Language language;
   std::string name;
 };
 
-// The table's risks, grouped by program, each group with the command lines
-// that run its program at all (a quick first test).
+// What an entry admits of one kind of risk: its command lines that have the
+// risk, a language for each rule of the table (or each metacharacter) that
+// it meets, not united, since their union can need far more states than all
+// of them together; and the names of what it meets, as the message lists
+// them.
+struct Met {
+  std::vector<Language> languages;
+  std::string names;
+};
+
+class EntryRisks;
+
+// How a kind of risk is looked for and said.
+enum KindFlags : unsigned {
+  kThrough = 1,       // the finding names the part of the pattern that admits it
+  kUnanchored = 2,    // looked for in a pattern not anchored at both ends, too
+  kMootWhenNamed = 4  // says nothing more when a variable part names the program
+};
+
+// One kind of risk: its finding, the message that says what an entry admits
+// of it ("%" stands for the names of what it meets), and how its language is
+// built and met. A kind made of rules of the table (rules) builds a language
+// for each rule (language); every kind finds the entry's command lines that
+// have it (met).
+struct RiskKind {
+  const char* code;
+  const char* rules;  // the kinds of table rule it is made of, separated by blanks
+  unsigned flags;     // KindFlags
+  Language (*language)(const Rule&, const Shapes&, const Language& runs);
+  Met (EntryRisks::*met)(const RiskKind&);
+  std::string what, why;  // the message, before and after ": "
+};
+
+const std::vector<RiskKind>& kinds();
+
+// The kind that a rule of the table belongs to; every rule that read_rules
+// takes has one.
+const RiskKind& kind_of(const Rule& rule) {
+  for (const RiskKind& k : kinds()) {
+    std::istringstream rules(k.rules);
+    for (std::string kind; rules >> kind;) {
+      if (kind == rule.kind) return k;
+    }
+  }
+  throw std::logic_error("no kind of risk for rule " + rule.kind);
+}
+
+// How a rule is named in a finding: its program, with its word and what it
+// does when it has them.
+std::string rule_name(const Rule& r) {
+  std::string name = r.program;
+  if (!r.word.empty()) name += (name.empty() ? "" : " ") + r.word;
+  if (!r.what.empty()) name += " (" + r.what + ")";
+  return name;
+}
+
+// The table's risks of one program, or those of no program (secret files,
+// program empty), with the command lines that run it at all (a quick first
+// test).
 struct ProgramRisks {
+  std::string program;
   // Every command line that holds the program's name as a word, or after a
   // "/": a cheap first test, the command lines that run it (runs) are among
-  // them.
+  // them. For no program: every command line that names one of its files.
   Language mentions = Language::none();
   Language runs = Language::none();
   bool runs_built = false;
   std::vector<const Rule*> rules;
   bool built = false;
-  std::vector<TableRisk> names, options, interactive, pagers;
+  std::vector<TableRisk> risks;
 
   // Whether an entry of language entry may run the program; the program's
   // languages are built when an entry first may.
   bool run_by(const Language& entry, const Shapes& s) {
+    if (program.empty()) {
+      build(s);
+      return !entry.both(mentions).is_empty();
+    }
     if (entry.both(mentions).is_empty()) return false;
     if (!runs_built) {
-      runs = s.command(rules.front()->program).then(s.rest()).minimal();
+      runs = s.command(program).then(s.rest()).minimal();
       runs_built = true;
     }
     if (entry.both(runs).is_empty()) return false;
@@ -235,20 +361,18 @@ struct ProgramRisks {
     if (built) return;
     built = true;
     for (const Rule* rule : rules) {
-      const Rule& r = *rule;
-      if (r.kind == "program" || r.kind == "runner") {
-        if (names.empty()) names.push_back({&r, runs, r.program});
-      } else if (r.kind == "option") {
-        options.push_back({&r, s.command_with(r.program, s.option_word(r.word)).minimal(),
-                           r.program + " " + r.word + " (" + r.what + ")"});
-      } else {
-        Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
-        if (!r.unless.empty()) {
-          l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
-        }
-        const std::string name = r.program + (r.word.empty() ? "" : " " + r.word);
-        (r.kind == "interactive" ? interactive : pagers).push_back({&r, l.minimal(), name});
-      }
+      const RiskKind& kind = kind_of(*rule);
+      const std::string name = rule_name(*rule);
+      // A program that is both a runner and a program is one name.
+      if (std::any_of(risks.begin(), risks.end(),
+                      [&](const TableRisk& r) { return r.code == kind.code && r.name == name; }))
+        continue;
+      risks.push_back({rule, kind.code, kind.language(*rule, s, runs).minimal(), name});
+    }
+    if (program.empty()) {
+      std::vector<std::string> paths;
+      for (const Rule* rule : rules) paths.push_back(rule->word);
+      mentions = s.naming(paths).minimal();
     }
   }
 };
@@ -260,7 +384,8 @@ struct Risks {
   Risks() {
     for (const Rule& r : table().rules) {
       ProgramRisks& p = programs[r.program];
-      if (p.rules.empty()) {
+      if (p.rules.empty() && !r.program.empty()) {
+        p.program = r.program;
         p.mentions = Language::empty_word()
                          .either(shapes.any().then(Language::one_of(bytes_of(" \t/"))))
                          .then(Language::text(r.program))
@@ -290,15 +415,6 @@ bool spelled(const std::string& pattern, const std::string& name) {
   return false;
 }
 
-std::string listed(const std::string& chars) {
-  std::string out;
-  for (char m : chars) {
-    if (!out.empty()) out += ", ";
-    out += m == '\n' ? std::string("newline") : "\"" + std::string(1, m) + "\"";
-  }
-  return out;
-}
-
 // At most a few names, then how many more.
 std::string some(const std::vector<std::string>& names) {
   std::string out;
@@ -307,37 +423,165 @@ std::string some(const std::vector<std::string>& names) {
   return out;
 }
 
+// The message of a kind, with names for "%".
+std::string with_names(std::string text, const std::string& names) {
+  const size_t at = text.find('%');
+  return at == std::string::npos ? text : text.replace(at, 1, names);
+}
+
+RiskFinding finding(const RiskKind& kind, const std::string& names) {
+  RiskFinding f;
+  f.code = kind.code;
+  f.what = with_names(kind.what, names);
+  f.why = with_names(kind.why, names);
+  return f;
+}
+
 class EntryRisks {
  public:
   EntryRisks(const std::string& pattern, const Language& plain)
       : pattern_(pattern), e_(plain), marked_(translate_pattern(pattern, true).language) {}
 
-  // A finding when the entry (plain or marked) meets one of the risks, with
-  // the shortest command line that shows it. The languages are not united:
-  // their union can need far more states than all of them together.
-  bool add(std::vector<RiskFinding>* out, const std::string& code, const std::vector<Language>& met,
-           const std::string& message) const {
-    std::string example;
+  // With metachars_only, only the kinds looked for in a pattern not
+  // anchored at both ends.
+  std::vector<RiskFinding> all(bool metachars_only) {
+    std::vector<RiskFinding> out;
+    for (const RiskKind& kind : kinds()) {
+      if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
+      if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
+      const Met met = (this->*kind.met)(kind);
+      std::string example;
+      if (!shortest(met.languages, &example)) continue;
+      RiskFinding f = finding(kind, met.names);
+      if ((kind.flags & kThrough) != 0) f.through = pattern_shape(pattern_).admitted_by;
+      if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
+        f.example = example;
+      } else {
+        (f.why.empty() ? f.what : f.why) +=
+            " (no example: the model and the gate's matcher disagree)";
+      }
+      out.push_back(f);
+    }
+    return out;
+  }
+
+  // How the kinds meet the entry.
+
+  // A second command, a pipe, a substitution, a redirection, a background
+  // job: a metacharacter that a variable part supplies.
+  Met metachars(const RiskKind&) {
+    const Shapes& s = risks().shapes;
+    std::string admitted;
+    for (const char* m = kShellMetachars; *m != '\0'; ++m) {
+      const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
+      if (!marked_.both(one).is_empty()) admitted += *m;
+    }
+    return {{marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked()))},
+            listed_chars(admitted)};
+  }
+
+  // ".." as a path component, a dot of it supplied by a variable part,
+  // below a directory that the fixed text names.
+  Met climb(const RiskKind&) {
+    const Shapes& s = risks().shapes;
+    const Language dots =
+        s.variable(".").then(s.sym(".")).either(Language::text(".").then(s.variable(".")));
+    const Language climb =
+        s.any_marked()
+            .then(Language::text("/"))
+            .then(Language::empty_word().either(
+                s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
+            .then(dots)
+            .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
+    return {{marked_.both(climb)}, ""};
+  }
+
+  // A program of the table that the pattern does not spell itself.
+  Met named(const RiskKind& kind) {
+    Met met = table(kind, [&](const TableRisk& r) {
+      return spelled(pattern_, r.rule->program) ? Language::none() : e_.both(r.language);
+    });
+    program_named_ = !met.languages.empty();
+    return met;
+  }
+
+  // An option that the pattern's fixed text does not supply.
+  Met option(const RiskKind& kind) {
+    return table(kind, [&](const TableRisk& r) { return varying(r.language, r.rule->word[0]); });
+  }
+
+  // Any command line of the rule's language.
+  Met plain(const RiskKind& kind) {
+    return table(kind, [&](const TableRisk& r) { return e_.both(r.language); });
+  }
+
+  Met comment(const RiskKind&) {
+    const Shapes& s = risks().shapes;
+    return {{marked_.both(
+                s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked()))},
+            ""};
+  }
+
+  // A file-name pattern: a warning where the program has options in the
+  // table (a file name can become one of them), otherwise a note.
+  Met glob_option(const RiskKind&) { return has_options() ? glob() : Met(); }
+  Met glob_only(const RiskKind&) { return has_options() ? Met() : glob(); }
+
+ private:
+  // The shortest word of the languages; false when they are all empty.
+  static bool shortest(const std::vector<Language>& languages, std::string* example) {
     bool found = false;
-    for (const Language& l : met) {
+    for (const Language& l : languages) {
       std::string word;
       if (l.is_empty() || !l.shortest(&word)) continue;
-      if (!found || word.size() < example.size()) example = word;
+      if (!found || word.size() < example->size()) *example = word;
       found = true;
     }
-    if (!found) return false;
-    RiskFinding f{code, message, ""};
-    if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
-      f.example = example;
-    } else {
-      f.message += " (no example: the model and the gate's matcher disagree)";
-    }
-    out->push_back(f);
-    return true;
+    return found;
   }
-  bool add(std::vector<RiskFinding>* out, const std::string& code, const Language& met,
-           const std::string& message) const {
-    return add(out, code, std::vector<Language>{met}, message);
+
+  // The table's risks of kind that meet gives a command line of the entry.
+  template <typename Meet>
+  Met table(const RiskKind& kind, Meet meet) {
+    Met met;
+    std::vector<std::string> names;
+    for (ProgramRisks* p : run()) {
+      for (const TableRisk& r : p->risks) {
+        if (r.code != kind.code) continue;
+        const Language l = meet(r);
+        if (l.is_empty()) continue;
+        names.push_back(r.name);
+        met.languages.push_back(l);
+      }
+    }
+    met.names = some(names);
+    return met;
+  }
+
+  // The table's groups of risks that the entry may run, in the table's
+  // order of programs (secret files are everyone's), built once.
+  const std::vector<ProgramRisks*>& run() {
+    if (!run_built_) {
+      Risks& t = risks();
+      for (auto& [program, p] : t.programs) {
+        if (p.run_by(e_, t.shapes)) run_.push_back(&p);
+      }
+      run_built_ = true;
+    }
+    return run_;
+  }
+
+  bool has_options() {
+    for (ProgramRisks* p : run()) {
+      for (const TableRisk& r : p->risks) {
+        if (std::string(r.code) == "risky-option") return true;
+      }
+    }
+    return false;
+  }
+
+  Met glob() const {
+    return {{e_.both(risks().shapes.unquoted_then("*?[").then(risks().shapes.any()))}, ""};
   }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
@@ -354,105 +598,88 @@ class EntryRisks {
     return e_.both(risk).without(found->second);
   }
 
-  // With metachars_only, the first risk alone.
-  std::vector<RiskFinding> all(bool metachars_only) {
-    std::vector<RiskFinding> out;
-    Risks& t = risks();
-    const Shapes& s = t.shapes;
-    // A second command, a pipe, a substitution, a redirection, a background
-    // job: a metacharacter that a variable part supplies.
-    std::string admitted;
-    for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-      const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
-      if (!marked_.both(one).is_empty()) admitted += *m;
-    }
-    add(&out, "shell-metachar",
-        marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked())),
-        "admits " + listed(admitted) +
-            ": the shell would run a second command, a pipe, a substitution, a redirection or a "
-            "background job that the pattern lets in");
-    if (metachars_only) return out;
-    // ".." as a path component, a dot of it supplied by a variable part,
-    // below a directory that the fixed text names.
-    const Language dots =
-        s.variable(".").then(s.sym(".")).either(Language::text(".").then(s.variable(".")));
-    const Language climb =
-        s.any_marked()
-            .then(Language::text("/"))
-            .then(Language::empty_word().either(
-                s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
-            .then(dots)
-            .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
-    add(&out, "path-climb", marked_.both(climb),
-        "admits \"..\" below a directory it names: the command reaches files outside it");
-    // The table's programs, options, interactive programs and pagers.
-    std::vector<std::string> names, options, interactive, pagers;
-    std::vector<Language> named, optioned, edits, pages;
-    bool has_options = false;
-    for (auto& [program, p] : t.programs) {
-      if (!p.run_by(e_, s)) continue;
-      has_options = has_options || !p.options.empty();
-      for (const TableRisk& r : p.names) {
-        if (spelled(pattern_, program)) continue;
-        names.push_back(r.name);
-        named.push_back(e_.both(r.language));
-      }
-      for (const TableRisk& r : p.options) {
-        const Language l = varying(r.language, r.rule->word[0]);
-        if (l.is_empty()) continue;
-        options.push_back(r.name);
-        optioned.push_back(l);
-      }
-      for (const TableRisk& r : p.interactive) {
-        const Language l = e_.both(r.language);
-        if (l.is_empty()) continue;
-        interactive.push_back(r.name);
-        edits.push_back(l);
-      }
-      for (const TableRisk& r : p.pagers) {
-        const Language l = e_.both(r.language);
-        if (l.is_empty()) continue;
-        pagers.push_back(r.name);
-        pages.push_back(l);
-      }
-    }
-    add(&out, "names-program", named,
-        "lets a variable part name the program that runs (" + some(names) +
-            "), which then runs whatever the rest of the line gives it");
-    add(&out, "risky-option", optioned,
-        "lets a variable part add an option that runs a program or reads or writes a file of "
-        "the caller's choosing: " +
-            some(options));
-    // With the program itself variable, these say nothing more.
-    if (names.empty()) {
-      add(&out, "interactive", edits,
-          "admits an interactive program (" + some(interactive) +
-              "): whoever starts the gate on a terminal can edit any file or start a shell as "
-              "root");
-      add(&out, "pager", pages,
-          "admits a program that shows its output through a pager (" + some(pagers) +
-              "): the gate gives it \"cat\" as its pager");
-    }
-    add(&out, "comment",
-        marked_.both(s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked())),
-        "admits \"#\" after a blank: the shell reads the rest of the line, the entry's fixed "
-        "tail included, as a comment");
-    // A warning (glob-option) where the program has options in the table: a
-    // file name can become one of them; otherwise a note.
-    add(&out, has_options ? "glob-option" : "glob", e_.both(s.unquoted_then("*?[").then(s.any())),
-        std::string("admits \"*\", \"?\" or \"[\" outside quotes: the shell expands them to the "
-                    "names of files in the directory the command runs in") +
-            (has_options ? ", and a file name can be an option of the program that runs" : ""));
-    return out;
-  }
-
- private:
   const std::string& pattern_;
   Language e_, marked_;
   std::map<char, Language> without_;
+  std::vector<ProgramRisks*> run_;
+  bool run_built_ = false;
+  bool program_named_ = false;
 };
 
+// How the rules of the table become languages.
+Language program_runs(const Rule&, const Shapes&, const Language& runs) {
+  return runs;
+}
+Language option_given(const Rule& r, const Shapes& s, const Language&) {
+  return s.command_with(r.program, s.option_word(r.word));
+}
+Language word_given(const Rule& r, const Shapes& s, const Language& runs) {
+  Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
+  if (!r.unless.empty()) {
+    l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
+  }
+  return l;
+}
+Language file_given(const Rule& r, const Shapes& s, const Language&) {
+  return s.command_with_file(r.program, r.word, r.holds);
+}
+Language path_named(const Rule& r, const Shapes& s, const Language&) {
+  return s.naming({r.word});
+}
+
+// The kinds of risk, in the order of their findings.
+const std::vector<RiskKind>& kinds() {
+  static const std::vector<RiskKind> k = {
+      {"shell-metachar", "", kThrough | kUnanchored, nullptr, &EntryRisks::metachars, "admits %",
+       std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
+      {"path-climb", "", 0, nullptr, &EntryRisks::climb, "admits \"..\" below a directory it names",
+       "the command reaches files outside it"},
+      {"names-program", "runner program", 0, program_runs, &EntryRisks::named,
+       "lets a variable part name the program that runs (%), which then runs whatever the rest "
+       "of the line gives it",
+       ""},
+      {"risky-option", "option", 0, option_given, &EntryRisks::option,
+       "lets a variable part add an option that runs a program or reads or writes a file of the "
+       "caller's choosing",
+       "%"},
+      {"interactive", "interactive", kMootWhenNamed, word_given, &EntryRisks::plain,
+       "admits an interactive program (%)",
+       "whoever starts the gate on a terminal can edit any file or start a shell as root"},
+      {"pager", "pager", kMootWhenNamed, word_given, &EntryRisks::plain,
+       "admits a program that shows its output through a pager (%)",
+       "the gate gives it \"cat\" as its pager"},
+      {"comment", "", 0, nullptr, &EntryRisks::comment, "admits \"#\" after a blank",
+       "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
+      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option,
+       "admits \"*\", \"?\" or \"[\" outside quotes",
+       "the shell expands them to the names of files in the directory the command runs in, and "
+       "a file name can be an option of the program that runs"},
+      {"glob", "", 0, nullptr, &EntryRisks::glob_only,
+       "admits \"*\", \"?\" or \"[\" outside quotes",
+       "the shell expands them to the names of files in the directory the command runs in"},
+      {"package-file", "package", 0, file_given, &EntryRisks::plain,
+       "installs a package from a file (%)",
+       "its maintainer scripts run as root, so whoever can choose or write the file runs what "
+       "they like as root"},
+      {"secret-file", "secret", 0, path_named, &EntryRisks::plain,
+       "lets the command name a file that keeps secrets or decides who is root (%)",
+       "run as root, the command can read or write it"},
+  };
+  return k;
+}
+
 }  // namespace
+
+RiskFinding risk_finding(const std::string& code, const std::string& names,
+                         const std::string& through) {
+  for (const RiskKind& kind : kinds()) {
+    if (code != kind.code) continue;
+    RiskFinding f = finding(kind, names);
+    f.through = through;
+    return f;
+  }
+  throw std::logic_error("no kind of risk " + code);
+}
 
 struct SectionAnalysis::Earlier {
   unsigned index;
@@ -472,10 +699,8 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
   try {
     const Translation exact = translate_pattern(pattern);
     if (!exact.analysed) {
-      out.push_back(
-          {"not-analysed",
-           "was not analysed exactly: it holds " + exact.why_not + "; only its tokens were checked",
-           ""});
+      out.push_back({"not-analysed", "was not analysed exactly", "",
+                     "it holds " + exact.why_not + "; only its tokens were checked", ""});
       return out;
     }
     if (shell != Shell::kNone) {
@@ -489,14 +714,14 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
       names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
     }
     if (!earlier_.empty() && exact.language.within(before)) {
-      out.push_back({"unreachable",
-                     "never matches first: every command line it matches is matched by entry " +
-                         names + " before it, and the first match decides",
+      out.push_back({"unreachable", "never matches first", "",
+                     "every command line it matches is matched by entry " + names +
+                         " before it, and the first match decides",
                      ""});
     }
     earlier_.push_back({index, exact.language});
   } catch (const std::runtime_error& e) {
-    out.push_back({"not-analysed", std::string("was not analysed exactly: ") + e.what(), ""});
+    out.push_back({"not-analysed", "was not analysed exactly", "", e.what(), ""});
   }
   return out;
 }

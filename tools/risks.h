@@ -9,15 +9,25 @@
 #include <vector>
 
 // Where administrators add rules to the shipped table of runners, programs,
-// options, interactive programs and pagers (share/corvexin/command-risks).
+// options, interactive programs, pagers, package installers and secret files
+// (share/corvexin/command-risks).
 constexpr char kRiskTablePath[] = "/etc/corvexin/command-risks";
 
 // Its severity is its code's (findings.h).
 struct RiskFinding {
   std::string code;     // "shell-metachar", "path-climb", "risky-option", ...
-  std::string message;  // what the entry admits, after the quoted pattern
+  std::string what;     // what the entry admits, after the quoted pattern
+  std::string through;  // the part of the pattern that admits it, when its kind names one
+  std::string why;      // what follows from it; empty when what says it all
   std::string example;  // a command line that the gate allows and that shows it
 };
+
+// A finding of a kind of risk that the table of kinds knows (risks.cpp), its
+// message made with names (what the entry admits), without an example: for
+// the findings that a reading of the pattern's parts gives where the exact
+// analysis could not run.
+RiskFinding risk_finding(const std::string& code, const std::string& names,
+                         const std::string& through);
 
 // The entries of one white list, analysed in order: each entry is compared
 // with those before it.

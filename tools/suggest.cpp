@@ -21,6 +21,7 @@
 #include "policy.h"
 #include "report.h"
 #include "risks.h"
+#include "shell.h"
 #include "text.h"
 
 namespace {
@@ -116,14 +117,13 @@ void judge(Refused& r) {
         "holds a control byte, which the log writes as \\xHH (or that very text, which the log "
         "cannot tell apart from it): no entry suggested";
   } else if (!(metachars = shell_metachars_in(r.logged)).empty()) {
-    std::string listed;
-    for (char m : metachars) listed += std::string(listed.empty() ? "" : ", ") + "\"" + m + "\"";
     r.code = "shell-metachar";
     r.why = std::string("holds the shell ") +
-            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") + listed +
-            ": the shell would run more than one simple command (a second command, a pipe, a "
-            "substitution or a redirection); no entry suggested: write one by hand that spells "
-            "out what may vary, or allow a script that does the work";
+            (metachars.size() == 1 ? "metacharacter " : "metacharacters ") +
+            listed_chars(metachars) + ": the shell would run more than one simple command (" +
+            kShellMetacharMeaning +
+            "); no entry suggested: write one by hand that spells out what may vary, or allow a "
+            "script that does the work";
   }
 }
 
@@ -253,12 +253,13 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     const Json::Value entry = entry_for(r.logged);
     entries.append(entry);
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
-    // What check would say of the entry, said here too.
     const std::string pattern = entry["pattern"].asString();
-    std::vector<RiskFinding> risks = pattern_risks(pattern);
-    for (const MachineFinding& f : machine_findings(pattern))
-      risks.push_back({f.code, f.message, f.example});
-    for (const RiskFinding& f : risks) {
+    // What check would say of the entry, and of what it names on this machine.
+    std::vector<MachineFinding> said;
+    for (const RiskFinding& f : pattern_risks(pattern))
+      said.push_back({f.code, risk_message(f), f.example});
+    for (const MachineFinding& f : machine_findings(pattern)) said.push_back(f);
+    for (const MachineFinding& f : said) {
       std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
       report.add_at(f.code, r.offset, why);
