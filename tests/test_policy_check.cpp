@@ -102,8 +102,9 @@ struct FindingCase {
   int status;  // of the check
   bool ends_run = false;
   const char* command = "echo ran";
-  const char* reply = nullptr;  // a role service answers this, when given
-  bool absent = false;          // the finding must not be reported (a near-safe twin)
+  const char* reply = nullptr;    // a role service answers this, when given
+  bool absent = false;            // the finding must not be reported (a near-safe twin)
+  const char* example = nullptr;  // the finding's example, when it matters
 };
 
 std::string scripts(const std::string& section_text) {
@@ -121,6 +122,12 @@ TEST_P(Findings, ReportedAtTheirPlace) {
   Checked checked = check_text(c.policy);
   EXPECT_EQ(checked.has(c.code, c.path), !c.absent) << checked.run.out << checked.run.err;
   EXPECT_EQ(checked.run.status, c.status) << checked.run.out;
+  if (c.example != nullptr) {
+    bool shown = false;
+    for (const auto& f : checked.report["findings"])
+      shown = shown || (f["code"] == c.code && f["example"] == c.example);
+    EXPECT_TRUE(shown) << checked.run.out;
+  }
   // A finding's example is a command line that the gate's matcher allows.
   Json::Value written;
   ASSERT_TRUE(Json::Reader().parse(c.policy, written, false));
@@ -167,7 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    "ui_section": {"check_method": 2}})",
                     "no-syslog", "$.syslog", 0},
         FindingCase{"ServiceUserUnknown", R"({"role_service_user": "no such account",
-                                            "scripts_section": {"check_method": 2}})",
+                                            "scripts_section": {"check_method": 2},
+                                            "ui_section": {"check_method": 2}})",
                     "no-service-user", "$.role_service_user", 1},
         FindingCase{"SectionArray", R"({"scripts_section": [], "ui_section": {"check_method": 2}})",
                     "run-ends", "$.scripts_section", 2, true},
@@ -203,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Members the gate ignores, and methods it does not know.
         FindingCase{"MisspeltMethod",
                     R"({"scripts_section": {"check_methd": 2}, "ui_section": {"check_method": 2}})",
-                    "ignored-member", "$.scripts_section.check_methd", 1},
+                    "ignored-member", "$.scripts_section.check_methd", 2},
         FindingCase{"MisspeltList", scripts(R"({"check_method": 1, "white_cmd_lst": []})"),
                     "ignored-member", "$.scripts_section.white_cmd_lst", 1},
         FindingCase{"UnknownTopLevel", R"({"enable_logs": 1, "scripts_section": {"check_method": 2},
@@ -217,7 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "ignored-member", "$.scripts_section.white_cmd_list[0].role_right", 1},
         FindingCase{"RepeatedMember",
                     R"({"scripts_section": {"check_method": 2, /* "x": { */ "check_method": 2},
-                        "ui_section": {"white_cmd_list": [{"pattern": "^x$", "is_cookie_check": 0},
+                        "ui_section": {"check_method": 1,
+                          "white_cmd_list": [{"pattern": "^x$", "is_cookie_check": 0},
                           {"pattern": "^y$", "pattern": "^z$", "is_cookie_check": 0}]}})",
                     "repeated-member", "$.ui_section.white_cmd_list[1].pattern", 1},
         FindingCase{"BlackListNeverRead",
@@ -226,12 +235,24 @@ INSTANTIATE_TEST_SUITE_P(
         FindingCase{"UnknownMethod", scripts(R"({"check_method": 7})"), "unknown-method",
                     "$.scripts_section.check_method", 1},
         // Sections that let everything through, or nothing.
-        FindingCase{"MissingScripts", R"({"ui_section": {"check_method": 2}})", "allows-everything",
-                    "$.scripts_section", 1},
-        FindingCase{"MissingUi", R"({"scripts_section": {"check_method": 2}})", "allows-everything",
-                    "$.ui_section", 1},
+        // Left out by accident they are errors; written out, warnings.
+        FindingCase{"MissingScripts", R"({"ui_section": {"check_method": 2}})",
+                    "allows-by-omission", "$.scripts_section", 2},
+        FindingCase{"MissingUi", R"({"scripts_section": {"check_method": 2}})",
+                    "allows-by-omission", "$.ui_section", 2},
+        FindingCase{
+            "MisspeltSection",
+            R"({"scripts_sectoin": {"check_method": 2}, "ui_section": {"check_method": 2}})",
+            "allows-by-omission", "$.scripts_section", 2},
+        FindingCase{"NoCheckMethod", scripts(R"({"white_cmd_list": []})"), "allows-by-omission",
+                    "$.scripts_section.check_method", 2},
+        FindingCase{"NullUi", R"({"scripts_section": {"check_method": 2}, "ui_section": null})",
+                    "allows-everything", "$.ui_section", 1},
         FindingCase{"MethodZero", scripts(R"({"check_method": 0})"), "allows-everything",
                     "$.scripts_section.check_method", 1},
+        FindingCase{"MethodZeroIsNoOmission", scripts(R"({"check_method": 0})"),
+                    "allows-by-omission", "$.scripts_section.check_method", 1, false, "echo ran",
+                    nullptr, true},
         FindingCase{
             "UiNeverConsulted",
             R"({"scripts_section": {"check_method": 0}, "ui_section": {"check_method": 2}})",
@@ -363,9 +384,19 @@ INSTANTIATE_TEST_SUITE_P(
             list(R"({"pattern": "^tar czf /var/backups/www\\.tgz /srv$", )" + kNoRole + "}"),
             "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran",
             nullptr, true},
+        // Its deterministic automaton has millions of states: the analysis
+        // ends at its budget.
+        // The example runs a second program where the entry admits one.
+        FindingCase{"MetacharRunsASecondProgram",
+                    list(R"({"pattern": "^df -h .*$", )" + kNoRole + "}"), "shell-metachar",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1, false, "echo ran", nullptr,
+                    false, "df -h ;id"},
+        FindingCase{"PastTheBudget",
+                    list(R"({"pattern": "^[ab]*a[ab]\\{20\\}$", )" + kNoRole + "}"), "not-analysed",
+                    "$.scripts_section.white_cmd_list[0].pattern", 1},
         FindingCase{"BackReferenceNotAnalysed",
                     list(R"({"pattern": "^echo \\(a\\)\\1$", )" + kNoRole + "}"), "not-analysed",
-                    "$.scripts_section.white_cmd_list[0].pattern", 0},
+                    "$.scripts_section.white_cmd_list[0].pattern", 1},
         // What the gate sees otherwise than the file seems to say.
         FindingCase{"DashReadAsZero", scripts(R"({"check_method": -})"), "not-json-number",
                     "$.scripts_section.check_method", 2},
@@ -673,5 +704,58 @@ TEST_F(InstalledFiles, GateExecutableByEveryoneIsWarned) {
     EXPECT_EQ(c.run.status, mode == 04755 ? 1 : 0) << c.run.out;
   }
 }
+
+// "diff": each change with an example that the changed entry admits; a
+// policy against itself is the same.
+struct DiffCase {
+  const char* name;
+  std::string old_list, new_list;  // the scripts section's entries
+  const char* change;              // expected change of the NEW (or OLD) entry, or "" for none
+  const char* example;
+  int status;
+};
+
+class Diff : public ::testing::TestWithParam<DiffCase> {};
+
+TEST_P(Diff, ShowsWhatTheChangeLetsInOrShutsOut) {
+  const DiffCase& c = GetParam();
+  Sandbox box;
+  box.write("/etc/old.json", list(c.old_list));
+  box.write("/etc/new.json", list(c.new_list));
+  const RunResult run =
+      box.run({policy_binary(), "diff", "--json", "/etc/old.json", "/etc/new.json"});
+  EXPECT_EQ(run.status, c.status) << run.out << run.err;
+  Json::Value report;
+  ASSERT_TRUE(Json::Reader().parse(run.out, report, false)) << run.out << run.err;
+  EXPECT_EQ(report["format"], 1);
+  bool found = std::string(c.change).empty();
+  for (const auto& change : report["changes"]) {
+    found = found || (change["change"] == c.change && change["example"] == c.example);
+    if (change.isMember("example")) {
+      EXPECT_EQ(check_regexp(change["example"].asCString(), change["pattern"].asCString()), 0)
+          << change;
+    }
+  }
+  EXPECT_TRUE(found) << run.out;
+}
+
+const std::string kLs = R"({"pattern": "^ls /var/log/[a-z]*$", "is_cookie_check": 0})";
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Diff,
+    ::testing::Values(
+        DiffCase{"Same", kLs, kLs, "", "", 0},
+        DiffCase{"Widened", kLs, R"({"pattern": "^ls /var/log/[a-z.]*$", "is_cookie_check": 0})",
+                 "admitted", "ls /var/log/.", 1},
+        DiffCase{"Narrowed", kLs, R"({"pattern": "^ls /var/log/[a-z]\\+$", "is_cookie_check": 0})",
+                 "no-longer-admitted", "ls /var/log/", 1},
+        DiffCase{"RoleConditionAlone", kLs,
+                 R"({"pattern": "^ls /var/log/[a-z]*$", "role_right": {"1": 2}})", "condition",
+                 "ls /var/log/", 1},
+        // The first match decides: an entry behind one that matches all it
+        // matches changes nothing.
+        DiffCase{"BehindAnEarlierEntry", kLs,
+                 kLs + R"(, {"pattern": "^ls /var/log/[a-y]*$", "role_right": {"1": 2}})", "", "",
+                 0}),
+    [](const ::testing::TestParamInfo<DiffCase>& p) { return p.param.name; });
 
 }  // namespace

@@ -4,10 +4,12 @@ extern "C" {
 #include <fa.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -90,13 +92,17 @@ Language Language::anything() {
 }
 
 Language Language::one_of(const ByteSet& set) {
+  // Languages are immutable: each set is compiled once.
+  static std::unordered_map<ByteSet, Language> compiled;
+  const auto known = compiled.find(set);
+  if (known != compiled.end()) return known->second;
   const std::string syntax = set_syntax(set);
   if (syntax.empty()) return none();
   struct fa* automaton = nullptr;
   if (fa_compile(syntax.data(), syntax.size(), &automaton) != 0) {
     throw std::runtime_error("the automata library refused a byte set");
   }
-  return Language(automaton);
+  return compiled.emplace(set, Language(automaton)).first->second;
 }
 
 Language Language::mark() {
@@ -138,7 +144,9 @@ bool Language::is_empty() const {
   return fa_is_basic(fa_.get(), FA_EMPTY) == 1;
 }
 bool Language::has_empty_word() const {
-  return empty_word().within(*this);
+  // libfa keeps no empty transitions: the empty word is accepted exactly
+  // when the initial state is.
+  return fa_state_is_accepting(fa_state_initial(fa_.get()));
 }
 bool Language::within(const Language& other) const {
   const int r = fa_contains(fa_.get(), other.fa_.get());
@@ -233,6 +241,65 @@ bool Language::shortest(std::string* word) const {
     at = next;
   }
   return true;
+}
+
+void Language::fixed_ends(std::string* start, std::string* end) const {
+  start->clear();
+  end->clear();
+  // Walked as it is: on an automaton that is not deterministic the walk
+  // stops sooner, and the texts found are shorter but still shared by all.
+  struct fa* automaton = fa_.get();
+  if (is_empty()) return;
+  // The start: along the states with a single way on, one byte.
+  struct state* s = fa_state_initial(automaton);
+  for (size_t steps = 0; s != nullptr && !fa_state_is_accepting(s) && steps < 4096; ++steps) {
+    struct state* to = nullptr;
+    unsigned char lo = 0, hi = 0;
+    if (fa_state_num_trans(s) != 1 || fa_state_trans(s, 0, &to, &lo, &hi) != 0 || lo != hi) break;
+    *start += static_cast<char>(lo);
+    s = to;
+  }
+  // The end: backwards from the accepting states, as long as every
+  // transition into the states reached is the same single byte and no word
+  // ends there already.
+  std::vector<struct state*> states;
+  for (struct state* t = fa_state_initial(automaton); t != nullptr; t = fa_state_next(t)) {
+    states.push_back(t);
+  }
+  std::unordered_map<struct state*, size_t> number;
+  for (size_t i = 0; i < states.size(); ++i) number[states[i]] = i;
+  std::vector<bool> in(states.size());
+  for (size_t i = 0; i < states.size(); ++i) in[i] = fa_state_is_accepting(states[i]);
+  std::string reversed;
+  while (!in[0] && reversed.size() < 4096) {
+    int byte = -1;
+    std::vector<bool> from(states.size());
+    bool one = true;
+    for (size_t i = 0; i < states.size() && one; ++i) {
+      for (size_t t = 0; t < fa_state_num_trans(states[i]) && one; ++t) {
+        struct state* to = nullptr;
+        unsigned char lo = 0, hi = 0;
+        if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
+        const auto j = number.find(to);
+        if (j == number.end() || !in[j->second]) continue;
+        if (lo != hi || (byte >= 0 && byte != lo)) one = false;
+        byte = lo;
+        from[i] = true;
+      }
+    }
+    if (!one || byte < 0) break;
+    reversed += static_cast<char>(byte);
+    in = from;
+  }
+  end->assign(reversed.rbegin(), reversed.rend());
+}
+
+bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
+                   const std::string& end_b) {
+  const size_t s = std::min(start_a.size(), start_b.size());
+  const size_t e = std::min(end_a.size(), end_b.size());
+  return start_a.compare(0, s, start_b, 0, s) == 0 &&
+         end_a.compare(end_a.size() - e, e, end_b, end_b.size() - e, e) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -557,8 +624,11 @@ Four same(const Language& l) {
   return Four{{{l, l}, {l, l}}};
 }
 
+// Intersected with the non-empty texts (marks included) rather than with
+// the complement of the empty word: no determinisation.
 Language non_empty(const Language& l) {
-  return l.without(Language::empty_word());
+  static const Language some = Language::mark().either(Language::one_of(all_bytes())).repeat(1, -1);
+  return l.both(some);
 }
 
 class Builder {
@@ -594,12 +664,24 @@ class Builder {
         return f;
       }
       case Node::kConcat: {
-        Four f = build(n.parts[0]);
-        bool anchored = n.parts[0].anchors;
-        for (size_t i = 1; i < n.parts.size(); ++i) {
-          const bool next_anchored = n.parts[i].anchors;
-          f = concat(f, build(n.parts[i]), anchored || next_anchored);
-          anchored = anchored || next_anchored;
+        // Runs of parts without anchors are joined plainly first: the
+        // four-way join, which costs determinisations, is needed only
+        // where an anchor meets the rest.
+        std::vector<Four> pieces;
+        std::vector<bool> anchors;
+        for (const Node& part : n.parts) {
+          if (!part.anchors && !pieces.empty() && !anchors.back()) {
+            pieces.back() = same(pieces.back()[0][0].then(build(part)[0][0]));
+          } else {
+            pieces.push_back(build(part));
+            anchors.push_back(part.anchors);
+          }
+        }
+        Four f = pieces[0];
+        bool anchored = anchors[0];
+        for (size_t i = 1; i < pieces.size(); ++i) {
+          f = concat(f, pieces[i], anchored || anchors[i]);
+          anchored = anchored || anchors[i];
         }
         return f;
       }

@@ -46,11 +46,23 @@ class Language {
   // A shortest word, readable characters first, marks removed; false when
   // there is none.
   bool shortest(std::string* word) const;
+  // The text that every word begins with, and the text that every word ends
+  // with (empty when the words share none). Two languages whose starts are
+  // not one a prefix of the other, or whose ends are not one a suffix of
+  // the other, have no word in common: a cheap test before an exact one.
+  // Longest on a minimal automaton.
+  void fixed_ends(std::string* start, std::string* end) const;
 
  private:
   explicit Language(struct fa* automaton);
   std::shared_ptr<struct fa> fa_;
 };
+
+// Whether languages whose fixed_ends are (start_a, end_a) and (start_b,
+// end_b) can have a word in common: one start begins the other, and one end
+// ends the other.
+bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
+                   const std::string& end_b);
 
 // The language that the gate's matcher gives a pattern: every text in which
 // it finds a match (glibc's basic syntax, no flags, C locale, searched

@@ -119,6 +119,19 @@ class PolicyChecker {
     }
   }
 
+  // The member of root, not a section name, that looks like a misspelling
+  // of the section name; empty when there is none.
+  static std::string misspelt_as(const Json::Value& root, const char* name) {
+    if (!root.isObject()) return std::string();
+    for (const auto& member : root.getMemberNames()) {
+      if (std::find(std::begin(kSectionNames), std::end(kSectionNames), member) !=
+          std::end(kSectionNames))
+        continue;
+      if (similar_name(member, {name}) == name) return member;
+    }
+    return std::string();
+  }
+
   // One section; true when it allows every command (method 0, or missing).
   bool section(const Json::Value& root, const char* name) {
     const std::string path = member_path("$", name);
@@ -127,10 +140,21 @@ class PolicyChecker {
     const std::string all =
         ui ? std::string("every command that the ") + kSectionNames[0] + " refuses"
            : "every command";
+    if (s.isNull() && !root.isMember(name)) {
+      // Left out, or misspelt: an accident that gives every caller root.
+      const std::string meant = misspelt_as(root, name);
+      r_.add("allows-by-omission", path, root,
+             "is missing" + (meant.empty() ? "" : " (\"" + meant + "\" is no section)") +
+                 ": it reads as check method 0 and allows " + all + "; " +
+                 (meant.empty() ? std::string("add \"") + name +
+                                      "\": {\"check_method\": 2} to refuse them, or a white list "
+                                      "with \"check_method\": 1"
+                                : "rename \"" + meant + "\" to \"" + name + "\""));
+      return true;
+    }
     if (s.isNull()) {
       warn("allows-everything", path, at(root, name),
-           std::string(root.isMember(name) ? "is null" : "is missing") +
-               ": it reads as check method 0 and allows " + all);
+           "is null: it reads as check method 0 and allows " + all);
       return true;
     }
     if (!s.isObject()) {
@@ -171,10 +195,15 @@ class PolicyChecker {
       warn("ignored-member", member_path(path, "white_cmd_list"), s["white_cmd_list"],
            "is never read: check method " + std::to_string(method) + " does not use it");
     }
+    if (method == kMethodNone && !s.isMember("check_method")) {
+      r_.add("allows-by-omission", member_path(path, "check_method"), s,
+             "is missing, so 0: the section allows " + all +
+                 "; write \"check_method\": 2 to refuse them, or 1 with a white list");
+      return true;
+    }
     if (method == kMethodNone) {
       warn("allows-everything", member_path(path, "check_method"), at(s, "check_method"),
-           std::string(s.isMember("check_method") ? "is 0" : "is missing, so 0") +
-               ": the section allows " + all);
+           "is 0: the section allows " + all);
       return true;
     }
     if (method > kMethodAncestor) {
@@ -292,7 +321,10 @@ class PolicyChecker {
     bool exact = true;
     for (const RiskFinding& f : risks) {
       if (f.code == "shell-metachar") example = f.example;
-      if (f.code == "not-analysed") exact = false;
+      if (f.code != "not-analysed") continue;
+      // Said whatever else is found: what was not proved is never passed.
+      exact = false;
+      r_.add(f.code, path, at, quoted(pattern) + " " + risk_message(f));
     }
     if (!shape.anchored_start || !shape.anchored_end) {
       const char* missing = !shape.anchored_start && !shape.anchored_end ? "at either end"
@@ -306,7 +338,7 @@ class PolicyChecker {
       return;
     }
     for (const RiskFinding& f : risks) {
-      if (f.code == "unreachable") continue;
+      if (f.code == "unreachable" || f.code == "not-analysed") continue;
       r_.add(f.code, path, at, quoted(pattern) + " " + risk_message(f), f.example);
     }
     if (exact || shape.metachars.empty()) return;

@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "check.h"
+#include "diff.h"
 #include "explain.h"
 #include "install.h"
 #include "policy.h"
@@ -59,6 +61,10 @@ const Action kActions[] = {
      "test     decides each case of the CASES files (JSON) under POLICY and compares the verdict\n"
      "         with the case's; --coverage counts the cases that matched each white-list entry;\n"
      "         exit status 0 all passed, 1 some failed, 2 a file is unreadable or malformed.\n"},
+    {"diff", "corvexin_policy diff [--json] OLD NEW",
+     "diff     shows the command lines that policy NEW admits and OLD did not, those it no\n"
+     "         longer admits and those it admits on another role condition, each with an\n"
+     "         example; exit status 0 the same, 1 different, 2 a policy does not load.\n"},
     {"suggest", "corvexin_policy suggest [--json] [--log FILE] [--policy FILE]",
      "suggest  proposes a white-list entry for each command line refused in the gate's log\n"
      "         (default /var/varn/log/corvexin_check.log) that no entry of the policy matches;\n"
@@ -183,6 +189,19 @@ int test_main(int argc, char** argv) {
   return test_command(options);
 }
 
+int diff_main(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {}};
+  bool json = false;
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c != 'j') return usage(problem.c_str());
+    json = true;
+  }
+  if (argc - optind != 2) return usage("diff needs two policy files, OLD and NEW");
+  return policy_diff(argv[optind], argv[optind + 1], json, std::cout);
+}
+
 int suggest_main(int argc, char** argv) {
   static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
                                     {"log", required_argument, nullptr, 'l'},
@@ -225,6 +244,7 @@ int main(int argc, char** argv) {
     if (action == "explain") return explain_main(argc - 1, argv + 1);
     if (action == "test") return test_main(argc - 1, argv + 1);
     if (action == "suggest") return suggest_main(argc - 1, argv + 1);
+    if (action == "diff") return diff_main(argc - 1, argv + 1);
     if (action == "install" || action == "edit")
       return install_main(argc - 1, argv + 1, action == "edit");
   } catch (const std::exception& e) {

@@ -1,7 +1,8 @@
-// "corvexin_policy diff": what one policy admits that another does not.
+// "corvexin_policy diff": what a change of policy lets in, and what it shuts
+// out, proved on the exact models of the patterns (automaton.h).
 #pragma once
 
-#include <ostream>
+#include <iostream>
 #include <string>
 
 // Writes what NEW admits that OLD did not and what it no longer admits; returns 0 same, 1

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "automaton.h"
+#include "budget.h"
 #include "pattern.h"
 #include "policy.h"
 #include "shell.h"
@@ -237,6 +238,47 @@ class Shapes {
     return prefix_;
   }
 
+  // Marked command lines in which a variable part supplies one of chars
+  // (any byte when chars is empty); built once for each.
+  const Language& around(const std::string& chars) const {
+    auto found = around_.find(chars);
+    if (found == around_.end()) {
+      const Language part =
+          chars.empty() ? mark_.then(Language::one_of(all_bytes())) : variable(chars);
+      found = around_.emplace(chars, any_marked_.then(part).then(any_marked_)).first;
+    }
+    return found->second;
+  }
+
+  // Over marked command lines: a metacharacter that a variable part supplies
+  // starting a second program, "id", that the shell runs: after ";" (the
+  // first choice), or after "|", "&", a newline, or in "`id`" or "$(id)".
+  // What makes an example of the risk tell.
+  const Language& second_program(bool semicolon) const {
+    Language& built = second_[semicolon ? 0 : 1];
+    if (built.is_empty()) {
+      const Language id = sym("i").then(sym("d"));
+      const Language after = Language::empty_word().either(sym(" \t;|&\n").then(any_marked_));
+      Language run =
+          variable(semicolon ? ";" : "|&\n").then(sym(" \t").many()).then(id).then(after);
+      if (!semicolon) {
+        run = run.either(variable("`")
+                             .then(id)
+                             .then(sym("`"))
+                             .either(variable("$").then(sym("(")).then(id).then(sym(")")))
+                             .then(any_marked_));
+      }
+      built = any_marked_.then(run);
+    }
+    return built;
+  }
+
+  // Command lines with "*", "?" or "[" outside quotes; built once.
+  const Language& glob() const {
+    if (glob_.is_empty()) glob_ = unquoted_then("*?[").then(any_);
+    return glob_;
+  }
+
   // Text that the shell reads outside quotes, followed by one of chars.
   Language unquoted_then(const std::string& chars) const {
     const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\") & ~bytes_of(chars));
@@ -255,7 +297,9 @@ class Shapes {
   Language word_ = Language::none(), rest_ = Language::none(), directory_ = Language::none();
   Language arguments_ = Language::none(), mark_ = Language::none();
   Language any_marked_ = Language::none();
-  mutable Language prefix_ = Language::none();
+  mutable std::map<std::string, Language> around_;
+  mutable Language prefix_ = Language::none(), glob_ = Language::none();
+  mutable Language second_[2] = {Language::none(), Language::none()};
   mutable bool prefix_built_ = false;
   ByteSet word_char_;
 };
@@ -348,7 +392,7 @@ struct ProgramRisks {
     }
     if (entry.both(mentions).is_empty()) return false;
     if (!runs_built) {
-      runs = s.command(program).then(s.rest()).minimal();
+      runs = s.command(program).then(s.rest());
       runs_built = true;
     }
     if (entry.both(runs).is_empty()) return false;
@@ -367,7 +411,7 @@ struct ProgramRisks {
       if (std::any_of(risks.begin(), risks.end(),
                       [&](const TableRisk& r) { return r.code == kind.code && r.name == name; }))
         continue;
-      risks.push_back({rule, kind.code, kind.language(*rule, s, runs).minimal(), name});
+      risks.push_back({rule, kind.code, kind.language(*rule, s, runs), name});
     }
     if (program.empty()) {
       std::vector<std::string> paths;
@@ -469,21 +513,30 @@ class EntryRisks {
 
   // A second command, a pipe, a substitution, a redirection, a background
   // job: a metacharacter that a variable part supplies.
+  // Its example runs a second program where the entry admits one.
   Met metachars(const RiskKind&) {
     const Shapes& s = risks().shapes;
+    if (!varies()) return Met();
+    Language met = marked_.both(s.around(kShellMetachars));
+    if (met.is_empty()) return Met();
     std::string admitted;
     for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-      const Language one = s.any_marked().then(s.variable(std::string(1, *m))).then(s.any_marked());
-      if (!marked_.both(one).is_empty()) admitted += *m;
+      if (!marked_.both(s.around(std::string(1, *m))).is_empty()) admitted += *m;
     }
-    return {{marked_.both(s.any_marked().then(s.variable(kShellMetachars)).then(s.any_marked()))},
-            listed_chars(admitted)};
+    for (bool semicolon : {true, false}) {
+      const Language second = marked_.both(s.second_program(semicolon));
+      if (second.is_empty()) continue;
+      met = second;
+      break;
+    }
+    return {{met}, listed_chars(admitted)};
   }
 
   // ".." as a path component, a dot of it supplied by a variable part,
   // below a directory that the fixed text names.
   Met climb(const RiskKind&) {
     const Shapes& s = risks().shapes;
+    if (!varies()) return Met();
     const Language dots =
         s.variable(".").then(s.sym(".")).either(Language::text(".").then(s.variable(".")));
     const Language climb =
@@ -507,6 +560,7 @@ class EntryRisks {
 
   // An option that the pattern's fixed text does not supply.
   Met option(const RiskKind& kind) {
+    if (!varies()) return Met();
     return table(kind, [&](const TableRisk& r) { return varying(r.language, r.rule->word[0]); });
   }
 
@@ -517,6 +571,7 @@ class EntryRisks {
 
   Met comment(const RiskKind&) {
     const Shapes& s = risks().shapes;
+    if (!varies()) return Met();
     return {{marked_.both(
                 s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked()))},
             ""};
@@ -563,12 +618,33 @@ class EntryRisks {
   const std::vector<ProgramRisks*>& run() {
     if (!run_built_) {
       Risks& t = risks();
+      // Where every command line of the entry begins with the same word,
+      // that word names the program, unless it is a runner: a cheap first
+      // test before the exact one.
+      std::string start, end, first;
+      e_.fixed_ends(&start, &end);
+      const size_t blank = start.find_first_of(" \t");
+      if (blank != std::string::npos && blank > 0) {
+        first = start.substr(0, blank);
+        first = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
+        for (const Rule& r : ::table().rules) {
+          if (r.kind == "runner" && r.program == first) first.clear();
+        }
+      }
       for (auto& [program, p] : t.programs) {
+        if (!first.empty() && !program.empty() && program != first) continue;
         if (p.run_by(e_, t.shapes)) run_.push_back(&p);
       }
       run_built_ = true;
     }
     return run_;
+  }
+
+  // Whether a variable part supplies a byte at all: a pattern without one (a
+  // literal command line) has none of the risks that a variable part brings.
+  bool varies() {
+    if (varies_ < 0) varies_ = marked_.both(risks().shapes.around("")).is_empty() ? 0 : 1;
+    return varies_ == 1;
   }
 
   bool has_options() {
@@ -580,9 +656,7 @@ class EntryRisks {
     return false;
   }
 
-  Met glob() const {
-    return {{e_.both(risks().shapes.unquoted_then("*?[").then(risks().shapes.any()))}, ""};
-  }
+  Met glob() const { return {{e_.both(risks().shapes.glob())}, ""}; }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
   // come from the pattern's fixed text.
@@ -604,6 +678,7 @@ class EntryRisks {
   std::vector<ProgramRisks*> run_;
   bool run_built_ = false;
   bool program_named_ = false;
+  int varies_ = -1;
 };
 
 // How the rules of the table become languages.
@@ -683,49 +758,105 @@ RiskFinding risk_finding(const std::string& code, const std::string& names,
 
 struct SectionAnalysis::Earlier {
   unsigned index;
-  Language language;
+  Language language;       // minimal
+  std::string start, end;  // what all its command lines begin and end with
 };
 
-SectionAnalysis::SectionAnalysis() = default;
+SectionAnalysis::SectionAnalysis(bool compare)
+    : compare_(compare),
+      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); },
+                                       kEntryBudget)) {}
 SectionAnalysis::~SectionAnalysis() = default;
 
 std::vector<std::string> SectionAnalysis::table_problems() {
   return table().problems;
 }
 
-std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
-                                               Shell shell) {
-  std::vector<RiskFinding> out;
-  try {
-    const Translation exact = translate_pattern(pattern);
-    if (!exact.analysed) {
-      out.push_back({"not-analysed", "was not analysed exactly", "",
-                     "it holds " + exact.why_not + "; only its tokens were checked", ""});
-      return out;
+std::string SectionAnalysis::answer(const std::string& request) {
+  size_t at = 0;
+  std::string pattern, index_text, shell_text;
+  take_field(request, &at, &pattern);
+  take_field(request, &at, &index_text);
+  take_field(request, &at, &shell_text);
+  const unsigned index = static_cast<unsigned>(std::stoul(index_text));
+  const auto shell = static_cast<Shell>(std::stoi(shell_text));
+  // A child forked after others ended builds the automata of the entries
+  // analysed before it first.
+  if (!rebuilt_) {
+    for (const auto& [i, p] : analysed_) {
+      Earlier e{i, translate_pattern(p).language.minimal(), "", ""};
+      e.language.fixed_ends(&e.start, &e.end);
+      earlier_.push_back(e);
     }
+    rebuilt_ = true;
+  }
+  std::vector<RiskFinding> out;
+  const Translation exact = translate_pattern(pattern);
+  if (!exact.analysed) {
+    out.push_back({"not-analysed", "was not analysed exactly", "",
+                   "it holds " + exact.why_not + "; only its tokens were checked", ""});
+  } else {
     if (shell != Shell::kNone) {
       out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
     }
-    Language before = Language::none();
-    std::string names;
-    for (const Earlier& e : earlier_) {
-      before = before.either(e.language);
-      if (e.language.both(exact.language).is_empty()) continue;
-      names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
+    if (compare_) {
+      Earlier entry{index, exact.language.minimal(), "", ""};
+      entry.language.fixed_ends(&entry.start, &entry.end);
+      // Only the earlier entries that can match a command line in common
+      // with this one are compared with it.
+      Language before = Language::none();
+      std::string names;
+      for (const Earlier& e : earlier_) {
+        if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
+        if (e.language.both(entry.language).is_empty()) continue;
+        before = before.either(e.language);
+        names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
+      }
+      if (!names.empty() && entry.language.within(before)) {
+        out.push_back({"unreachable", "never matches first", "",
+                       "every command line it matches is matched by entry " + names +
+                           " before it, and the first match decides",
+                       ""});
+      }
+      earlier_.push_back(entry);
     }
-    if (!earlier_.empty() && exact.language.within(before)) {
-      out.push_back({"unreachable", "never matches first", "",
-                     "every command line it matches is matched by entry " + names +
-                         " before it, and the first match decides",
-                     ""});
+  }
+  std::string reply;
+  put_field(&reply, exact.analysed ? "1" : "0");
+  for (const RiskFinding& f : out) {
+    for (const std::string* field : {&f.code, &f.what, &f.through, &f.why, &f.example}) {
+      put_field(&reply, *field);
     }
-    earlier_.push_back({index, exact.language});
-  } catch (const std::runtime_error& e) {
-    out.push_back({"not-analysed", "was not analysed exactly", "", e.what(), ""});
+  }
+  return reply;
+}
+
+std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
+                                               Shell shell) {
+  std::string request, reply, why_not;
+  put_field(&request, pattern);
+  put_field(&request, std::to_string(index));
+  put_field(&request, std::to_string(static_cast<int>(shell)));
+  std::vector<RiskFinding> out;
+  if (!worker_->ask(request, &reply, &why_not)) {
+    out.push_back({"not-analysed", "was not analysed", "",
+                   "its analysis " + why_not + "; only its tokens were checked", ""});
+    return out;
+  }
+  size_t at = 0;
+  std::string analysed;
+  take_field(reply, &at, &analysed);
+  if (analysed == "1" && compare_) analysed_.emplace_back(index, pattern);
+  for (RiskFinding f; take_field(reply, &at, &f.code) && take_field(reply, &at, &f.what) &&
+                      take_field(reply, &at, &f.through) && take_field(reply, &at, &f.why) &&
+                      take_field(reply, &at, &f.example);) {
+    out.push_back(f);
   }
   return out;
 }
 
 std::vector<RiskFinding> pattern_risks(const std::string& pattern) {
-  return SectionAnalysis().next(pattern, 0, SectionAnalysis::Shell::kAll);
+  // One child for all the patterns of a run, its automata built once.
+  static SectionAnalysis single(false);
+  return single.next(pattern, 0, SectionAnalysis::Shell::kAll);
 }

@@ -30,10 +30,13 @@ RiskFinding risk_finding(const std::string& code, const std::string& names,
                          const std::string& through);
 
 // The entries of one white list, analysed in order: each entry is compared
-// with those before it.
+// with those before it that can match a command line in common with it.
+// Each entry's analysis runs under kEntryBudget (budget.h) in a child
+// process; past it, the entry gets "not-analysed" saying so.
 class SectionAnalysis {
  public:
-  SectionAnalysis();
+  // compare: whether each entry is compared with those before it.
+  explicit SectionAnalysis(bool compare = true);
   ~SectionAnalysis();
 
   // Which risks of a command line given to the shell (check method 1) an
@@ -52,7 +55,16 @@ class SectionAnalysis {
 
  private:
   struct Earlier;
+  // In the child: the findings of a request, with whether it was analysed.
+  std::string answer(const std::string& request);
+  bool compare_;
+  // The entries analysed so far, for a fresh child to build their automata
+  // again (index and pattern).
+  std::vector<std::pair<unsigned, std::string>> analysed_;
+  // In the child: their automata, and whether those were built.
   std::vector<Earlier> earlier_;
+  bool rebuilt_ = false;
+  std::unique_ptr<class Worker> worker_;
 };
 
 // The findings of one pattern as an entry of its own (for suggest).

@@ -1,0 +1,244 @@
+#include "budget.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+// Replies start with this byte: '+' the handler's reply, '-' why it threw.
+constexpr char kReplied = '+', kThrew = '-';
+
+long long now_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+bool write_all(int fd, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A message: its length (8 bytes) and its bytes.
+bool send_message(int fd, const std::string& bytes) {
+  const uint64_t size = bytes.size();
+  return write_all(fd, std::string(reinterpret_cast<const char*>(&size), sizeof size) + bytes);
+}
+
+// Reads exactly size bytes; with a deadline (a monotonic time in ms, or -1),
+// false when it passes.
+bool read_exactly(int fd, size_t size, std::string* out, long long deadline_ms) {
+  out->clear();
+  char buffer[65536];
+  while (out->size() < size) {
+    if (deadline_ms >= 0) {
+      const long long left = deadline_ms - now_ms();
+      if (left <= 0) return false;
+      pollfd p{fd, POLLIN, 0};
+      const int ready = poll(&p, 1, static_cast<int>(left > 60000 ? 60000 : left));
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready <= 0) continue;
+    }
+    const size_t want = std::min(sizeof buffer, size - out->size());
+    const ssize_t n = read(fd, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out->append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool receive_message(int fd, std::string* bytes, long long deadline_ms) {
+  std::string size_bytes;
+  if (!read_exactly(fd, sizeof(uint64_t), &size_bytes, deadline_ms)) return false;
+  uint64_t size = 0;
+  memcpy(&size, size_bytes.data(), sizeof size);
+  return size < (1ULL << 31) && read_exactly(fd, size, bytes, deadline_ms);
+}
+
+// The address space the process has now, in bytes.
+unsigned long long address_space() {
+  unsigned long long pages = 0;
+  FILE* f = fopen("/proc/self/statm", "r");
+  if (f != nullptr) {
+    if (fscanf(f, "%llu", &pages) != 1) pages = 0;
+    fclose(f);
+  }
+  return pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+}
+
+// In the child: answers requests until the parent closes its end. The CPU
+// timer's signal, SIGPROF, ends the child (its default action, restored
+// here whatever the caller left); the memory limit makes allocations fail.
+[[noreturn]] void serve(int in, int out, const Worker::Handler& handler, const Budget& budget) {
+  signal(SIGPROF, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPROF);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  for (std::string request; receive_message(in, &request, -1);) {
+    rlimit memory{};
+    getrlimit(RLIMIT_AS, &memory);
+    rlimit limited = memory;
+    const unsigned long long wanted = address_space() + (budget.memory_mib << 20);
+    if (memory.rlim_max == RLIM_INFINITY || wanted < memory.rlim_max) limited.rlim_cur = wanted;
+    setrlimit(RLIMIT_AS, &limited);
+    const long usec = static_cast<long>(budget.cpu_seconds * 1e6);
+    itimerval timer{{0, 0}, {usec / 1000000, usec % 1000000}};
+    setitimer(ITIMER_PROF, &timer, nullptr);
+    std::string reply;
+    bool threw = false;
+    try {
+      reply = kReplied + handler(request);
+    } catch (const std::bad_alloc&) {
+      reply = std::string(1, kThrew) + "ran out of its memory budget";
+      threw = true;
+    } catch (const std::exception& e) {
+      reply = kThrew + std::string(e.what());
+      threw = true;
+    }
+    itimerval off{};
+    setitimer(ITIMER_PROF, &off, nullptr);
+    setrlimit(RLIMIT_AS, &memory);
+    // After a failure the child's state is not to be trusted: it ends.
+    if (!send_message(out, reply) || threw) _exit(0);
+  }
+  _exit(0);
+}
+
+}  // namespace
+
+std::string budget_text(const Budget& budget) {
+  char seconds[32];
+  snprintf(seconds, sizeof seconds, "%g", budget.cpu_seconds);
+  return std::string(seconds) + " s of CPU time and " + std::to_string(budget.memory_mib) +
+         " MiB of memory";
+}
+
+Worker::Worker(Handler handler, Budget budget) : handler_(std::move(handler)), budget_(budget) {}
+
+Worker::~Worker() {
+  stop();
+}
+
+bool Worker::start(std::string* why_not) {
+  int down[2], up[2];
+  if (pipe2(down, O_CLOEXEC) != 0) {
+    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
+    return false;
+  }
+  if (pipe2(up, O_CLOEXEC) != 0) {
+    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
+    close(down[0]);
+    close(down[1]);
+    return false;
+  }
+  // Nothing buffered may be written twice, by the parent and by the child.
+  fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    *why_not = std::string("cannot start a process for it: ") + strerror(errno);
+    for (int fd : {down[0], down[1], up[0], up[1]}) close(fd);
+    return false;
+  }
+  if (pid == 0) {
+    close(down[1]);
+    close(up[0]);
+    serve(down[0], up[1], handler_, budget_);
+  }
+  close(down[0]);
+  close(up[1]);
+  pid_ = pid;
+  to_child_ = down[1];
+  from_child_ = up[0];
+  return true;
+}
+
+void Worker::stop() {
+  if (pid_ < 0) return;
+  close(to_child_);
+  close(from_child_);
+  kill(pid_, SIGKILL);
+  while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+}
+
+bool Worker::ask(const std::string& request, std::string* reply, std::string* why_not) {
+  if (pid_ < 0 && !start(why_not)) return false;
+  // A child starved of CPU by a busy machine still answers; one that
+  // neither answers nor dies (stopped) is ended after this long.
+  const long long asked = now_ms();
+  const long long deadline = asked + 10000 + static_cast<long long>(budget_.cpu_seconds * 20000);
+  std::string message;
+  const bool sent = send_message(to_child_, request);
+  if (sent && receive_message(from_child_, &message, deadline) && !message.empty()) {
+    if (message[0] == kReplied) {
+      *reply = message.substr(1);
+      return true;
+    }
+    *why_not = message.substr(1);
+    stop();
+    return false;
+  }
+  // No reply: the child died, or is past the deadline and is ended now.
+  close(to_child_);
+  close(from_child_);
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == 0) {
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    *why_not =
+        "gave no answer in " + std::to_string((now_ms() - asked) / 1000) + " s and was stopped";
+  } else if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
+    *why_not = "passed its budget of " + budget_text(budget_);
+  } else if (WIFSIGNALED(status)) {
+    *why_not = std::string("ended by signal ") + strsignal(WTERMSIG(status)) + " (its budget is " +
+               budget_text(budget_) + ")";
+  } else {
+    *why_not = "ended without an answer";
+  }
+  pid_ = -1;
+  return false;
+}
+
+void put_field(std::string* out, const std::string& field) {
+  *out += std::to_string(field.size());
+  *out += ':';
+  *out += field;
+}
+
+bool take_field(const std::string& in, size_t* at, std::string* field) {
+  const size_t colon = in.find(':', *at);
+  if (colon == std::string::npos || colon == *at || colon - *at > 10) return false;
+  size_t size = 0;
+  for (size_t i = *at; i < colon; ++i) {
+    if (in[i] < '0' || in[i] > '9') return false;
+    size = size * 10 + static_cast<size_t>(in[i] - '0');
+  }
+  if (size > in.size() - colon - 1) return false;
+  *field = in.substr(colon + 1, size);
+  *at = colon + 1 + size;
+  return true;
+}
