@@ -83,38 +83,6 @@ bool follow_links(std::string& path, bool& shared) {
   return false;
 }
 
-// Creates a file in the directory dir under a new name that nobody can guess
-// (a dot, up to 64 bytes of base, a dot and 12 random letters), only when
-// that name is free. Its descriptor, or -1 with errno set.
-int create_beside(int dir, const std::string& base, mode_t mode, std::string& name) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[12];
-    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
-    std::string candidate = "." + base.substr(0, 64) + ".";
-    for (const unsigned char r : random) candidate += kLetters[r % (sizeof kLetters - 1)];
-    const int fd = ::openat(dir, candidate.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd >= 0) name = std::move(candidate);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// The new file of a replacement: removed on every way out unless it has been
-// renamed into place.
-struct NewFile {
-  int dir;
-  std::string name;  // empty until created
-  FILE* stream = nullptr;
-  bool placed = false;
-  ~NewFile() {
-    if (stream != nullptr) (void)std::fclose(stream);
-    if (!name.empty() && !placed) ::unlinkat(dir, name.c_str(), 0);
-  }
-};
-
 // What replace returns when the file can only be written in place.
 constexpr int kWriteInPlace = 1;
 
@@ -169,6 +137,33 @@ int replace(const std::string& target, const std::function<int(FILE*)>& write) {
 }
 
 }  // namespace
+
+std::string name_beside(const std::string& base) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[12];
+  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return "";
+  std::string name = "." + base.substr(0, 64) + ".";
+  for (const unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
+  return name;
+}
+
+int create_beside(int dir, const std::string& base, mode_t mode, std::string& name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = name_beside(base);
+    if (candidate.empty()) return -1;
+    const int fd = ::openat(dir, candidate.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd >= 0) name = candidate;
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+NewFile::~NewFile() {
+  if (stream != nullptr) (void)std::fclose(stream);
+  if (!name.empty() && !placed) ::unlinkat(dir, name.c_str(), 0);
+}
 
 int replace_file(const char* path, const std::function<int(FILE*)>& write) {
   if (path == nullptr || *path == '\0') return -1;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "entry.h"
+#include "policy.h"
+#include "vocabulary.h"
 
 extern char** environ;
 
@@ -77,7 +79,7 @@ void clean_environment() {
   if (!started_with_privilege()) return;
   static std::vector<std::string> entries;
   entries = {
-      "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+      std::string("PATH=") + kRootPath,
       "HOME=" + root_home(),
       "USER=root",
       "LOGNAME=root",

@@ -165,8 +165,8 @@ void transfer(const CurlApi& api, CURL* curl, const char* cookie, const char* se
   }
   // Only the exact text "https" selects TLS.
   const bool https = strcmp(protocol, "https") == 0;
-  (void)snprintf(url, sizeof url, "%s://127.0.0.1:%s/rest/accountroleinfo", https ? "https" : "http",
-           port);
+  (void)snprintf(url, sizeof url, "%s://127.0.0.1:%s/rest/accountroleinfo",
+                 https ? "https" : "http", port);
   out->url = url;
   api.easy_setopt(curl, CURLOPT_URL, url);
   if (https) {

@@ -10,6 +10,10 @@ constexpr const char kPolicyPath[] = "/etc/cmd_check.json";
 constexpr const char kSettingsPath[] = "/etc/kelvo/halvora.ini";
 constexpr const char kLogPath[] = "/var/varn/log/corvexin_check.log";
 constexpr const char kDefaultCookie[] = "placeholder_session_for_gate_test";
+// The command search path of the root shell that a caller other than root
+// starts through the gate: a program named without a directory is the first
+// of that name in these directories.
+constexpr const char kRootPath[] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 // The directory the loader searches first for the gate's shared libraries
 // (its RUNPATH, set by the build from the same variable).
 constexpr const char kLibraryDir[] = CORVEXIN_LIBRARY_DIR;

@@ -380,10 +380,23 @@ INSTANTIATE_TEST_SUITE_P(
                     list(R"({"pattern": "^ls /tmp/[a-z]*$", "is_cookie_check": 0},
                             {"pattern": "^ls /tmp/x$", "is_cookie_check": 0})"),
                     "unreachable", "$.scripts_section.white_cmd_list[1]", 1},
-        FindingCase{"NotCovered", list(R"({"pattern": "^ls /tmp/[a-z]*$", "is_cookie_check": 0},
-                            {"pattern": "^ls /tmp/X$", "is_cookie_check": 0})"),
+        FindingCase{"NotCovered", list(R"({"pattern": "^ls /srv/[a-z]*$", "is_cookie_check": 0},
+                            {"pattern": "^ls /srv/X$", "is_cookie_check": 0})"),
                     "unreachable", "$.scripts_section.white_cmd_list[1]", 0, false, "echo ran",
                     nullptr, true},
+        // What an entry names on this machine: /tmp is everyone's.
+        FindingCase{"WritablePath",
+                    list(R"({"pattern": "^tar czf /tmp/www\\.tgz /srv$", )" + kNoRole + "}"),
+                    "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{"OptionNamesWritablePath",
+                    list(R"({"pattern": "^rsync -a --files-from=/tmp/list /srv /backup$", )" +
+                         kNoRole + "}"),
+                    "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 1},
+        FindingCase{
+            "RootsPath",
+            list(R"({"pattern": "^tar czf /var/backups/www\\.tgz /srv$", )" + kNoRole + "}"),
+            "writable-path", "$.scripts_section.white_cmd_list[0].pattern", 0, false, "echo ran",
+            nullptr, true},
         // Its deterministic automaton has millions of states: the analysis
         // ends at its budget.
         // The example runs a second program where the entry admits one.
@@ -665,6 +678,58 @@ TEST_F(InstalledFiles, AdministratorsRiskTableProblemsAreWarned) {
       EXPECT_NE(c.run.out.find(row.message), std::string::npos) << c.run.out;
     }
   }
+}
+
+// What entries name, judged on the machine: a directory of www-data's above a
+// file chowned as root, a group-writable upload directory, a directory of
+// the gate's PATH searched before the program's own; suggest says so too.
+TEST_F(InstalledFiles, PathsOthersCanChangeAreWarned) {
+  for (const char* dir : {"/var/www/html", "/var/www/uploads"})
+    std::filesystem::create_directories(host(dir));
+  ASSERT_EQ(chown(host("/var/www/html").c_str(), 33, 33), 0);
+  ASSERT_EQ(chown(host("/var/www/uploads").c_str(), 0, 50), 0);
+  chmod(host("/var/www/uploads").c_str(), 0775);
+  box.policy(policy_text(section(1, R"([
+      {"pattern": "^chown www-data:www-data /var/www/html/config\\.php$", "is_cookie_check": 0},
+      {"pattern": "^/usr/bin/dpkg -i /var/www/uploads/[a-z0-9_.-]*\\.deb$", "is_cookie_check": 0},
+      {"pattern": "^uptime$", "is_cookie_check": 0}])"),
+                         0, kRefusingSection));
+  const struct {
+    const char* entry;
+    const char* names;
+    const char* example;
+  } expected[] = {
+      {"[0]", "\"/var/www/html\" can be changed by the account www-data, its owner",
+       "chown www-data:www-data /var/www/html/config.php"},
+      {"[1]", "\"/var/www/uploads\" can be changed by the group staff",
+       "/usr/bin/dpkg -i /var/www/uploads/.deb"},
+      {"[2]", "\"/usr/local/sbin\" can be changed by every account", "uptime"},
+  };
+  // Inside the run's own mount namespace, a directory of the PATH everyone may write.
+  Checked c{box.run({"/bin/sh", "-c",
+                     "mount -t tmpfs -o mode=0777 writable /usr/local/sbin && exec \"$0\" check "
+                     "--json",
+                     policy_binary()}),
+            Json::Value()};
+  Json::Reader().parse(c.run.out, c.report, false);
+  EXPECT_EQ(c.run.status, 1) << c.run.out << c.run.err;
+  for (const auto& e : expected) {
+    bool found = false;
+    for (const auto& f : c.report["findings"]) {
+      found =
+          found ||
+          (f["code"] == "writable-path" &&
+           f["path"] == std::string("$.scripts_section.white_cmd_list") + e.entry + ".pattern" &&
+           f["message"].asString().find(e.names) != std::string::npos && f["example"] == e.example);
+    }
+    EXPECT_TRUE(found) << e.entry << "\n" << c.run.out;
+  }
+  box.make_log_dir();
+  box.policy(policy_text(kRefusingSection));
+  box.gate({"chown www-data:www-data /var/www/html/config.php"});
+  const RunResult suggested = box.run({policy_binary(), "suggest"});
+  EXPECT_NE(suggested.out.find("can be changed by the account www-data"), std::string::npos)
+      << suggested.out;
 }
 
 // The gate installed beside the tool: set-uid and executable by everyone is

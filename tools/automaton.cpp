@@ -501,7 +501,7 @@ class Builder {
 
   // A node with its repetition.
   Four node(const Node& n) {
-    const Four x = atom(n);
+    Four x = atom(n);
     if (!repeated(n)) return x;
     const int min = n.min, max = n.max == pattern::kUnbounded ? -1 : n.max;
     if (!anchors(n)) return same(x[0][0].repeat(min, max));

@@ -1,8 +1,10 @@
 // corvexin_policy: the administrator's companion of the command gate. It
 // checks a command policy, explains how the gate would decide a command,
 // tests a policy against a table of commands with their expected verdicts,
-// and suggests white-list entries from the refusals in the gate's log.
-// It is never installed set-uid and never runs a command.
+// suggests white-list entries from the refusals in the gate's log, and puts
+// a checked policy in place.
+// It is never installed set-uid and never runs a command it judges; edit
+// runs the administrator's editor.
 #include <getopt.h>
 
 #include <algorithm>
@@ -17,6 +19,8 @@
 #include "diff.h"
 #include "explain.h"
 #include "files.h"
+#include "install.h"
+#include "policy.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "suggest.h"
@@ -35,10 +39,22 @@ struct Action {
   const char* description;
 };
 const Action kActions[] = {
-    {"check", "corvexin_policy check [--json] [FILE|-]...",
+    {"check",
+     "corvexin_policy check [--json] [FILE|-]...\n"
+     "       corvexin_policy check [--json] [--accept-warnings] --as-installed FILE",
      "check    reports what each policy FILE (default /etc/cmd_check.json; - standard input)\n"
      "         does that its writer may not expect; exit status 0 clean or notes only,\n"
-     "         1 warnings, 2 errors.\n"},
+     "         1 warnings, 2 errors. --as-installed also judges FILE's owner and mode, and\n"
+     "         what the gate trusts, as if FILE were /etc/cmd_check.json: the verdict of\n"
+     "         install, for a validate command; --accept-warnings: warnings give 0.\n"},
+    {"install", "corvexin_policy install [--accept-warnings] FILE",
+     "install  checks FILE as installed, shows what it admits that /etc/cmd_check.json does\n"
+     "         not, and unless it has errors (or warnings, without --accept-warnings) puts a\n"
+     "         copy in its place, the previous policy kept as /etc/cmd_check.json.old;\n"
+     "         exit status 0 installed, 1 refused for warnings, 2 refused or failed.\n"},
+    {"edit", "corvexin_policy edit [--accept-warnings]",
+     "edit     opens a copy of /etc/cmd_check.json in $VISUAL or $EDITOR and installs the\n"
+     "         result as install does; exit status as install's, 0 also when unchanged.\n"},
     {"explain",
      "corvexin_policy explain [--json] [--policy FILE] [--cookie COOKIE] [--no-lookup] "
      "[--] COMMAND",
@@ -92,18 +108,39 @@ int next_option(int argc, char** argv, const option* options, std::string* probl
 }
 
 int check_main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {}};
-  bool json = false;
+  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
+                                    {"as-installed", no_argument, nullptr, 'i'},
+                                    {"accept-warnings", no_argument, nullptr, 'w'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {}};
+  bool json = false, as_installed = false, accept_warnings = false;
   std::string problem;
   for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c != 'j') return usage(problem.c_str());
-    json = true;
+    if (c == '?') return usage(problem.c_str());
+    (c == 'j' ? json : c == 'i' ? as_installed : accept_warnings) = true;
   }
   std::vector<std::string> files(argv + optind, argv + argc);
+  if (as_installed && (files.size() != 1 || files[0] == "-"))
+    return usage("check --as-installed takes one file");
+  if (accept_warnings && !as_installed) return usage("--accept-warnings goes with --as-installed");
   if (files.empty()) files.push_back(kPolicyPath);
   if (std::count(files.begin(), files.end(), "-") > 1) return usage("check reads - only once");
-  return check_command(files, json);
+  return check_command(files, json, as_installed, accept_warnings);
+}
+
+// install FILE and edit: --accept-warnings, and for install one file.
+int install_main(int argc, char** argv, bool edit) {
+  static const option kOptions[] = {
+      {"accept-warnings", no_argument, nullptr, 'w'}, {"help", no_argument, nullptr, 'h'}, {}};
+  bool accept_warnings = false;
+  std::string problem;
+  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
+    if (c == '?') return usage(problem.c_str());
+    accept_warnings = true;
+  }
+  if (edit) return optind == argc ? edit_command(accept_warnings) : usage("edit takes no operand");
+  if (argc - optind != 1) return usage("install takes one policy file");
+  return install_command(argv[optind], accept_warnings);
 }
 
 int explain_main(int argc, char** argv) {
@@ -214,6 +251,8 @@ int main(int argc, char** argv) {
     if (action == "test") return test_main(argc - 1, argv + 1);
     if (action == "suggest") return suggest_main(argc - 1, argv + 1);
     if (action == "diff") return diff_main(argc - 1, argv + 1);
+    if (action == "install" || action == "edit")
+      return install_main(argc - 1, argv + 1, action == "edit");
   } catch (const std::exception& e) {
     fprintf(stderr, "corvexin_policy: %s\n", e.what());
     return kUsageError;

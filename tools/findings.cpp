@@ -63,6 +63,8 @@ const FindingClass kFindingClasses[] = {
      "the policy's \"role_service_user\" can start the gate or is shared: role checks do not "
      "hold against it"},
     {"gate-mode", Severity::kWarning, "the installed gate can be started by every account"},
+    {"writable-path", Severity::kWarning,
+     "a program, file or directory an entry names that an account other than root can change"},
     {"bad-risk-rule", Severity::kWarning,
      "a line of the administrator's table of command risks that is not a rule, or the table "
      "cannot be read"},

@@ -19,6 +19,7 @@
 #include "json_document.h"
 #include "json_text.h"
 #include "log_lines.h"
+#include "machine.h"
 #include "pattern.h"
 #include "report.h"
 #include "risks.h"
@@ -256,10 +257,14 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     const Json::Value entry = entry_for(r.logged);
     entries.append(entry);
     if (!json) std::cout << "  " << entry_line(entry) << "\n";
-    // What check would say of the entry, said here too.
     const std::string pattern = entry[kPatternMember].asString();
-    for (const RiskFinding& f : pattern_risks(pattern)) {
-      std::string why = "the suggested " + quoted(pattern) + " " + risk_message(f);
+    // What check would say of the entry, and of what it names on this machine.
+    std::vector<MachineFinding> said;
+    for (const RiskFinding& f : pattern_risks(pattern))
+      said.push_back({f.code, risk_message(f), f.example});
+    for (const MachineFinding& f : machine_findings(pattern)) said.push_back(f);
+    for (const MachineFinding& f : said) {
+      std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
       report.add_at(f.code, r.offset, why);
       if (!json) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "machine.h"
 #include "policy.h"
 #include "role_lookup.h"
 #include "vocabulary.h"
@@ -43,16 +44,8 @@ class TrustChecker {
     if (!checked_.insert(path).second) return;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return;
-    std::string problem;
-    if (st.st_uid != 0) problem = "is owned by uid " + std::to_string(st.st_uid) + ", not root";
-    std::string writers;
-    if (st.st_mode & S_IWGRP) writers = "its group (gid " + std::to_string(st.st_gid) + ")";
-    if (st.st_mode & S_IWOTH) writers += std::string(writers.empty() ? "" : " and ") + "others";
-    if (!writers.empty()) {
-      problem += std::string(problem.empty() ? "is" : " and is") + " writable by " + writers;
-    }
-    if (problem.empty()) return;
-    r_.add_file("unsafe-file", path, problem + ": " + role);
+    const std::string who = writers_other_than_root(st);
+    if (!who.empty()) r_.add_file("unsafe-file", path, "can be changed by " + who + ": " + role);
   }
 
  private:
@@ -132,14 +125,20 @@ std::string service_user_weakness(uid_t user) {
   return who + " can start the gate (a member of its group " + starters->gr_name + ")" + outcome;
 }
 
-void check_trusted_files(Report& report, bool role_checked) {
+void check_trusted_files(Report& report, bool role_checked, const std::string& policy,
+                         const std::string& shown_as) {
   TrustChecker trust(report);
   // The policy itself by the gate's own rule: a policy that fails it is not used.
   struct stat st {};
-  if (stat(kPolicyPath, &st) == 0) {
+  if (stat(policy.c_str(), &st) == 0) {
     if (const char* why = policy_distrust(st)) {
-      report.add_file("untrusted-policy", kPolicyPath,
-                      std::string(why) + ": the gate does not use it and refuses every command");
+      report.add_file("untrusted-policy", shown_as,
+                      std::string(why) + (shown_as == kPolicyPath
+                                              ? ": the gate does not use it and refuses every "
+                                                "command"
+                                              : std::string(": installed as ") + kPolicyPath +
+                                                    ", the gate would not use it and would "
+                                                    "refuse every command"));
     }
   }
   trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
