@@ -72,7 +72,7 @@ bool receive_message(int fd, std::string* bytes, long long deadline_ms) {
   if (!read_exactly(fd, sizeof(uint64_t), &size_bytes, deadline_ms)) return false;
   uint64_t size = 0;
   memcpy(&size, size_bytes.data(), sizeof size);
-  return size < (1ULL << 31) && read_exactly(fd, size, bytes, deadline_ms);
+  return size < (1ULL << 31) && read_exactly(fd, static_cast<size_t>(size), bytes, deadline_ms);
 }
 
 // The address space the process has now, in bytes.
