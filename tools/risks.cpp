@@ -722,6 +722,9 @@ Language path_named(const Rule& r, const Shapes& s, const Language&) {
 }
 
 // The kinds of risk, in the order of their findings.
+// The glob kinds differ only in what the expansion can lead to.
+constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
+
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
       {"shell-metachar", "", kThrough | kUnanchored, nullptr, &EntryRisks::metachars, "admits %",
@@ -744,12 +747,10 @@ const std::vector<RiskKind>& kinds() {
        "the gate gives it \"cat\" as its pager"},
       {"comment", "", 0, nullptr, &EntryRisks::comment, "admits \"#\" after a blank",
        "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
-      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option,
-       "admits \"*\", \"?\" or \"[\" outside quotes",
+      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in, and "
        "a file name can be an option of the program that runs"},
-      {"glob", "", 0, nullptr, &EntryRisks::glob_only,
-       "admits \"*\", \"?\" or \"[\" outside quotes",
+      {"glob", "", 0, nullptr, &EntryRisks::glob_only, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in"},
       {"package-file", "package", 0, file_given, &EntryRisks::plain,
        "installs a package from a file (%)",
