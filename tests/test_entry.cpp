@@ -2,6 +2,7 @@
 // starts in, and the refusal of a failure that escapes the decision.
 #include <gtest/gtest.h>
 
+#include "audit.h"
 #include "gate_runner.h"
 
 namespace {
@@ -133,6 +134,41 @@ TEST(Entry, BinaryIsBuiltForASetuidStart) {
   EXPECT_NE(r.out.find("Flags: NOW PIE"), std::string::npos);
   EXPECT_NE(r.out.find("GNU_RELRO"), std::string::npos);
   EXPECT_EQ(r.out.find("libcurl"), std::string::npos);
+}
+
+// The parent's command line in the record never shows a cookie: each one is
+// masked, or where masking cannot be trusted only the program is kept (and
+// not even that when it holds a cookie).
+TEST(Entry, RecordedParentLineHidesTheCookies) {
+  const struct {
+    const char* line;
+    bool cut;  // the line filled its buffer: more may have followed
+    const char* argument;
+    const char* variable;
+    const char* shown;  // null: nothing of the parent is shown
+  } rows[] = {
+      {"sh -c corvexin_check 'id -u' 'session=S3CRET42'; echo session=S3CRET42", false,
+       "session=S3CRET42", nullptr, "sh -c corvexin_check 'id -u' '[cookie]'; echo [cookie]"},
+      {"sh -c CORVEXIN_COOKIE=session=ENV0COOKIE corvexin_check id", false, nullptr,
+       "session=ENV0COOKIE", "sh -c CORVEXIN_COOKIE=[cookie] corvexin_check id"},
+      {"sh -c corvexin_check id abc", false, "abc", nullptr, "sh"},
+      {"sh -c corvexin_check id 'sess", true, "session=S3CRET42", nullptr, "sh"},
+      {"sh -c corvexin_check id", true, "session=S3CRET42", nullptr, "sh -c corvexin_check id"},
+      {"abc -x", false, "abc", nullptr, nullptr},
+  };
+  for (const auto& row : rows) {
+    std::string line = row.line;
+    CallerFacts caller;
+    caller.argument = row.argument;
+    caller.variable = row.variable;
+    const char* shown = parent_without_cookies(line.data(), row.cut, caller);
+    if (row.shown == nullptr) {
+      EXPECT_EQ(shown, nullptr) << row.line;
+    } else {
+      ASSERT_NE(shown, nullptr) << row.line;
+      EXPECT_STREQ(shown, row.shown) << row.line;
+    }
+  }
 }
 
 }  // namespace
