@@ -2,8 +2,7 @@
 
 #include <json/value.h>
 
-#include <map>
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "automaton.h"
@@ -118,6 +117,14 @@ struct Region {
   std::string start, end;
 };
 
+// One change in the reply of Comparison::answer, its fields in their order.
+void put_change(std::string* reply, const std::string& kind, const std::string& scope,
+                const std::string& example, const std::string& was_path = "",
+                const std::string& was_condition = "") {
+  for (const std::string* field : {&kind, &scope, &example, &was_path, &was_condition})
+    put_field(reply, *field);
+}
+
 class Comparison {
  public:
   Comparison(const Policy& old_policy, const Policy& new_policy)
@@ -152,11 +159,7 @@ class Comparison {
     std::string reply;
     const Region& mine = region(side, i);
     if (!mine.analysed) {
-      put_field(&reply, "not-compared");
-      put_field(&reply, "");
-      put_field(&reply, mine.why_not);
-      put_field(&reply, "");
-      put_field(&reply, "");
+      put_change(&reply, "not-compared", "", mine.why_not);
       return reply;
     }
     const Rule& r = p_[side].rules[i];
@@ -180,28 +183,17 @@ class Comparison {
         // A changed condition on command lines both decide (once, from NEW).
         if (!whole && side == 1 && o.condition != r.condition) {
           std::string example;
-          if (mine.decided.both(theirs.decided).shortest(&example)) {
-            put_field(&reply, "condition");
-            put_field(&reply, "section");
-            put_field(&reply, example);
-            put_field(&reply, o.path);
-            put_field(&reply, o.condition);
-          }
+          if (mine.decided.both(theirs.decided).shortest(&example))
+            put_change(&reply, "condition", "section", example, o.path, o.condition);
         }
       }
       std::string example;
       if (!exact) {
-        put_field(&reply, "not-compared");
-        put_field(&reply, whole ? "policy" : "section");
-        put_field(&reply, "it may meet an entry that was not analysed");
-        put_field(&reply, "");
-        put_field(&reply, "");
+        put_change(&reply, "not-compared", whole ? "policy" : "section",
+                   "it may meet an entry that was not analysed");
       } else if (mine.decided.without(others).shortest(&example)) {
-        put_field(&reply, side == 1 ? "admitted" : "no-longer-admitted");
-        put_field(&reply, whole ? "policy" : "section");
-        put_field(&reply, example);
-        put_field(&reply, "");
-        put_field(&reply, "");
+        put_change(&reply, side == 1 ? "admitted" : "no-longer-admitted",
+                   whole ? "policy" : "section", example);
       }
     }
     return reply;
@@ -278,8 +270,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
       for (Change c; take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
                      take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
                      take_field(reply, &at, &c.was_condition);) {
-        if (c.kind == "not-compared") c.why = c.example;
-        if (c.kind == "not-compared") c.example.clear();
+        if (c.kind == "not-compared") c.why = std::exchange(c.example, std::string());
         c.path = r.path;
         c.pattern = r.pattern;
         c.condition = r.condition;
