@@ -3,7 +3,6 @@
 #include <grp.h>
 #include <pwd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -11,7 +10,6 @@
 
 #include "pattern_syntax.h"
 #include "pattern_tree.h"
-#include "policy.h"
 #include "vocabulary.h"
 #include "white_list.h"
 
