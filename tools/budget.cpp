@@ -127,14 +127,15 @@ unsigned long long address_space() {
   _exit(0);
 }
 
-}  // namespace
-
+// "1 s of CPU time and 1024 MiB of memory", for messages.
 std::string budget_text(const Budget& budget) {
   char seconds[32];
   (void)snprintf(seconds, sizeof seconds, "%g", budget.cpu_seconds);
   return std::string(seconds) + " s of CPU time and " + std::to_string(budget.memory_mib) +
          " MiB of memory";
 }
+
+}  // namespace
 
 Worker::Worker(Handler handler, Budget budget) : handler_(std::move(handler)), budget_(budget) {}
 
@@ -143,23 +144,20 @@ Worker::~Worker() {
 }
 
 bool Worker::start(std::string* why_not) {
-  int down[2], up[2];
-  if (pipe2(down, O_CLOEXEC) != 0) {
-    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
-    return false;
+  int down[2] = {-1, -1}, up[2] = {-1, -1};
+  const char* failed = "cannot make a pipe: ";
+  pid_t pid = -1;
+  if (pipe2(down, O_CLOEXEC) == 0 && pipe2(up, O_CLOEXEC) == 0) {
+    // Nothing buffered may be written twice, by the parent and by the child.
+    (void)fflush(nullptr);
+    pid = fork();
+    failed = "cannot start a process for it: ";
   }
-  if (pipe2(up, O_CLOEXEC) != 0) {
-    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
-    close(down[0]);
-    close(down[1]);
-    return false;
-  }
-  // Nothing buffered may be written twice, by the parent and by the child.
-  (void)fflush(nullptr);
-  const pid_t pid = fork();
   if (pid < 0) {
-    *why_not = std::string("cannot start a process for it: ") + strerror(errno);
-    for (int fd : {down[0], down[1], up[0], up[1]}) close(fd);
+    *why_not = failed + std::string(strerror(errno));
+    for (int fd : {down[0], down[1], up[0], up[1]}) {
+      if (fd >= 0) close(fd);
+    }
     return false;
   }
   if (pid == 0) {
@@ -203,16 +201,17 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
     return false;
   }
   // No reply: the child died, or is past the deadline and is ended now.
-  close(to_child_);
-  close(from_child_);
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) == 0) {
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    stop();
     *why_not =
         "gave no answer in " + std::to_string((now_ms() - asked) / 1000) + " s and was stopped";
-  } else if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
+    return false;
+  }
+  close(to_child_);
+  close(from_child_);
+  pid_ = -1;
+  if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
     *why_not = "passed its budget of " + budget_text(budget_);
   } else if (WIFSIGNALED(status)) {
     *why_not = std::string("ended by signal ") + strsignal(WTERMSIG(status)) + " (its budget is " +
@@ -220,7 +219,6 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
   } else {
     *why_not = "ended without an answer";
   }
-  pid_ = -1;
   return false;
 }
 
