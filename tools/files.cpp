@@ -43,3 +43,13 @@ std::string read_file(const std::string& path, std::string* text) {
   (void)fclose(f);
   return std::string();
 }
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string parent_of(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}

@@ -1,4 +1,5 @@
-// Reading the files the tool is given, and why one cannot be read.
+// Reading the files the tool is given, and why one cannot be read; where
+// a path leads.
 #pragma once
 
 #include <string>
@@ -14,3 +15,8 @@ std::string policy_unread(const std::string& path, bool trusted_only);
 // The same, reading the whole file into text in the same pass (a read error
 // leaves what was read).
 std::string read_file(const std::string& path, std::string* text);
+
+// Whether there is a file or directory at path (links followed).
+bool exists(const std::string& path);
+// The directory that holds path ("/" for a name right under the root).
+std::string parent_of(const std::string& path);

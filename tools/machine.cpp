@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "files.h"
 #include "pattern_syntax.h"
 #include "pattern_tree.h"
 #include "vocabulary.h"
@@ -17,12 +18,6 @@ namespace {
 
 bool blank(char c) {
   return c == ' ' || c == '\t';
-}
-
-// The directory that holds path ("/" for a name right under the root).
-std::string parent_of(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
 // The words of one run of literal text between variable parts. left: the run
@@ -72,7 +67,7 @@ void words_of(const std::string& run, bool left, bool right, bool program,
 
 // The status of a file or directory (links followed), asked once per run of
 // the tool; false when there is none.
-bool status_of(const std::string& path, struct stat* st) {
+bool status_of(const std::string& path, struct stat* st = nullptr) {
   static std::map<std::string, std::pair<bool, struct stat>> cache;
   auto found = cache.find(path);
   if (found == cache.end()) {
@@ -80,13 +75,8 @@ bool status_of(const std::string& path, struct stat* st) {
     const bool exists = stat(path.c_str(), &s) == 0;
     found = cache.emplace(path, std::make_pair(exists, s)).first;
   }
-  *st = found->second.second;
+  if (st != nullptr) *st = found->second.second;
   return found->second.first;
-}
-
-bool exists(const std::string& path) {
-  struct stat st {};
-  return status_of(path, &st);
 }
 
 // Judges path (which exists) and every directory above it, along the path
@@ -117,7 +107,7 @@ void judge_chain(const std::string& path, std::vector<std::pair<std::string, std
 
 // The existing part of path: path itself, or the nearest directory above it.
 std::string nearest_existing(std::string path) {
-  while (path != "/" && !exists(path)) path = parent_of(path);
+  while (path != "/" && !status_of(path)) path = parent_of(path);
   return path;
 }
 
@@ -249,7 +239,7 @@ std::vector<MachineFinding> machine_findings(const std::string& pattern) {
       start = colon + 1;
       if (dir.empty() || dir[0] != '/') continue;
       const std::string candidate = dir + "/" + named.path;
-      const bool holds = exists(candidate);
+      const bool holds = status_of(candidate);
       found.clear();
       judge_chain(holds ? candidate : nearest_existing(dir), found, seen);
       add(named,

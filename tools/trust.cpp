@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "files.h"
 #include "machine.h"
 #include "policy.h"
 #include "role_lookup.h"
@@ -49,24 +50,15 @@ class TrustChecker {
 
  private:
   void parents(const std::string& path, const std::string& of) {
-    std::string dir = path;
-    while (true) {
-      const size_t slash = dir.find_last_of('/');
-      if (slash == std::string::npos) return;
-      dir = slash == 0 ? "/" : dir.substr(0, slash);
+    for (std::string dir = path; dir != "/";) {
+      dir = parent_of(dir);
       entry(dir, "whoever may write it can replace " + of + ", which the gate trusts with root");
-      if (dir == "/") return;
     }
   }
 
   Report& r_;
   std::set<std::string> checked_;
 };
-
-bool exists(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0;
-}
 
 // The gate as installed beside this program; empty when this program's
 // place is unknown.
