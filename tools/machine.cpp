@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "files.h"
 #include "pattern_syntax.h"
@@ -80,12 +81,13 @@ bool status_of(const std::string& path, struct stat* st = nullptr) {
 }
 
 // Judges path (which exists) and every directory above it, along the path
-// as given and with its links resolved; adds "PATH: WHO" for each that an
-// account other than root can change. A sticky directory is passed over
-// when what lies below it on the path exists and is root's: others may add
-// names there, not replace root's.
-void judge_chain(const std::string& path, std::vector<std::pair<std::string, std::string>>& found,
-                 std::set<std::string>& seen) {
+// as given and with its links resolved: each (path, who) that an account
+// other than root can change, and that seen does not hold yet. A sticky
+// directory is passed over when what lies below it on the path exists and
+// is root's: others may add names there, not replace root's.
+std::vector<std::pair<std::string, std::string>> judge_chain(const std::string& path,
+                                                             std::set<std::string>& seen) {
+  std::vector<std::pair<std::string, std::string>> found;
   std::vector<std::string> chains = {path};
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) != nullptr && path != resolved)
@@ -103,6 +105,7 @@ void judge_chain(const std::string& path, std::vector<std::pair<std::string, std
       if (at == "/") break;
     }
   }
+  return found;
 }
 
 // The existing part of path: path itself, or the nearest directory above it.
@@ -150,26 +153,15 @@ bool spell(const pattern::Syntax& syntax, unsigned n, std::string& out) {
   return true;
 }
 
-}  // namespace
-
-std::string writers_other_than_root(const struct stat& st) {
-  std::string who;
-  if (st.st_uid != 0) {
-    const passwd* pw = getpwuid(st.st_uid);
-    who = "the account " +
-          (pw != nullptr ? std::string(pw->pw_name) : "with uid " + std::to_string(st.st_uid)) +
-          ", its owner";
-  }
-  const bool link = S_ISLNK(st.st_mode);
-  if (!link && (st.st_mode & S_IWGRP)) {
-    const group* gr = getgrgid(st.st_gid);
-    who += std::string(who.empty() ? "" : ", and ") + "the group " +
-           (gr != nullptr ? std::string(gr->gr_name) : "with gid " + std::to_string(st.st_gid));
-  }
-  if (!link && (st.st_mode & S_IWOTH)) who = "every account";
-  return who;
-}
-
+// A path that a pattern spells out in its fixed text: a whole word that
+// begins with "/" (or follows "=" in an option), the directory part of such
+// a word that a variable part completes, or, for a branch anchored at its
+// start, the program (with or without a directory). Read from the pattern's
+// parse tree; none when the parse tree cannot be had.
+struct NamedPath {
+  std::string path;     // absolute, or a program's name to look up in the gate's PATH
+  std::string example;  // a command line of its branch that the gate allows, or empty
+};
 std::vector<NamedPath> named_paths(const std::string& pattern) {
   std::vector<NamedPath> named;
   const PatternTree tree(pattern);
@@ -207,12 +199,32 @@ std::vector<NamedPath> named_paths(const std::string& pattern) {
   return named;
 }
 
+}  // namespace
+
+std::string writers_other_than_root(const struct stat& st) {
+  std::string who;
+  if (st.st_uid != 0) {
+    const passwd* pw = getpwuid(st.st_uid);
+    who = "the account " +
+          (pw != nullptr ? std::string(pw->pw_name) : "with uid " + std::to_string(st.st_uid)) +
+          ", its owner";
+  }
+  const bool link = S_ISLNK(st.st_mode);
+  if (!link && (st.st_mode & S_IWGRP)) {
+    const group* gr = getgrgid(st.st_gid);
+    who += std::string(who.empty() ? "" : ", and ") + "the group " +
+           (gr != nullptr ? std::string(gr->gr_name) : "with gid " + std::to_string(st.st_gid));
+  }
+  if (!link && (st.st_mode & S_IWOTH)) who = "every account";
+  return who;
+}
+
 std::vector<MachineFinding> machine_findings(const std::string& pattern) {
   std::vector<MachineFinding> findings;
   std::set<std::string> seen;
-  auto add = [&](const NamedPath& named, const std::string& what,
-                 const std::vector<std::pair<std::string, std::string>>& found) {
-    for (const auto& [at, who] : found) {
+  // The changeable paths above path, for named described as what.
+  auto judge = [&](const NamedPath& named, const std::string& what, const std::string& path) {
+    for (const auto& [at, who] : judge_chain(path, seen)) {
       findings.push_back({"writable-path",
                           "names " + what + ": \"" + at + "\" can be changed by " + who +
                               ", who can thus choose the program or file that the command "
@@ -221,32 +233,24 @@ std::vector<MachineFinding> machine_findings(const std::string& pattern) {
     }
   };
   for (const NamedPath& named : named_paths(pattern)) {
-    std::vector<std::pair<std::string, std::string>> found;
     if (named.path[0] == '/') {
       const std::string existing = nearest_existing(named.path);
-      judge_chain(existing, found, seen);
-      add(named,
-          "\"" + named.path + "\"" +
-              (existing == named.path ? "" : " (missing: judged by \"" + existing + "\")"),
-          found);
+      judge(named,
+            "\"" + named.path + "\"" +
+                (existing == named.path ? "" : " (missing: judged by \"" + existing + "\")"),
+            existing);
       continue;
     }
     // A program without a directory: the first of its name in the PATH.
-    const std::string dirs = kRootPath;
-    for (size_t start = 0; start <= dirs.size();) {
-      const size_t colon = std::min(dirs.find(':', start), dirs.size());
-      const std::string dir = dirs.substr(start, colon - start);
-      start = colon + 1;
-      if (dir.empty() || dir[0] != '/') continue;
+    std::istringstream dirs(kRootPath);
+    for (std::string dir; std::getline(dirs, dir, ':');) {
       const std::string candidate = dir + "/" + named.path;
       const bool holds = status_of(candidate);
-      found.clear();
-      judge_chain(holds ? candidate : nearest_existing(dir), found, seen);
-      add(named,
-          "\"" + named.path + "\", looked up in the PATH " + kRootPath +
-              (holds ? ", found as \"" + candidate + "\""
-                     : ", where \"" + candidate + "\" would be found first"),
-          found);
+      judge(named,
+            "\"" + named.path + "\", looked up in the PATH " + kRootPath +
+                (holds ? ", found as \"" + candidate + "\""
+                       : ", where \"" + candidate + "\" would be found first"),
+            holds ? candidate : nearest_existing(dir));
       if (holds) break;
     }
   }
