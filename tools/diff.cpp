@@ -53,15 +53,11 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   const char* name = kSectionNames[index];
   const std::string path = member_path("$", name);
   const Json::Value& s = root.isObject() ? root[name] : Json::Value::nullSingleton();
-  if (s.isNull()) {
-    policy->method[index] = kMethodNone;
-    policy->rules.push_back({index, path, "", "check method 0", false});
-    return;
-  }
-  if (!s.isObject()) return;
-  SectionNumbers numbers{};
+  if (!s.isNull() && !s.isObject()) return;
+  // A missing section is one of method 0.
+  SectionNumbers numbers{0, kMethodNone};
   try {
-    numbers = read_section_numbers(s);
+    if (!s.isNull()) numbers = read_section_numbers(s);
   } catch (const Json::Exception&) {
     return;
   }
@@ -170,8 +166,7 @@ class Comparison {
       bool exact = true;
       for (size_t j = 0; j < p_[1 - side].rules.size(); ++j) {
         const Rule& o = p_[1 - side].rules[j];
-        if (!whole && (o.section != r.section || o.ancestor != r.ancestor)) continue;
-        if (whole && o.ancestor != r.ancestor) continue;
+        if (o.ancestor != r.ancestor || (!whole && o.section != r.section)) continue;
         const Region& theirs = region(1 - side, j);
         if (!theirs.analysed) {
           exact = false;
