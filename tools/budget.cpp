@@ -173,12 +173,12 @@ bool Worker::start(std::string* why_not) {
   return true;
 }
 
-void Worker::stop() {
+void Worker::stop(int* status) {
   if (pid_ < 0) return;
   close(to_child_);
   close(from_child_);
   kill(pid_, SIGKILL);
-  while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid_, status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
 }
@@ -200,18 +200,14 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
     stop();
     return false;
   }
-  // No reply: the child died, or is past the deadline and is ended now.
+  // No reply: the child died, or is past the deadline; either way it is
+  // ended now, and what ended it said.
   int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == 0) {
-    stop();
+  stop(&status);
+  if (now_ms() >= deadline) {
     *why_not =
         "gave no answer in " + std::to_string((now_ms() - asked) / 1000) + " s and was stopped";
-    return false;
-  }
-  close(to_child_);
-  close(from_child_);
-  pid_ = -1;
-  if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
+  } else if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
     *why_not = "passed its budget of " + budget_text(budget_);
   } else if (WIFSIGNALED(status)) {
     *why_not = std::string("ended by signal ") + strsignal(WTERMSIG(status)) + " (its budget is " +

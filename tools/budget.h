@@ -36,7 +36,8 @@ class Worker {
 
  private:
   bool start(std::string* why_not);
-  void stop();
+  // Ends the child, if any, and waits for it; *status its wait status.
+  void stop(int* status = nullptr);
   Handler handler_;
   Budget budget_;
   pid_t pid_ = -1;
