@@ -134,21 +134,18 @@ void check_trusted_files(Report& report, bool role_checked, const std::string& p
   }
   trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
 
+  const char* problem = "is missing";
   if (exists(kSettingsPath)) {
     trust.path_and_parents(kSettingsPath,
                            "its writer chooses the service whose answers grant role rights");
     ConfigFile settings(kSettingsPath);
-    const char* problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
-                                                settings.getparam(kSettingsSection, kPortKey));
-    if (role_checked && problem != nullptr) {
-      report.add_file("no-settings", kSettingsPath,
-                      std::string(problem) +
-                          ": the gate makes no role lookup, and every role-checked entry refuses");
-    }
-  } else if (role_checked) {
+    problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
+                                    settings.getparam(kSettingsSection, kPortKey));
+  }
+  if (role_checked && problem != nullptr) {
     report.add_file("no-settings", kSettingsPath,
-                    "is missing: the gate makes no role lookup, and every role-checked entry "
-                    "refuses");
+                    std::string(problem) +
+                        ": the gate makes no role lookup, and every role-checked entry refuses");
   }
   check_gate_mode(report);
   // The gate logs only into a directory that root alone may change, reached
