@@ -70,12 +70,8 @@ void words_of(const std::string& run, bool left, bool right, bool program,
 // the tool; false when there is none.
 bool status_of(const std::string& path, struct stat* st = nullptr) {
   static std::map<std::string, std::pair<bool, struct stat>> cache;
-  auto found = cache.find(path);
-  if (found == cache.end()) {
-    struct stat s {};
-    const bool exists = stat(path.c_str(), &s) == 0;
-    found = cache.emplace(path, std::make_pair(exists, s)).first;
-  }
+  const auto [found, added] = cache.try_emplace(path);
+  if (added) found->second.first = stat(path.c_str(), &found->second.second) == 0;
   if (st != nullptr) *st = found->second.second;
   return found->second.first;
 }
