@@ -173,12 +173,13 @@ class Comparison {
           continue;
         }
         if (!ends_may_meet(mine.start, mine.end, theirs.start, theirs.end)) continue;
-        if (mine.decided.both(theirs.decided).is_empty()) continue;
+        const Language common = mine.decided.both(theirs.decided);
+        if (common.is_empty()) continue;
         others = others.either(theirs.decided);
         // A changed condition on command lines both decide (once, from NEW).
         if (!whole && side == 1 && o.condition != r.condition) {
           std::string example;
-          if (mine.decided.both(theirs.decided).shortest(&example))
+          if (common.shortest(&example))
             put_change(&reply, "condition", "section", example, o.path, o.condition);
         }
       }
