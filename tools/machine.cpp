@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <pwd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -16,10 +17,6 @@
 #include "white_list.h"
 
 namespace {
-
-bool blank(char c) {
-  return c == ' ' || c == '\t';
-}
 
 // The words of one run of literal text between variable parts. left: the run
 // starts the command line (after "^"), or what precedes it is no part of a
@@ -35,21 +32,17 @@ void words_of(const std::string& run, bool left, bool right, bool program,
       "read",     "readonly", "return", "set",   "shift",   "test",   "times",  "trap",
       "true",     "type",     "ulimit", "umask", "unalias", "unset",  "wait"};
   bool first = true;
-  for (size_t start = 0; start < run.size();) {
-    if (blank(run[start])) {
-      ++start;
-      continue;
-    }
-    size_t end = start;
-    while (end < run.size() && !blank(run[end])) ++end;
+  size_t end = 0;
+  for (size_t start = run.find_first_not_of(" \t"); start != std::string::npos;
+       start = run.find_first_not_of(" \t", end)) {
+    end = std::min(run.find_first_of(" \t", start), run.size());
     const bool whole_left = start > 0 || left, whole_right = end < run.size() || right;
     std::string word = run.substr(start, end - start);
     const bool is_program = program && first && whole_left;
     first = false;
-    start = end;
     if (!whole_left) continue;
     const size_t assigned = word.find("=/");
-    if (!is_program && word[0] != '/' && assigned != std::string::npos && word[0] == '-') {
+    if (!is_program && word[0] == '-' && assigned != std::string::npos) {
       word = word.substr(assigned + 1);
     }
     if (word[0] != '/') {
