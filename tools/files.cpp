@@ -10,10 +10,6 @@
 
 #include "policy.h"
 
-std::string unreadable(const std::string& path) {
-  return read_file(path, nullptr);
-}
-
 std::string policy_unread(const std::string& path, bool trusted_only) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::string("cannot be opened: ") + strerror(errno);
