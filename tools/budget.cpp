@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -226,13 +227,11 @@ void put_field(std::string* out, const std::string& field) {
 
 bool take_field(const std::string& in, size_t* at, std::string* field) {
   const size_t colon = in.find(':', *at);
-  if (colon == std::string::npos || colon == *at || colon - *at > 10) return false;
+  if (colon == std::string::npos) return false;
   size_t size = 0;
-  for (size_t i = *at; i < colon; ++i) {
-    if (in[i] < '0' || in[i] > '9') return false;
-    size = size * 10 + static_cast<size_t>(in[i] - '0');
-  }
-  if (size > in.size() - colon - 1) return false;
+  const char* digits_end = in.data() + colon;
+  const auto [end, error] = std::from_chars(in.data() + *at, digits_end, size);
+  if (error != std::errc() || end != digits_end || size > in.size() - colon - 1) return false;
   *field = in.substr(colon + 1, size);
   *at = colon + 1 + size;
   return true;
