@@ -110,7 +110,8 @@ struct Region {
   bool built = false, analysed = false;
   std::string why_not;
   Language matched = Language::none(), decided = Language::none();
-  std::string start, end;
+  std::string matched_start, matched_end;  // matched's fixed_ends
+  std::string start, end;                  // decided's
 };
 
 // One change in the reply of Comparison::answer, its fields in their order.
@@ -207,9 +208,8 @@ class Comparison {
       return g;
     }
     g.matched = t.language.minimal();
+    g.matched.fixed_ends(&g.matched_start, &g.matched_end);
     Language before = Language::none();
-    std::string start, end;
-    g.matched.fixed_ends(&start, &end);
     for (size_t j = 0; j < i; ++j) {
       const Rule& e = p_[side].rules[j];
       if (e.section != r.section) continue;
@@ -218,9 +218,8 @@ class Comparison {
         g.why_not = "follows " + e.path + ", which was not analysed";
         return g;
       }
-      std::string s2, e2;
-      earlier.matched.fixed_ends(&s2, &e2);
-      if (ends_may_meet(start, end, s2, e2)) before = before.either(earlier.matched);
+      if (ends_may_meet(g.matched_start, g.matched_end, earlier.matched_start, earlier.matched_end))
+        before = before.either(earlier.matched);
     }
     g.decided = g.matched.without(before).minimal();
     g.decided.fixed_ends(&g.start, &g.end);
@@ -263,13 +262,11 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
         continue;
       }
       size_t at = 0;
-      for (Change c; take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
-                     take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
-                     take_field(reply, &at, &c.was_condition);) {
+      for (Change c{"", "", "", r.path, r.pattern, r.condition, "", "", ""};
+           take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
+           take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
+           take_field(reply, &at, &c.was_condition);) {
         if (c.kind == "not-compared") c.why = std::exchange(c.example, std::string());
-        c.path = r.path;
-        c.pattern = r.pattern;
-        c.condition = r.condition;
         // An example is one the gate's own matcher admits through the rule.
         if (!c.example.empty() && check_regexp(c.example.c_str(), r.pattern.c_str()) != 0) {
           c.example.clear();
