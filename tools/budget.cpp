@@ -109,21 +109,18 @@ unsigned long long address_space() {
     itimerval timer{{0, 0}, {usec / 1000000, usec % 1000000}};
     setitimer(ITIMER_PROF, &timer, nullptr);
     std::string reply;
-    bool threw = false;
     try {
       reply = kReplied + handler(request);
     } catch (const std::bad_alloc&) {
       reply = std::string(1, kThrew) + "ran out of its memory budget";
-      threw = true;
     } catch (const std::exception& e) {
       reply = kThrew + std::string(e.what());
-      threw = true;
     }
     itimerval off{};
     setitimer(ITIMER_PROF, &off, nullptr);
     (void)setrlimit(RLIMIT_AS, &memory);
     // After a failure the child's state is not to be trusted: it ends.
-    if (!send_message(out, reply) || threw) _exit(0);
+    if (!send_message(out, reply) || reply[0] == kThrew) _exit(0);
   }
   _exit(0);
 }
@@ -191,8 +188,8 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
   const long long asked = now_ms();
   const long long deadline = asked + 10000 + static_cast<long long>(budget_.cpu_seconds * 20000);
   std::string message;
-  const bool sent = send_message(to_child_, request);
-  if (sent && receive_message(from_child_, &message, deadline) && !message.empty()) {
+  if (send_message(to_child_, request) && receive_message(from_child_, &message, deadline) &&
+      !message.empty()) {
     if (message[0] == kReplied) {
       *reply = message.substr(1);
       return true;
