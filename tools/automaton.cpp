@@ -50,11 +50,7 @@ std::string set_syntax(const ByteSet& set) {
     while (hi >= lo && special_in_range(hi)) --hi;
     if (lo < hi) {
       if (!out.empty()) out += '|';
-      out += '[';
-      out += static_cast<char>(lo);
-      out += '-';
-      out += static_cast<char>(hi);
-      out += ']';
+      out += {'[', static_cast<char>(lo), '-', static_cast<char>(hi), ']'};
     } else if (lo == hi) {
       single(lo);
     }
@@ -316,6 +312,16 @@ Four same(const Language& l) {
   return Four{{{l, l}, {l, l}}};
 }
 
+// The four languages that make(a, b) gives.
+template <typename Make>
+Four each_end(const Make& make) {
+  Four f = same(Language::none());
+  for (int a = 0; a < 2; ++a) {
+    for (int b = 0; b < 2; ++b) f[a][b] = make(a, b);
+  }
+  return f;
+}
+
 // Intersected with the non-empty texts (marks included) rather than with
 // the complement of the empty word: no determinisation.
 Language non_empty(const Language& l) {
@@ -408,9 +414,7 @@ class Builder {
     Four f = sequence(s_.nodes[alt].first);
     for (alt = s_.nodes[alt].next; alt != 0; alt = s_.nodes[alt].next) {
       const Four g = sequence(s_.nodes[alt].first);
-      for (int a = 0; a < 2; ++a) {
-        for (int b = 0; b < 2; ++b) f[a][b] = f[a][b].either(g[a][b]);
-      }
+      f = each_end([&](int a, int b) { return f[a][b].either(g[a][b]); });
     }
     return f;
   }
@@ -472,19 +476,15 @@ class Builder {
   // before it matched nothing, and its end only when all after it did.
   static Four concat(const Four& x, const Four& y, bool anchored) {
     if (!anchored) return same(x[0][0].then(y[0][0]));
-    Four f = same(Language::none());
-    for (int a = 0; a < 2; ++a) {
-      for (int b = 0; b < 2; ++b) {
-        Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
-        if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
-        if (y[0][b].has_empty_word()) l = l.either(non_empty(x[a][b]));
-        if (x[a][b].has_empty_word() && y[a][b].has_empty_word()) {
-          l = l.either(Language::empty_word());
-        }
-        f[a][b] = l;
+    return each_end([&](int a, int b) {
+      Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
+      if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
+      if (y[0][b].has_empty_word()) l = l.either(non_empty(x[a][b]));
+      if (x[a][b].has_empty_word() && y[a][b].has_empty_word()) {
+        l = l.either(Language::empty_word());
       }
-    }
-    return f;
+      return l;
+    });
   }
 
   // A node with its repetition.
@@ -496,16 +496,10 @@ class Builder {
     // Anchors inside a repetition: the copies are written out.
     const int copies = max < 0 ? min : max;
     if (copies > 64) throw Unsupported{"an anchor repeated more than 64 times"};
+    const Four optional =
+        each_end([&](int a, int b) { return x[a][b].either(Language::empty_word()); });
     Four f = same(Language::empty_word());
-    for (int i = 0; i < copies; ++i) {
-      Four piece = x;
-      if (i >= min) {
-        for (auto& row : piece) {
-          for (auto& l : row) l = l.either(Language::empty_word());
-        }
-      }
-      f = concat(f, piece, true);
-    }
+    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional, true);
     if (max < 0) f = concat(f, star(x), true);
     return f;
   }
@@ -513,16 +507,12 @@ class Builder {
   // x*: the empty word, or non-empty pieces of which only the first meets
   // the text's start and only the last its end.
   static Four star(const Four& x) {
-    Four f = same(Language::none());
     const Language middle = non_empty(x[0][0]).many();
-    for (int a = 0; a < 2; ++a) {
-      for (int b = 0; b < 2; ++b) {
-        f[a][b] = Language::empty_word()
-                      .either(non_empty(x[a][b]))
-                      .either(non_empty(x[a][0]).then(middle).then(non_empty(x[0][b])));
-      }
-    }
-    return f;
+    return each_end([&](int a, int b) {
+      return Language::empty_word()
+          .either(non_empty(x[a][b]))
+          .either(non_empty(x[a][0]).then(middle).then(non_empty(x[0][b])));
+    });
   }
 };
 
