@@ -290,7 +290,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
     doc["status"] = status;
     doc["changes"] = Json::Value(Json::arrayValue);
     for (const Change& c : changes) {
-      Json::Value v(Json::objectValue);
+      Json::Value& v = doc["changes"].append(Json::objectValue);
       v["change"] = c.kind;
       v["scope"] = c.scope;
       v["path"] = c.path;
@@ -300,7 +300,6 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
       if (c.kind == "condition") v["was_path"] = c.was_path;
       if (c.kind == "condition" || c.kind == "method") v["was_condition"] = c.was_condition;
       if (c.kind == "not-compared") v["why"] = c.why;
-      doc["changes"].append(v);
     }
     print_json(doc);
     return status;
