@@ -18,7 +18,6 @@
 #include "check.h"
 #include "diff.h"
 #include "files.h"
-#include "policy.h"
 #include "report.h"
 #include "vocabulary.h"
 
