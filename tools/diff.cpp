@@ -85,19 +85,23 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   }
 }
 
-bool load(const std::string& path, Policy* policy, std::string* problem) {
+// Reads the policy at path; false, with why on standard error, when it
+// cannot be read or does not load.
+bool load(const std::string& path, Policy* policy) {
+  auto fail = [&](const std::string& problem) {
+    std::cerr << "corvexin_policy: diff: " << path << ": " << problem << "\n";
+    return false;
+  };
   const std::string text = read_policy_text(path.c_str());
   if (text.empty()) {
-    *problem = policy_unread(path, false);
-    if (problem->empty()) *problem = "is empty";
-    return false;
+    const std::string problem = policy_unread(path, false);
+    return fail(problem.empty() ? "is empty" : problem);
   }
   Json::Value root;
   std::string formatted;
   if (!parse_policy_text(text, root, &formatted, nullptr)) {
-    *problem = "does not load: " + formatted;
-    while (!problem->empty() && problem->back() == '\n') problem->pop_back();
-    return false;
+    while (!formatted.empty() && formatted.back() == '\n') formatted.pop_back();
+    return fail("does not load: " + formatted);
   }
   if (!root.isObject() && !root.isNull()) return true;  // every run ends: admits nothing
   for (unsigned i = 0; i < kSectionCount; ++i) read_section(root, i, policy);
@@ -240,14 +244,7 @@ struct Change {
 int policy_diff(const std::string& old_path, const std::string& new_path, bool json,
                 std::ostream& out) {
   Policy policies[2];
-  const std::string* paths[2] = {&old_path, &new_path};
-  for (int side = 0; side < 2; ++side) {
-    std::string problem;
-    if (!load(*paths[side], &policies[side], &problem)) {
-      std::cerr << "corvexin_policy: diff: " << *paths[side] << ": " << problem << "\n";
-      return 2;
-    }
-  }
+  if (!load(old_path, &policies[0]) || !load(new_path, &policies[1])) return 2;
   Comparison comparison(policies[0], policies[1]);
   Worker worker([&comparison](const std::string& r) { return comparison.answer(r); }, kEntryBudget);
   std::vector<Change> changes;
