@@ -6,7 +6,6 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_map>
@@ -51,11 +50,7 @@ std::string set_syntax(const ByteSet& set) {
     while (hi >= lo && special_in_range(hi)) --hi;
     if (lo < hi) {
       if (!out.empty()) out += '|';
-      out += '[';
-      out += static_cast<char>(lo);
-      out += '-';
-      out += static_cast<char>(hi);
-      out += ']';
+      out += {'[', static_cast<char>(lo), '-', static_cast<char>(hi), ']'};
     } else if (lo == hi) {
       single(lo);
     }
@@ -75,10 +70,7 @@ ByteSet bytes_of(const std::string& chars) {
 }
 
 ByteSet all_bytes() {
-  ByteSet set;
-  set.set();
-  set.reset(0);
-  return set;
+  return ~ByteSet(1);  // every bit but bit 0
 }
 
 Language::Language(struct fa* automaton) : fa_(checked(automaton), fa_free) {}
@@ -179,60 +171,69 @@ unsigned best_in(unsigned lo, unsigned hi) {
   return best;
 }
 
+// An automaton's states, numbered in libfa's order (the initial state 0),
+// with whether each accepts and its transitions.
+struct Graph {
+  struct Edge {
+    size_t to;
+    unsigned char lo, hi;
+  };
+  std::vector<bool> accepting;
+  std::vector<std::vector<Edge>> edges;
+};
+
+Graph graph_of(struct fa* automaton) {
+  std::vector<struct state*> states;
+  std::unordered_map<struct state*, size_t> number;
+  for (struct state* s = fa_state_initial(automaton); s != nullptr; s = fa_state_next(s)) {
+    number[s] = states.size();
+    states.push_back(s);
+  }
+  Graph g{std::vector<bool>(states.size()), std::vector<std::vector<Graph::Edge>>(states.size())};
+  for (size_t i = 0; i < states.size(); ++i) {
+    g.accepting[i] = fa_state_is_accepting(states[i]);
+    for (size_t t = 0; t < fa_state_num_trans(states[i]); ++t) {
+      struct state* to = nullptr;
+      unsigned char lo = 0, hi = 0;
+      if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
+      const auto j = number.find(to);
+      if (j != number.end()) g.edges[i].push_back({j->second, lo, hi});
+    }
+  }
+  return g;
+}
+
 }  // namespace
 
 bool Language::shortest(std::string* word) const {
   // A minimal deterministic copy, walked from its start along a shortest
   // path to an accepting state.
-  Language copy(fa_concat(fa_.get(), empty_word().fa_.get()));
-  if (fa_minimize(copy.fa_.get()) != 0) throw std::runtime_error("cannot minimise an automaton");
-  struct Edge {
-    size_t to;
-    unsigned lo, hi;
-  };
-  std::vector<struct state*> states;
-  for (struct state* s = fa_state_initial(copy.fa_.get()); s != nullptr; s = fa_state_next(s)) {
-    states.push_back(s);
-  }
-  auto index = [&](struct state* s) {
-    for (size_t i = 0; i < states.size(); ++i) {
-      if (states[i] == s) return i;
-    }
-    return states.size();
-  };
-  std::vector<std::vector<Edge>> edges(states.size());
-  for (size_t i = 0; i < states.size(); ++i) {
-    for (size_t t = 0; t < fa_state_num_trans(states[i]); ++t) {
-      struct state* to = nullptr;
-      unsigned char lo = 0, hi = 0;
-      if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
-      edges[i].push_back({index(to), lo, hi});
-    }
-  }
+  const Graph g = graph_of(minimal().fa_.get());
+  const size_t count = g.accepting.size();
   // Distance of each state to acceptance, by relaxation (automata are small).
   const size_t kFar = static_cast<size_t>(-1);
-  std::vector<size_t> far(states.size(), kFar);
-  for (size_t i = 0; i < states.size(); ++i) {
-    if (fa_state_is_accepting(states[i])) far[i] = 0;
+  std::vector<size_t> far(count, kFar);
+  for (size_t i = 0; i < count; ++i) {
+    if (g.accepting[i]) far[i] = 0;
   }
   for (bool changed = true; changed;) {
     changed = false;
-    for (size_t i = 0; i < states.size(); ++i) {
-      for (const Edge& e : edges[i]) {
-        if (e.to < states.size() && far[e.to] != kFar && far[e.to] + 1 < far[i]) {
+    for (size_t i = 0; i < count; ++i) {
+      for (const Graph::Edge& e : g.edges[i]) {
+        if (far[e.to] != kFar && far[e.to] + 1 < far[i]) {
           far[i] = far[e.to] + 1;
           changed = true;
         }
       }
     }
   }
-  if (states.empty() || far[0] == kFar) return false;
+  if (count == 0 || far[0] == kFar) return false;
   word->clear();
   for (size_t at = 0; far[at] > 0;) {
     size_t next = 0;
     unsigned chosen = 0;
-    for (const Edge& e : edges[at]) {
-      if (e.to >= states.size() || far[e.to] + 1 != far[at]) continue;
+    for (const Graph::Edge& e : g.edges[at]) {
+      if (far[e.to] + 1 != far[at]) continue;
       const unsigned c = best_in(e.lo, e.hi);
       if (chosen == 0 || rank(c) < rank(chosen)) {
         chosen = c;
@@ -250,42 +251,28 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
   end->clear();
   // Walked as it is: on an automaton that is not deterministic the walk
   // stops sooner, and the texts found are shorter but still shared by all.
-  struct fa* automaton = fa_.get();
   if (is_empty()) return;
+  const Graph g = graph_of(fa_.get());
   // The start: along the states with a single way on, one byte.
-  struct state* s = fa_state_initial(automaton);
-  for (size_t steps = 0; s != nullptr && !fa_state_is_accepting(s) && steps < 4096; ++steps) {
-    struct state* to = nullptr;
-    unsigned char lo = 0, hi = 0;
-    if (fa_state_num_trans(s) != 1 || fa_state_trans(s, 0, &to, &lo, &hi) != 0 || lo != hi) break;
-    *start += static_cast<char>(lo);
-    s = to;
+  for (size_t at = 0; !g.accepting[at] && start->size() < 4096;) {
+    if (g.edges[at].size() != 1 || g.edges[at][0].lo != g.edges[at][0].hi) break;
+    *start += static_cast<char>(g.edges[at][0].lo);
+    at = g.edges[at][0].to;
   }
   // The end: backwards from the accepting states, as long as every
   // transition into the states reached is the same single byte and no word
   // ends there already.
-  std::vector<struct state*> states;
-  for (struct state* t = fa_state_initial(automaton); t != nullptr; t = fa_state_next(t)) {
-    states.push_back(t);
-  }
-  std::unordered_map<struct state*, size_t> number;
-  for (size_t i = 0; i < states.size(); ++i) number[states[i]] = i;
-  std::vector<bool> in(states.size());
-  for (size_t i = 0; i < states.size(); ++i) in[i] = fa_state_is_accepting(states[i]);
+  std::vector<bool> in = g.accepting;
   std::string reversed;
   while (!in[0] && reversed.size() < 4096) {
     int byte = -1;
-    std::vector<bool> from(states.size());
+    std::vector<bool> from(in.size());
     bool one = true;
-    for (size_t i = 0; i < states.size() && one; ++i) {
-      for (size_t t = 0; t < fa_state_num_trans(states[i]) && one; ++t) {
-        struct state* to = nullptr;
-        unsigned char lo = 0, hi = 0;
-        if (fa_state_trans(states[i], t, &to, &lo, &hi) != 0) continue;
-        const auto j = number.find(to);
-        if (j == number.end() || !in[j->second]) continue;
-        if (lo != hi || (byte >= 0 && byte != lo)) one = false;
-        byte = lo;
+    for (size_t i = 0; i < in.size() && one; ++i) {
+      for (const Graph::Edge& e : g.edges[i]) {
+        if (!in[e.to]) continue;
+        if (e.lo != e.hi || (byte >= 0 && byte != e.lo)) one = false;
+        byte = e.lo;
         from[i] = true;
       }
     }
@@ -323,6 +310,16 @@ using Four = std::array<std::array<Language, 2>, 2>;
 
 Four same(const Language& l) {
   return Four{{{l, l}, {l, l}}};
+}
+
+// The four languages that make(a, b) gives.
+template <typename Make>
+Four each_end(const Make& make) {
+  Four f = same(Language::none());
+  for (int a = 0; a < 2; ++a) {
+    for (int b = 0; b < 2; ++b) f[a][b] = make(a, b);
+  }
+  return f;
 }
 
 // Intersected with the non-empty texts (marks included) rather than with
@@ -417,9 +414,7 @@ class Builder {
     Four f = sequence(s_.nodes[alt].first);
     for (alt = s_.nodes[alt].next; alt != 0; alt = s_.nodes[alt].next) {
       const Four g = sequence(s_.nodes[alt].first);
-      for (int a = 0; a < 2; ++a) {
-        for (int b = 0; b < 2; ++b) f[a][b] = f[a][b].either(g[a][b]);
-      }
+      f = each_end([&](int a, int b) { return f[a][b].either(g[a][b]); });
     }
     return f;
   }
@@ -467,13 +462,10 @@ class Builder {
         return alternatives(n.first);
       case NodeKind::kBegin:
       case NodeKind::kEnd: {
-        Four f = same(Language::none());
-        for (int a = 0; a < 2; ++a) {
-          for (int b = 0; b < 2; ++b) {
-            if ((n.kind == NodeKind::kBegin ? a : b) == 1) f[a][b] = Language::empty_word();
-          }
-        }
-        return f;
+        // The empty text, where the match starts at the text's start ("^")
+        // or ends at its end ("$"); nothing elsewhere.
+        const Language e = Language::empty_word(), x = Language::none();
+        return n.kind == NodeKind::kBegin ? Four{{{x, x}, {e, e}}} : Four{{{x, e}, {x, e}}};
       }
       default:  // refused by check()
         return same(Language::none());
@@ -484,19 +476,15 @@ class Builder {
   // before it matched nothing, and its end only when all after it did.
   static Four concat(const Four& x, const Four& y, bool anchored) {
     if (!anchored) return same(x[0][0].then(y[0][0]));
-    Four f = same(Language::none());
-    for (int a = 0; a < 2; ++a) {
-      for (int b = 0; b < 2; ++b) {
-        Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
-        if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
-        if (y[0][b].has_empty_word()) l = l.either(non_empty(x[a][b]));
-        if (x[a][b].has_empty_word() && y[a][b].has_empty_word()) {
-          l = l.either(Language::empty_word());
-        }
-        f[a][b] = l;
+    return each_end([&](int a, int b) {
+      Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
+      if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
+      if (y[0][b].has_empty_word()) l = l.either(non_empty(x[a][b]));
+      if (x[a][b].has_empty_word() && y[a][b].has_empty_word()) {
+        l = l.either(Language::empty_word());
       }
-    }
-    return f;
+      return l;
+    });
   }
 
   // A node with its repetition.
@@ -508,16 +496,10 @@ class Builder {
     // Anchors inside a repetition: the copies are written out.
     const int copies = max < 0 ? min : max;
     if (copies > 64) throw Unsupported{"an anchor repeated more than 64 times"};
+    const Four optional =
+        each_end([&](int a, int b) { return x[a][b].either(Language::empty_word()); });
     Four f = same(Language::empty_word());
-    for (int i = 0; i < copies; ++i) {
-      Four piece = x;
-      if (i >= min) {
-        for (auto& row : piece) {
-          for (auto& l : row) l = l.either(Language::empty_word());
-        }
-      }
-      f = concat(f, piece, true);
-    }
+    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional, true);
     if (max < 0) f = concat(f, star(x), true);
     return f;
   }
@@ -525,16 +507,12 @@ class Builder {
   // x*: the empty word, or non-empty pieces of which only the first meets
   // the text's start and only the last its end.
   static Four star(const Four& x) {
-    Four f = same(Language::none());
     const Language middle = non_empty(x[0][0]).many();
-    for (int a = 0; a < 2; ++a) {
-      for (int b = 0; b < 2; ++b) {
-        f[a][b] = Language::empty_word()
-                      .either(non_empty(x[a][b]))
-                      .either(non_empty(x[a][0]).then(middle).then(non_empty(x[0][b])));
-      }
-    }
-    return f;
+    return each_end([&](int a, int b) {
+      return Language::empty_word()
+          .either(non_empty(x[a][b]))
+          .either(non_empty(x[a][0]).then(middle).then(non_empty(x[0][b])));
+    });
   }
 };
 

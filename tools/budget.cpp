@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -108,33 +109,31 @@ unsigned long long address_space() {
     itimerval timer{{0, 0}, {usec / 1000000, usec % 1000000}};
     setitimer(ITIMER_PROF, &timer, nullptr);
     std::string reply;
-    bool threw = false;
     try {
       reply = kReplied + handler(request);
     } catch (const std::bad_alloc&) {
       reply = std::string(1, kThrew) + "ran out of its memory budget";
-      threw = true;
     } catch (const std::exception& e) {
       reply = kThrew + std::string(e.what());
-      threw = true;
     }
     itimerval off{};
     setitimer(ITIMER_PROF, &off, nullptr);
     (void)setrlimit(RLIMIT_AS, &memory);
     // After a failure the child's state is not to be trusted: it ends.
-    if (!send_message(out, reply) || threw) _exit(0);
+    if (!send_message(out, reply) || reply[0] == kThrew) _exit(0);
   }
   _exit(0);
 }
 
-}  // namespace
-
+// "1 s of CPU time and 1024 MiB of memory", for messages.
 std::string budget_text(const Budget& budget) {
   char seconds[32];
   (void)snprintf(seconds, sizeof seconds, "%g", budget.cpu_seconds);
   return std::string(seconds) + " s of CPU time and " + std::to_string(budget.memory_mib) +
          " MiB of memory";
 }
+
+}  // namespace
 
 Worker::Worker(Handler handler, Budget budget) : handler_(std::move(handler)), budget_(budget) {}
 
@@ -143,23 +142,20 @@ Worker::~Worker() {
 }
 
 bool Worker::start(std::string* why_not) {
-  int down[2], up[2];
-  if (pipe2(down, O_CLOEXEC) != 0) {
-    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
-    return false;
+  int down[2] = {-1, -1}, up[2] = {-1, -1};
+  const char* failed = "cannot make a pipe: ";
+  pid_t pid = -1;
+  if (pipe2(down, O_CLOEXEC) == 0 && pipe2(up, O_CLOEXEC) == 0) {
+    // Nothing buffered may be written twice, by the parent and by the child.
+    (void)fflush(nullptr);
+    pid = fork();
+    failed = "cannot start a process for it: ";
   }
-  if (pipe2(up, O_CLOEXEC) != 0) {
-    *why_not = std::string("cannot make a pipe: ") + strerror(errno);
-    close(down[0]);
-    close(down[1]);
-    return false;
-  }
-  // Nothing buffered may be written twice, by the parent and by the child.
-  (void)fflush(nullptr);
-  const pid_t pid = fork();
   if (pid < 0) {
-    *why_not = std::string("cannot start a process for it: ") + strerror(errno);
-    for (int fd : {down[0], down[1], up[0], up[1]}) close(fd);
+    *why_not = failed + std::string(strerror(errno));
+    for (int fd : {down[0], down[1], up[0], up[1]}) {
+      if (fd >= 0) close(fd);
+    }
     return false;
   }
   if (pid == 0) {
@@ -175,12 +171,12 @@ bool Worker::start(std::string* why_not) {
   return true;
 }
 
-void Worker::stop() {
+void Worker::stop(int* status) {
   if (pid_ < 0) return;
   close(to_child_);
   close(from_child_);
   kill(pid_, SIGKILL);
-  while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid_, status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
 }
@@ -192,8 +188,8 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
   const long long asked = now_ms();
   const long long deadline = asked + 10000 + static_cast<long long>(budget_.cpu_seconds * 20000);
   std::string message;
-  const bool sent = send_message(to_child_, request);
-  if (sent && receive_message(from_child_, &message, deadline) && !message.empty()) {
+  if (send_message(to_child_, request) && receive_message(from_child_, &message, deadline) &&
+      !message.empty()) {
     if (message[0] == kReplied) {
       *reply = message.substr(1);
       return true;
@@ -202,14 +198,11 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
     stop();
     return false;
   }
-  // No reply: the child died, or is past the deadline and is ended now.
-  close(to_child_);
-  close(from_child_);
+  // No reply: the child died, or is past the deadline; either way it is
+  // ended now, and what ended it said.
   int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == 0) {
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+  stop(&status);
+  if (now_ms() >= deadline) {
     *why_not =
         "gave no answer in " + std::to_string((now_ms() - asked) / 1000) + " s and was stopped";
   } else if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGPROF || WTERMSIG(status) == SIGXCPU)) {
@@ -220,7 +213,6 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
   } else {
     *why_not = "ended without an answer";
   }
-  pid_ = -1;
   return false;
 }
 
@@ -232,13 +224,11 @@ void put_field(std::string* out, const std::string& field) {
 
 bool take_field(const std::string& in, size_t* at, std::string* field) {
   const size_t colon = in.find(':', *at);
-  if (colon == std::string::npos || colon == *at || colon - *at > 10) return false;
+  if (colon == std::string::npos) return false;
   size_t size = 0;
-  for (size_t i = *at; i < colon; ++i) {
-    if (in[i] < '0' || in[i] > '9') return false;
-    size = size * 10 + static_cast<size_t>(in[i] - '0');
-  }
-  if (size > in.size() - colon - 1) return false;
+  const char* digits_end = in.data() + colon;
+  const auto [end, error] = std::from_chars(in.data() + *at, digits_end, size);
+  if (error != std::errc() || end != digits_end || size > in.size() - colon - 1) return false;
   *field = in.substr(colon + 1, size);
   *at = colon + 1 + size;
   return true;

@@ -17,9 +17,6 @@ struct Budget {
 // everyday patterns, and those beyond it grow exponentially.
 constexpr Budget kEntryBudget{1.0, 1024};
 
-// "passed its budget of 1 s of CPU time" and the like, for messages.
-std::string budget_text(const Budget& budget);
-
 // A child process that answers requests one by one with the same handler,
 // keeping what the handler keeps between requests (built automata). Each
 // request runs under the budget; a child that passes it, or fails, is
@@ -39,7 +36,8 @@ class Worker {
 
  private:
   bool start(std::string* why_not);
-  void stop();
+  // Ends the child, if any, and waits for it; *status its wait status.
+  void stop(int* status = nullptr);
   Handler handler_;
   Budget budget_;
   pid_t pid_ = -1;

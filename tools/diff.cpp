@@ -2,8 +2,7 @@
 
 #include <json/value.h>
 
-#include <map>
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "automaton.h"
@@ -54,15 +53,11 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   const char* name = kSectionNames[index];
   const std::string path = member_path("$", name);
   const Json::Value& s = root.isObject() ? root[name] : Json::Value::nullSingleton();
-  if (s.isNull()) {
-    policy->method[index] = kMethodNone;
-    policy->rules.push_back({index, path, "", "check method 0", false});
-    return;
-  }
-  if (!s.isObject()) return;
-  SectionNumbers numbers{};
+  if (!s.isNull() && !s.isObject()) return;
+  // A missing section is one of method 0.
+  SectionNumbers numbers{0, kMethodNone};
   try {
-    numbers = read_section_numbers(s);
+    if (!s.isNull()) numbers = read_section_numbers(s);
   } catch (const Json::Exception&) {
     return;
   }
@@ -90,19 +85,23 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   }
 }
 
-bool load(const std::string& path, Policy* policy, std::string* problem) {
+// Reads the policy at path; false, with why on standard error, when it
+// cannot be read or does not load.
+bool load(const std::string& path, Policy* policy) {
+  auto fail = [&](const std::string& problem) {
+    std::cerr << "corvexin_policy: diff: " << path << ": " << problem << "\n";
+    return false;
+  };
   const std::string text = read_policy_text(path.c_str());
   if (text.empty()) {
-    *problem = policy_unread(path, false);
-    if (problem->empty()) *problem = "is empty";
-    return false;
+    const std::string problem = policy_unread(path, false);
+    return fail(problem.empty() ? "is empty" : problem);
   }
   Json::Value root;
   std::string formatted;
   if (!parse_policy_text(text, root, &formatted, nullptr)) {
-    *problem = "does not load: " + formatted;
-    while (!problem->empty() && problem->back() == '\n') problem->pop_back();
-    return false;
+    while (!formatted.empty() && formatted.back() == '\n') formatted.pop_back();
+    return fail("does not load: " + formatted);
   }
   if (!root.isObject() && !root.isNull()) return true;  // every run ends: admits nothing
   for (unsigned i = 0; i < kSectionCount; ++i) read_section(root, i, policy);
@@ -115,8 +114,17 @@ struct Region {
   bool built = false, analysed = false;
   std::string why_not;
   Language matched = Language::none(), decided = Language::none();
-  std::string start, end;
+  std::string matched_start, matched_end;  // matched's fixed_ends
+  std::string start, end;                  // decided's
 };
+
+// One change in the reply of Comparison::answer, its fields in their order.
+void put_change(std::string* reply, const std::string& kind, const std::string& scope,
+                const std::string& example, const std::string& was_path = "",
+                const std::string& was_condition = "") {
+  for (const std::string* field : {&kind, &scope, &example, &was_path, &was_condition})
+    put_field(reply, *field);
+}
 
 class Comparison {
  public:
@@ -152,11 +160,7 @@ class Comparison {
     std::string reply;
     const Region& mine = region(side, i);
     if (!mine.analysed) {
-      put_field(&reply, "not-compared");
-      put_field(&reply, "");
-      put_field(&reply, mine.why_not);
-      put_field(&reply, "");
-      put_field(&reply, "");
+      put_change(&reply, "not-compared", "", mine.why_not);
       return reply;
     }
     const Rule& r = p_[side].rules[i];
@@ -167,41 +171,30 @@ class Comparison {
       bool exact = true;
       for (size_t j = 0; j < p_[1 - side].rules.size(); ++j) {
         const Rule& o = p_[1 - side].rules[j];
-        if (!whole && (o.section != r.section || o.ancestor != r.ancestor)) continue;
-        if (whole && o.ancestor != r.ancestor) continue;
+        if (o.ancestor != r.ancestor || (!whole && o.section != r.section)) continue;
         const Region& theirs = region(1 - side, j);
         if (!theirs.analysed) {
           exact = false;
           continue;
         }
         if (!ends_may_meet(mine.start, mine.end, theirs.start, theirs.end)) continue;
-        if (mine.decided.both(theirs.decided).is_empty()) continue;
+        const Language common = mine.decided.both(theirs.decided);
+        if (common.is_empty()) continue;
         others = others.either(theirs.decided);
         // A changed condition on command lines both decide (once, from NEW).
         if (!whole && side == 1 && o.condition != r.condition) {
           std::string example;
-          if (mine.decided.both(theirs.decided).shortest(&example)) {
-            put_field(&reply, "condition");
-            put_field(&reply, "section");
-            put_field(&reply, example);
-            put_field(&reply, o.path);
-            put_field(&reply, o.condition);
-          }
+          if (common.shortest(&example))
+            put_change(&reply, "condition", "section", example, o.path, o.condition);
         }
       }
       std::string example;
       if (!exact) {
-        put_field(&reply, "not-compared");
-        put_field(&reply, whole ? "policy" : "section");
-        put_field(&reply, "it may meet an entry that was not analysed");
-        put_field(&reply, "");
-        put_field(&reply, "");
+        put_change(&reply, "not-compared", whole ? "policy" : "section",
+                   "it may meet an entry that was not analysed");
       } else if (mine.decided.without(others).shortest(&example)) {
-        put_field(&reply, side == 1 ? "admitted" : "no-longer-admitted");
-        put_field(&reply, whole ? "policy" : "section");
-        put_field(&reply, example);
-        put_field(&reply, "");
-        put_field(&reply, "");
+        put_change(&reply, side == 1 ? "admitted" : "no-longer-admitted",
+                   whole ? "policy" : "section", example);
       }
     }
     return reply;
@@ -219,9 +212,8 @@ class Comparison {
       return g;
     }
     g.matched = t.language.minimal();
+    g.matched.fixed_ends(&g.matched_start, &g.matched_end);
     Language before = Language::none();
-    std::string start, end;
-    g.matched.fixed_ends(&start, &end);
     for (size_t j = 0; j < i; ++j) {
       const Rule& e = p_[side].rules[j];
       if (e.section != r.section) continue;
@@ -230,9 +222,8 @@ class Comparison {
         g.why_not = "follows " + e.path + ", which was not analysed";
         return g;
       }
-      std::string s2, e2;
-      earlier.matched.fixed_ends(&s2, &e2);
-      if (ends_may_meet(start, end, s2, e2)) before = before.either(earlier.matched);
+      if (ends_may_meet(g.matched_start, g.matched_end, earlier.matched_start, earlier.matched_end))
+        before = before.either(earlier.matched);
     }
     g.decided = g.matched.without(before).minimal();
     g.decided.fixed_ends(&g.start, &g.end);
@@ -253,14 +244,7 @@ struct Change {
 int policy_diff(const std::string& old_path, const std::string& new_path, bool json,
                 std::ostream& out) {
   Policy policies[2];
-  const std::string* paths[2] = {&old_path, &new_path};
-  for (int side = 0; side < 2; ++side) {
-    std::string problem;
-    if (!load(*paths[side], &policies[side], &problem)) {
-      std::cerr << "corvexin_policy: diff: " << *paths[side] << ": " << problem << "\n";
-      return 2;
-    }
-  }
+  if (!load(old_path, &policies[0]) || !load(new_path, &policies[1])) return 2;
   Comparison comparison(policies[0], policies[1]);
   Worker worker([&comparison](const std::string& r) { return comparison.answer(r); }, kEntryBudget);
   std::vector<Change> changes;
@@ -275,14 +259,11 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
         continue;
       }
       size_t at = 0;
-      for (Change c; take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
-                     take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
-                     take_field(reply, &at, &c.was_condition);) {
-        if (c.kind == "not-compared") c.why = c.example;
-        if (c.kind == "not-compared") c.example.clear();
-        c.path = r.path;
-        c.pattern = r.pattern;
-        c.condition = r.condition;
+      for (Change c{"", "", "", r.path, r.pattern, r.condition, "", "", ""};
+           take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
+           take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
+           take_field(reply, &at, &c.was_condition);) {
+        if (c.kind == "not-compared") c.why = std::exchange(c.example, std::string());
         // An example is one the gate's own matcher admits through the rule.
         if (!c.example.empty() && check_regexp(c.example.c_str(), r.pattern.c_str()) != 0) {
           c.example.clear();
@@ -306,7 +287,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
     doc["status"] = status;
     doc["changes"] = Json::Value(Json::arrayValue);
     for (const Change& c : changes) {
-      Json::Value v(Json::objectValue);
+      Json::Value& v = doc["changes"].append(Json::objectValue);
       v["change"] = c.kind;
       v["scope"] = c.scope;
       v["path"] = c.path;
@@ -316,7 +297,6 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
       if (c.kind == "condition") v["was_path"] = c.was_path;
       if (c.kind == "condition" || c.kind == "method") v["was_condition"] = c.was_condition;
       if (c.kind == "not-compared") v["why"] = c.why;
-      doc["changes"].append(v);
     }
     print_json(doc);
     return status;

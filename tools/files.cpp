@@ -10,10 +10,6 @@
 
 #include "policy.h"
 
-std::string unreadable(const std::string& path) {
-  return read_file(path, nullptr);
-}
-
 std::string policy_unread(const std::string& path, bool trusted_only) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::string("cannot be opened: ") + strerror(errno);
@@ -42,4 +38,14 @@ std::string read_file(const std::string& path, std::string* text) {
   }
   (void)fclose(f);
   return std::string();
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string parent_of(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }

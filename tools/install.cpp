@@ -18,7 +18,6 @@
 #include "check.h"
 #include "diff.h"
 #include "files.h"
-#include "policy.h"
 #include "report.h"
 #include "vocabulary.h"
 
@@ -49,24 +48,23 @@ class PolicyLock {
   ~PolicyLock() {
     if (fd_ >= 0) close(fd_);
   }
-  // Empty when taken; else why not.
-  std::string take() {
+  // 0 when taken; else 2, and why not on stderr. The policy is root's, and
+  // so is the lock.
+  int take() {
+    if (geteuid() != 0) return fail("installing a policy needs root: the gate uses only root's");
     fd_ = open(kPolicyLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd_ < 0) return std::string(kPolicyLockPath) + " cannot be opened: " + strerror(errno);
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return "";
+    if (fd_ < 0) return fail_errno(std::string(kPolicyLockPath) + " cannot be opened");
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return 0;
     if (errno == EWOULDBLOCK) {
-      return std::string("another install or edit of ") + kPolicyPath + " is under way (it holds " +
-             kPolicyLockPath + "); try again when it has ended";
+      return fail(std::string("another install or edit of ") + kPolicyPath +
+                  " is under way (it holds " + kPolicyLockPath + "); try again when it has ended");
     }
-    return std::string(kPolicyLockPath) + " cannot be locked: " + strerror(errno);
+    return fail_errno(std::string(kPolicyLockPath) + " cannot be locked");
   }
 
  private:
   int fd_ = -1;
 };
-
-// The policy is root's, and so is the lock.
-constexpr char kNotRoot[] = "installing a policy needs root: the gate uses only root's";
 
 // Checks text as the installed policy and puts it in place. The caller holds
 // the lock. shown_as names the policy in the report.
@@ -189,10 +187,8 @@ int run_editor(const std::string& path) {
 }  // namespace
 
 int install_command(const std::string& path, bool accept_warnings) {
-  if (geteuid() != 0) return fail(kNotRoot);
   PolicyLock lock;
-  const std::string busy = lock.take();
-  if (!busy.empty()) return fail(busy);
+  if (lock.take() != 0) return 2;
   std::string text;
   const std::string problem = read_file(path, &text);
   if (!problem.empty()) return fail(path + " " + problem + "; nothing installed");
@@ -200,10 +196,8 @@ int install_command(const std::string& path, bool accept_warnings) {
 }
 
 int edit_command(bool accept_warnings) {
-  if (geteuid() != 0) return fail(kNotRoot);
   PolicyLock lock;
-  const std::string busy = lock.take();
-  if (!busy.empty()) return fail(busy);
+  if (lock.take() != 0) return 2;
   std::string text;
   if (access(kPolicyPath, F_OK) == 0) {
     const std::string problem = read_file(kPolicyPath, &text);

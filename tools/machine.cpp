@@ -3,29 +3,20 @@
 #include <grp.h>
 #include <pwd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 
+#include "files.h"
 #include "pattern_syntax.h"
 #include "pattern_tree.h"
-#include "policy.h"
 #include "vocabulary.h"
 #include "white_list.h"
 
 namespace {
-
-bool blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// The directory that holds path ("/" for a name right under the root).
-std::string parent_of(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
 
 // The words of one run of literal text between variable parts. left: the run
 // starts the command line (after "^"), or what precedes it is no part of a
@@ -41,21 +32,17 @@ void words_of(const std::string& run, bool left, bool right, bool program,
       "read",     "readonly", "return", "set",   "shift",   "test",   "times",  "trap",
       "true",     "type",     "ulimit", "umask", "unalias", "unset",  "wait"};
   bool first = true;
-  for (size_t start = 0; start < run.size();) {
-    if (blank(run[start])) {
-      ++start;
-      continue;
-    }
-    size_t end = start;
-    while (end < run.size() && !blank(run[end])) ++end;
+  size_t end = 0;
+  for (size_t start = run.find_first_not_of(" \t"); start != std::string::npos;
+       start = run.find_first_not_of(" \t", end)) {
+    end = std::min(run.find_first_of(" \t", start), run.size());
     const bool whole_left = start > 0 || left, whole_right = end < run.size() || right;
     std::string word = run.substr(start, end - start);
     const bool is_program = program && first && whole_left;
     first = false;
-    start = end;
     if (!whole_left) continue;
     const size_t assigned = word.find("=/");
-    if (!is_program && word[0] != '/' && assigned != std::string::npos && word[0] == '-') {
+    if (!is_program && word[0] == '-' && assigned != std::string::npos) {
       word = word.substr(assigned + 1);
     }
     if (word[0] != '/') {
@@ -74,30 +61,22 @@ void words_of(const std::string& run, bool left, bool right, bool program,
 
 // The status of a file or directory (links followed), asked once per run of
 // the tool; false when there is none.
-bool status_of(const std::string& path, struct stat* st) {
+bool status_of(const std::string& path, struct stat* st = nullptr) {
   static std::map<std::string, std::pair<bool, struct stat>> cache;
-  auto found = cache.find(path);
-  if (found == cache.end()) {
-    struct stat s {};
-    const bool exists = stat(path.c_str(), &s) == 0;
-    found = cache.emplace(path, std::make_pair(exists, s)).first;
-  }
-  *st = found->second.second;
+  const auto [found, added] = cache.try_emplace(path);
+  if (added) found->second.first = stat(path.c_str(), &found->second.second) == 0;
+  if (st != nullptr) *st = found->second.second;
   return found->second.first;
 }
 
-bool exists(const std::string& path) {
-  struct stat st {};
-  return status_of(path, &st);
-}
-
 // Judges path (which exists) and every directory above it, along the path
-// as given and with its links resolved; adds "PATH: WHO" for each that an
-// account other than root can change. A sticky directory is passed over
-// when what lies below it on the path exists and is root's: others may add
-// names there, not replace root's.
-void judge_chain(const std::string& path, std::vector<std::pair<std::string, std::string>>& found,
-                 std::set<std::string>& seen) {
+// as given and with its links resolved: each (path, who) that an account
+// other than root can change, and that seen does not hold yet. A sticky
+// directory is passed over when what lies below it on the path exists and
+// is root's: others may add names there, not replace root's.
+std::vector<std::pair<std::string, std::string>> judge_chain(const std::string& path,
+                                                             std::set<std::string>& seen) {
+  std::vector<std::pair<std::string, std::string>> found;
   std::vector<std::string> chains = {path};
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) != nullptr && path != resolved)
@@ -115,11 +94,12 @@ void judge_chain(const std::string& path, std::vector<std::pair<std::string, std
       if (at == "/") break;
     }
   }
+  return found;
 }
 
 // The existing part of path: path itself, or the nearest directory above it.
 std::string nearest_existing(std::string path) {
-  while (path != "/" && !exists(path)) path = parent_of(path);
+  while (path != "/" && !status_of(path)) path = parent_of(path);
   return path;
 }
 
@@ -162,26 +142,15 @@ bool spell(const pattern::Syntax& syntax, unsigned n, std::string& out) {
   return true;
 }
 
-}  // namespace
-
-std::string writers_other_than_root(const struct stat& st) {
-  std::string who;
-  if (st.st_uid != 0) {
-    const passwd* pw = getpwuid(st.st_uid);
-    who = "the account " +
-          (pw != nullptr ? std::string(pw->pw_name) : "with uid " + std::to_string(st.st_uid)) +
-          ", its owner";
-  }
-  const bool link = S_ISLNK(st.st_mode);
-  if (!link && (st.st_mode & S_IWGRP)) {
-    const group* gr = getgrgid(st.st_gid);
-    who += std::string(who.empty() ? "" : ", and ") + "the group " +
-           (gr != nullptr ? std::string(gr->gr_name) : "with gid " + std::to_string(st.st_gid));
-  }
-  if (!link && (st.st_mode & S_IWOTH)) who = "every account";
-  return who;
-}
-
+// A path that a pattern spells out in its fixed text: a whole word that
+// begins with "/" (or follows "=" in an option), the directory part of such
+// a word that a variable part completes, or, for a branch anchored at its
+// start, the program (with or without a directory). Read from the pattern's
+// parse tree; none when the parse tree cannot be had.
+struct NamedPath {
+  std::string path;     // absolute, or a program's name to look up in the gate's PATH
+  std::string example;  // a command line of its branch that the gate allows, or empty
+};
 std::vector<NamedPath> named_paths(const std::string& pattern) {
   std::vector<NamedPath> named;
   const PatternTree tree(pattern);
@@ -219,12 +188,32 @@ std::vector<NamedPath> named_paths(const std::string& pattern) {
   return named;
 }
 
+}  // namespace
+
+std::string writers_other_than_root(const struct stat& st) {
+  std::string who;
+  if (st.st_uid != 0) {
+    const passwd* pw = getpwuid(st.st_uid);
+    who = "the account " +
+          (pw != nullptr ? std::string(pw->pw_name) : "with uid " + std::to_string(st.st_uid)) +
+          ", its owner";
+  }
+  const bool link = S_ISLNK(st.st_mode);
+  if (!link && (st.st_mode & S_IWGRP)) {
+    const group* gr = getgrgid(st.st_gid);
+    who += std::string(who.empty() ? "" : ", and ") + "the group " +
+           (gr != nullptr ? std::string(gr->gr_name) : "with gid " + std::to_string(st.st_gid));
+  }
+  if (!link && (st.st_mode & S_IWOTH)) who = "every account";
+  return who;
+}
+
 std::vector<MachineFinding> machine_findings(const std::string& pattern) {
   std::vector<MachineFinding> findings;
   std::set<std::string> seen;
-  auto add = [&](const NamedPath& named, const std::string& what,
-                 const std::vector<std::pair<std::string, std::string>>& found) {
-    for (const auto& [at, who] : found) {
+  // The changeable paths above path, for named described as what.
+  auto judge = [&](const NamedPath& named, const std::string& what, const std::string& path) {
+    for (const auto& [at, who] : judge_chain(path, seen)) {
       findings.push_back({"writable-path",
                           "names " + what + ": \"" + at + "\" can be changed by " + who +
                               ", who can thus choose the program or file that the command "
@@ -233,32 +222,24 @@ std::vector<MachineFinding> machine_findings(const std::string& pattern) {
     }
   };
   for (const NamedPath& named : named_paths(pattern)) {
-    std::vector<std::pair<std::string, std::string>> found;
     if (named.path[0] == '/') {
       const std::string existing = nearest_existing(named.path);
-      judge_chain(existing, found, seen);
-      add(named,
-          "\"" + named.path + "\"" +
-              (existing == named.path ? "" : " (missing: judged by \"" + existing + "\")"),
-          found);
+      judge(named,
+            "\"" + named.path + "\"" +
+                (existing == named.path ? "" : " (missing: judged by \"" + existing + "\")"),
+            existing);
       continue;
     }
     // A program without a directory: the first of its name in the PATH.
-    const std::string dirs = kRootPath;
-    for (size_t start = 0; start <= dirs.size();) {
-      const size_t colon = std::min(dirs.find(':', start), dirs.size());
-      const std::string dir = dirs.substr(start, colon - start);
-      start = colon + 1;
-      if (dir.empty() || dir[0] != '/') continue;
+    std::istringstream dirs(kRootPath);
+    for (std::string dir; std::getline(dirs, dir, ':');) {
       const std::string candidate = dir + "/" + named.path;
-      const bool holds = exists(candidate);
-      found.clear();
-      judge_chain(holds ? candidate : nearest_existing(dir), found, seen);
-      add(named,
-          "\"" + named.path + "\", looked up in the PATH " + kRootPath +
-              (holds ? ", found as \"" + candidate + "\""
-                     : ", where \"" + candidate + "\" would be found first"),
-          found);
+      const bool holds = status_of(candidate);
+      judge(named,
+            "\"" + named.path + "\", looked up in the PATH " + kRootPath +
+                (holds ? ", found as \"" + candidate + "\""
+                       : ", where \"" + candidate + "\" would be found first"),
+            holds ? candidate : nearest_existing(dir));
       if (holds) break;
     }
   }

@@ -14,17 +14,6 @@ struct MachineFinding {
   std::string example;  // a command line that the gate allows and that uses the path, or empty
 };
 
-// A path that a pattern spells out in its fixed text: a whole word that
-// begins with "/" (or follows "=" in an option), the directory part of such
-// a word that a variable part completes, or, for a branch anchored at its
-// start, the program (with or without a directory). Read from the pattern's
-// parse tree; none when the parse tree cannot be had.
-struct NamedPath {
-  std::string path;     // absolute, or a program's name to look up in the gate's PATH
-  std::string example;  // a command line of its branch that the gate allows, or empty
-};
-std::vector<NamedPath> named_paths(const std::string& pattern);
-
 // For an entry whose command lines the gate gives to the shell as root: each
 // named path, its nearest existing part and every directory above it, and
 // for a program without a directory every directory of the gate's PATH up

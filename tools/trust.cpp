@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "files.h"
 #include "machine.h"
 #include "policy.h"
 #include "role_lookup.h"
@@ -50,24 +50,15 @@ class TrustChecker {
 
  private:
   void parents(const std::string& path, const std::string& of) {
-    std::string dir = path;
-    while (true) {
-      const size_t slash = dir.find_last_of('/');
-      if (slash == std::string::npos) return;
-      dir = slash == 0 ? "/" : dir.substr(0, slash);
+    for (std::string dir = path; dir != "/";) {
+      dir = parent_of(dir);
       entry(dir, "whoever may write it can replace " + of + ", which the gate trusts with root");
-      if (dir == "/") return;
     }
   }
 
   Report& r_;
   std::set<std::string> checked_;
 };
-
-bool exists(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0;
-}
 
 // The gate as installed beside this program; empty when this program's
 // place is unknown.
@@ -143,21 +134,18 @@ void check_trusted_files(Report& report, bool role_checked, const std::string& p
   }
   trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
 
+  const char* problem = "is missing";
   if (exists(kSettingsPath)) {
     trust.path_and_parents(kSettingsPath,
                            "its writer chooses the service whose answers grant role rights");
     ConfigFile settings(kSettingsPath);
-    const char* problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
-                                                settings.getparam(kSettingsSection, kPortKey));
-    if (role_checked && problem != nullptr) {
-      report.add_file("no-settings", kSettingsPath,
-                      std::string(problem) +
-                          ": the gate makes no role lookup, and every role-checked entry refuses");
-    }
-  } else if (role_checked) {
+    problem = role_settings_problem(settings.getparam(kSettingsSection, kProtocolKey),
+                                    settings.getparam(kSettingsSection, kPortKey));
+  }
+  if (role_checked && problem != nullptr) {
     report.add_file("no-settings", kSettingsPath,
-                    "is missing: the gate makes no role lookup, and every role-checked entry "
-                    "refuses");
+                    std::string(problem) +
+                        ": the gate makes no role lookup, and every role-checked entry refuses");
   }
   check_gate_mode(report);
   // The gate logs only into a directory that root alone may change, reached
