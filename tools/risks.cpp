@@ -777,6 +777,9 @@ RiskFinding risk_finding(const std::string& code, const std::string& names,
 }
 
 struct SectionAnalysis::Earlier {
+  Earlier(unsigned i, const Language& l) : index(i), language(l.minimal()) {
+    language.fixed_ends(&start, &end);
+  }
   unsigned index;
   Language language;       // minimal
   std::string start, end;  // what all its command lines begin and end with
@@ -802,13 +805,8 @@ std::string SectionAnalysis::answer(const std::string& request) {
   const auto shell = static_cast<Shell>(std::stoi(shell_text));
   // A child forked after others ended builds the automata of the entries
   // analysed before it first.
-  if (!rebuilt_) {
-    for (const auto& [i, p] : analysed_) {
-      Earlier e{i, translate_pattern(p).language.minimal(), "", ""};
-      e.language.fixed_ends(&e.start, &e.end);
-      earlier_.push_back(e);
-    }
-    rebuilt_ = true;
+  if (earlier_.empty()) {
+    for (const auto& [i, p] : analysed_) earlier_.emplace_back(i, translate_pattern(p).language);
   }
   std::vector<RiskFinding> out;
   const Translation exact = translate_pattern(pattern);
@@ -820,8 +818,7 @@ std::string SectionAnalysis::answer(const std::string& request) {
       out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
     }
     if (compare_) {
-      Earlier entry{index, exact.language.minimal(), "", ""};
-      entry.language.fixed_ends(&entry.start, &entry.end);
+      const Earlier entry(index, exact.language);
       // Only the earlier entries that can match a command line in common
       // with this one are compared with it.
       Language before = Language::none();
