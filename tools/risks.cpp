@@ -125,30 +125,6 @@ const Table& table() {
 // The languages of command lines that the risks are made of, built once.
 class Shapes {
  public:
-  Shapes() {
-    any_ = Language::anything();
-    blank_ = Language::one_of(bytes_of(" \t"));
-    blanks_ = blank_.repeat(1, -1);
-    word_char_ = all_bytes() & ~bytes_of(" \t\n");
-    const Language wc = Language::one_of(word_char_);
-    word_ = wc.repeat(1, -1);
-    rest_ = Language::empty_word().either(blank_.then(any_));
-    directory_ = Language::empty_word().either(wc.many().then(Language::text("/")));
-    // A runner's own arguments: options, assignments (env) and numbers.
-    ByteSet digits;
-    for (char c = '0'; c <= '9'; ++c) digits.set(static_cast<unsigned char>(c));
-    const Language argument = Language::text("-")
-                                  .then(wc.many())
-                                  .either(Language::one_of(word_char_ & ~bytes_of("="))
-                                              .many()
-                                              .then(Language::text("="))
-                                              .then(wc.many()))
-                                  .either(Language::one_of(digits).then(wc.many()));
-    arguments_ = blanks_.then(argument).many();
-    mark_ = Language::mark();
-    any_marked_ = sym(all_bytes()).many();
-  }
-
   const Language& any() const { return any_; }
   const Language& blank() const { return blank_; }
   const Language& rest() const { return rest_; }
@@ -159,25 +135,16 @@ class Shapes {
   }
   // The same, with a word among its arguments.
   Language command_with(const std::string& program, const Language& word) const {
-    return command(program).then(blanks_.then(word_).many()).then(blanks_).then(word).then(rest_);
+    return command(program).then(words_).then(blanks_).then(word).then(rest_);
   }
   // The same, with word among its arguments and a word after it that
   // names a file: one holding holds, or without it, one that is no option.
   Language command_with_file(const std::string& program, const std::string& word,
                              const std::string& holds) const {
-    const Language wc = Language::one_of(word_char_);
     const Language file = holds.empty()
-                              ? Language::one_of(word_char_ & ~bytes_of("-")).then(wc.many())
-                              : wc.many().then(Language::text(holds)).then(wc.many());
-    const Language words = blanks_.then(word_).many();
-    return command(program)
-        .then(words)
-        .then(blanks_)
-        .then(Language::text(word))
-        .then(words)
-        .then(blanks_)
-        .then(file)
-        .then(rest_);
+                              ? Language::one_of(word_char_ & ~bytes_of("-")).then(word_chars_)
+                              : word_chars_.then(Language::text(holds)).then(word_chars_);
+    return command_with(program, Language::text(word).then(words_).then(blanks_).then(file));
   }
 
   // A command line that names one of paths (or a file below it) as a word
@@ -210,10 +177,9 @@ class Shapes {
 
   // The words that give an option as the table writes it.
   Language option_word(const std::string& option) const {
-    const Language wc = Language::one_of(word_char_);
     if (option.size() > 2 && option.compare(0, 2, "--") == 0) {
       return Language::text(option).then(
-          Language::empty_word().either(Language::text("=").then(wc.many())));
+          Language::empty_word().either(Language::text("=").then(word_chars_)));
     }
     if (option.size() == 2 && option[0] == '-') {
       ByteSet letters;
@@ -221,9 +187,10 @@ class Shapes {
       return Language::text("-")
           .then(Language::one_of(letters).many())
           .then(Language::text(option.substr(1)))
-          .then(wc.many());
+          .then(word_chars_);
     }
-    if (option.back() == '=' || option.back() == ':') return Language::text(option).then(wc.many());
+    if (option.back() == '=' || option.back() == ':')
+      return Language::text(option).then(word_chars_);
     return Language::text(option);
   }
 
@@ -240,7 +207,7 @@ class Shapes {
   // most one runner with its arguments. Built when first needed, since only
   // an entry that may run a program of the table needs it.
   const Language& prefix() const {
-    if (!prefix_built_) {
+    if (prefix_.is_empty()) {
       Language runners = Language::none();
       for (const Rule& r : table().rules) {
         if (r.kind != "runner") continue;
@@ -252,7 +219,6 @@ class Shapes {
       }
       // One runner at most: chains of them make the automata grow beyond use.
       prefix_ = blank_.many().then(runners.optional()).minimal();
-      prefix_built_ = true;
     }
     return prefix_;
   }
@@ -312,15 +278,28 @@ class Shapes {
   }
 
  private:
-  Language any_ = Language::none(), blank_ = Language::none(), blanks_ = Language::none();
-  Language word_ = Language::none(), rest_ = Language::none(), directory_ = Language::none();
-  Language arguments_ = Language::none(), mark_ = Language::none();
-  Language any_marked_ = Language::none();
+  ByteSet word_char_ = all_bytes() & ~bytes_of(" \t\n");
+  Language word_chars_ = Language::one_of(word_char_).many();
+  Language any_ = Language::anything(), blank_ = Language::one_of(bytes_of(" \t"));
+  Language blanks_ = blank_.repeat(1, -1), word_ = Language::one_of(word_char_).repeat(1, -1);
+  Language words_ = blanks_.then(word_).many();  // each after blanks
+  Language rest_ = Language::empty_word().either(blank_.then(any_));
+  Language directory_ = Language::empty_word().either(word_chars_.then(Language::text("/")));
+  // A runner's own arguments: options, assignments (env) and numbers.
+  Language arguments_ =
+      blanks_
+          .then(Language::text("-")
+                    .then(word_chars_)
+                    .either(Language::one_of(word_char_ & ~bytes_of("="))
+                                .many()
+                                .then(Language::text("="))
+                                .then(word_chars_))
+                    .either(Language::one_of(bytes_of("0123456789")).then(word_chars_)))
+          .many();
+  Language mark_ = Language::mark(), any_marked_ = sym(all_bytes()).many();
   mutable std::map<std::string, Language> around_;
   mutable Language prefix_ = Language::none(), glob_ = Language::none();
   mutable Language second_[2] = {Language::none(), Language::none()};
-  mutable bool prefix_built_ = false;
-  ByteSet word_char_;
 };
 
 // One risk of the table: its language, built once, and how it is named.
@@ -397,7 +376,6 @@ struct ProgramRisks {
   // them. For no program: every command line that names one of its files.
   Language mentions = Language::none();
   Language runs = Language::none();
-  bool runs_built = false;
   std::vector<const Rule*> rules;
   bool built = false;
   std::vector<TableRisk> risks;
@@ -410,10 +388,7 @@ struct ProgramRisks {
       return !entry.both(mentions).is_empty();
     }
     if (entry.both(mentions).is_empty()) return false;
-    if (!runs_built) {
-      runs = s.command(program).then(s.rest());
-      runs_built = true;
-    }
+    if (runs.is_empty()) runs = s.command(program).then(s.rest());
     if (entry.both(runs).is_empty()) return false;
     build(s);
     return true;
