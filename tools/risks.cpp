@@ -168,18 +168,16 @@ class Shapes {
       }
       spelled = spelled.either(one);
     }
-    const Language before =
-        Language::empty_word().either(any_.then(Language::one_of(all_bytes() & ~path_chars)));
-    const Language after = Language::empty_word().either(
-        Language::one_of((all_bytes() & ~path_chars) | bytes_of("/")).then(any_));
+    const Language before = any_.then(Language::one_of(all_bytes() & ~path_chars)).optional();
+    const Language after =
+        Language::one_of((all_bytes() & ~path_chars) | bytes_of("/")).then(any_).optional();
     return before.then(spelled).then(after);
   }
 
   // The words that give an option as the table writes it.
   Language option_word(const std::string& option) const {
     if (option.size() > 2 && option.compare(0, 2, "--") == 0) {
-      return Language::text(option).then(
-          Language::empty_word().either(Language::text("=").then(word_chars_)));
+      return Language::text(option).then(Language::text("=").then(word_chars_).optional());
     }
     if (option.size() == 2 && option[0] == '-') {
       ByteSet letters;
@@ -243,7 +241,7 @@ class Shapes {
     Language& built = second_[semicolon ? 0 : 1];
     if (built.is_empty()) {
       const Language id = sym("i").then(sym("d"));
-      const Language after = Language::empty_word().either(sym(" \t;|&\n").then(any_marked_));
+      const Language after = sym(" \t;|&\n").then(any_marked_).optional();
       Language run =
           variable(semicolon ? ";" : "|&\n").then(sym(" \t").many()).then(id).then(after);
       if (!semicolon) {
@@ -283,8 +281,8 @@ class Shapes {
   Language any_ = Language::anything(), blank_ = Language::one_of(bytes_of(" \t"));
   Language blanks_ = blank_.repeat(1, -1), word_ = Language::one_of(word_char_).repeat(1, -1);
   Language words_ = blanks_.then(word_).many();  // each after blanks
-  Language rest_ = Language::empty_word().either(blank_.then(any_));
-  Language directory_ = Language::empty_word().either(word_chars_.then(Language::text("/")));
+  Language rest_ = blank_.then(any_).optional();
+  Language directory_ = word_chars_.then(Language::text("/")).optional();
   // A runner's own arguments: options, assignments (env) and numbers.
   Language arguments_ =
       blanks_
@@ -424,8 +422,9 @@ struct Risks {
       ProgramRisks& p = programs[r.program];
       if (p.rules.empty() && !r.program.empty()) {
         p.program = r.program;
-        p.mentions = Language::empty_word()
-                         .either(shapes.any().then(Language::one_of(bytes_of(" \t/"))))
+        p.mentions = shapes.any()
+                         .then(Language::one_of(bytes_of(" \t/")))
+                         .optional()
                          .then(Language::text(r.program))
                          .then(shapes.rest())
                          .minimal();
@@ -511,7 +510,7 @@ class EntryRisks {
   Met metachars(const RiskKind&) {
     const Shapes& s = risks().shapes;
     if (!varies()) return Met();
-    Language met = marked_.both(s.around(kShellMetachars));
+    const Language met = marked_.both(s.around(kShellMetachars));
     if (met.is_empty()) return Met();
     std::string admitted;
     for (const char* m = kShellMetachars; *m != '\0'; ++m) {
@@ -519,9 +518,7 @@ class EntryRisks {
     }
     for (bool semicolon : {true, false}) {
       const Language second = marked_.both(s.second_program(semicolon));
-      if (second.is_empty()) continue;
-      met = second;
-      break;
+      if (!second.is_empty()) return {{second}, listed_chars(admitted)};
     }
     return {{met}, listed_chars(admitted)};
   }
@@ -536,10 +533,9 @@ class EntryRisks {
     const Language climb =
         s.any_marked()
             .then(Language::text("/"))
-            .then(Language::empty_word().either(
-                s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
+            .then(s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/")).optional())
             .then(dots)
-            .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
+            .then(s.sym("/ \t\n;&|<>").then(s.any_marked()).optional());
     return {{marked_.both(climb)}, ""};
   }
 
