@@ -11,7 +11,6 @@
 #include "report.h"
 #include "role_lookup.h"
 #include "role_rights.h"
-#include "text.h"
 #include "vocabulary.h"
 
 namespace {
@@ -82,11 +81,9 @@ const char* lookup_skipped(const char* cookie) {
     fprintf(stderr, "corvexin_policy: %s %s; role lookup skipped\n", kSettingsPath, problem);
     return "no settings";
   }
-  for (const char* p = cookie; *p != '\0'; ++p) {
-    if (control_byte(static_cast<unsigned char>(*p))) {
-      fputs("corvexin_policy: the cookie holds a control character; role lookup skipped\n", stderr);
-      return "the cookie holds a control character";
-    }
+  if (!header_safe(cookie)) {
+    fputs("corvexin_policy: the cookie holds a control character; role lookup skipped\n", stderr);
+    return "the cookie holds a control character";
   }
   return nullptr;
 }
