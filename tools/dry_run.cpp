@@ -46,7 +46,6 @@ struct Watch {
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
   std::vector<std::string>* logged = nullptr;  // the log's lines, kept instead of written
-  bool answered = false;                       // of the last role check
   const char* skipped = nullptr;               // why the last role check had no lookup
   std::string reply;                           // of the last role lookup
 };
@@ -62,7 +61,7 @@ void on_entry_tried(void* context, const char* text, unsigned index, const std::
   e.result = result;
   if (result == 0) {
     e.rule = record.rule;
-    e.lookup_made = record.role_lookup && w.answered;
+    e.lookup_made = record.role_lookup && w.roles != DryRun::Roles::kNone && w.skipped == nullptr;
     if (record.role_lookup) e.lookup_skipped = w.skipped;
     e.reply = w.reply;
     e.user = record.user;
@@ -94,7 +93,6 @@ const char* lookup_skipped(const char* cookie) {
 void on_role_lookup(void* context, const char* cookie) {
   Watch& w = *static_cast<Watch*>(context);
   w.reply.clear();
-  w.answered = w.roles != DryRun::Roles::kNone;
   w.skipped = nullptr;
   switch (w.roles) {
     case DryRun::Roles::kNone:
@@ -106,10 +104,7 @@ void on_role_lookup(void* context, const char* cookie) {
     case DryRun::Roles::kAsk: {
       // Where the gate would skip the request, it is skipped here too, and
       // told in this program's name.
-      if ((w.skipped = lookup_skipped(cookie)) != nullptr) {
-        w.answered = false;
-        break;
-      }
+      if ((w.skipped = lookup_skipped(cookie)) != nullptr) break;
       // The last line logged during a lookup is the service's reply.
       OutputToErrors quiet;
       const size_t before = w.logged->size();
@@ -197,7 +192,6 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
   }
   log_capture = nullptr;
   out.record = decision;
-  out.verdict = Outcome::Verdict::kRefused;
   if (decision.verdict == 0) {
     out.verdict = Outcome::Verdict::kAllowed;
   } else {
