@@ -328,15 +328,14 @@ enum KindFlags : unsigned {
 };
 
 // One kind of risk: its finding, the message that says what an entry admits
-// of it ("%" stands for the names of what it meets), and how its language is
-// built and met. A kind made of rules of the table (rules) builds a language
-// for each rule (language); every kind finds the entry's command lines that
-// have it (met).
+// of it ("%" stands for the names of what it meets), and how it is met. A
+// kind made of rules of the table (rules) has a language for each rule
+// (rule_language); every kind finds the entry's command lines that have it
+// (met).
 struct RiskKind {
   const char* code;
   const char* rules;  // the kinds of table rule it is made of, separated by blanks
   unsigned flags;     // KindFlags
-  Language (*language)(const Rule&, const Shapes&, const Language& runs);
   Met (EntryRisks::*met)(const RiskKind&);
   std::string what, why;  // the message, before and after ": "
 };
@@ -362,6 +361,20 @@ std::string rule_name(const Rule& r) {
   if (!r.word.empty()) name += (name.empty() ? "" : " ") + r.word;
   if (!r.what.empty()) name += " (" + r.what + ")";
   return name;
+}
+
+// The command lines that have a rule's risk; runs: those that run its program,
+// which is the risk of a runner or a program, and of an interactive program or
+// a pager without a word.
+Language rule_language(const Rule& r, const Shapes& s, const Language& runs) {
+  if (r.kind == "option") return s.command_with(r.program, s.option_word(r.word));
+  if (r.kind == "package") return s.command_with_file(r.program, r.word, r.holds);
+  if (r.kind == "secret") return s.naming({r.word});
+  Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
+  if (!r.unless.empty()) {
+    l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
+  }
+  return l;
 }
 
 // The table's risks of one program, or those of no program (secret files,
@@ -403,7 +416,7 @@ struct ProgramRisks {
       if (std::any_of(risks.begin(), risks.end(),
                       [&](const TableRisk& r) { return r.code == kind.code && r.name == name; }))
         continue;
-      risks.push_back({rule, kind.code, kind.language(*rule, s, runs), name});
+      risks.push_back({rule, kind.code, rule_language(*rule, s, runs), name});
     }
     if (program.empty()) {
       std::vector<std::string> paths;
@@ -467,11 +480,7 @@ std::string with_names(std::string text, const std::string& names) {
 }
 
 RiskFinding finding(const RiskKind& kind, const std::string& names) {
-  RiskFinding f;
-  f.code = kind.code;
-  f.what = with_names(kind.what, names);
-  f.why = with_names(kind.why, names);
-  return f;
+  return {kind.code, with_names(kind.what, names), "", with_names(kind.why, names), ""};
 }
 
 class EntryRisks {
@@ -671,63 +680,41 @@ class EntryRisks {
   int varies_ = -1;
 };
 
-// How the rules of the table become languages.
-Language program_runs(const Rule&, const Shapes&, const Language& runs) {
-  return runs;
-}
-Language option_given(const Rule& r, const Shapes& s, const Language&) {
-  return s.command_with(r.program, s.option_word(r.word));
-}
-Language word_given(const Rule& r, const Shapes& s, const Language& runs) {
-  Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
-  if (!r.unless.empty()) {
-    l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
-  }
-  return l;
-}
-Language file_given(const Rule& r, const Shapes& s, const Language&) {
-  return s.command_with_file(r.program, r.word, r.holds);
-}
-Language path_named(const Rule& r, const Shapes& s, const Language&) {
-  return s.naming({r.word});
-}
-
 // The kinds of risk, in the order of their findings.
 // The glob kinds differ only in what the expansion can lead to.
 constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
 
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
-      {"shell-metachar", "", kThrough | kUnanchored, nullptr, &EntryRisks::metachars, "admits %",
+      {"shell-metachar", "", kThrough | kUnanchored, &EntryRisks::metachars, "admits %",
        std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
-      {"path-climb", "", 0, nullptr, &EntryRisks::climb, "admits \"..\" below a directory it names",
+      {"path-climb", "", 0, &EntryRisks::climb, "admits \"..\" below a directory it names",
        "the command reaches files outside it"},
-      {"names-program", "runner program", 0, program_runs, &EntryRisks::named,
+      {"names-program", "runner program", 0, &EntryRisks::named,
        "lets a variable part name the program that runs (%), which then runs whatever the rest "
        "of the line gives it",
        ""},
-      {"risky-option", "option", 0, option_given, &EntryRisks::option,
+      {"risky-option", "option", 0, &EntryRisks::option,
        "lets a variable part add an option that runs a program or reads or writes a file of the "
        "caller's choosing",
        "%"},
-      {"interactive", "interactive", kMootWhenNamed, word_given, &EntryRisks::plain,
+      {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
        "admits an interactive program (%)",
        "whoever starts the gate on a terminal can edit any file or start a shell as root"},
-      {"pager", "pager", kMootWhenNamed, word_given, &EntryRisks::plain,
+      {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
        "admits a program that shows its output through a pager (%)",
        "the gate gives it \"cat\" as its pager"},
-      {"comment", "", 0, nullptr, &EntryRisks::comment, "admits \"#\" after a blank",
+      {"comment", "", 0, &EntryRisks::comment, "admits \"#\" after a blank",
        "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
-      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option, kGlobAdmitted,
+      {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in, and "
        "a file name can be an option of the program that runs"},
-      {"glob", "", 0, nullptr, &EntryRisks::glob_only, kGlobAdmitted,
+      {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in"},
-      {"package-file", "package", 0, file_given, &EntryRisks::plain,
-       "installs a package from a file (%)",
+      {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
        "its maintainer scripts run as root, so whoever can choose or write the file runs what "
        "they like as root"},
-      {"secret-file", "secret", 0, path_named, &EntryRisks::plain,
+      {"secret-file", "secret", 0, &EntryRisks::plain,
        "lets the command name a file that keeps secrets or decides who is root (%)",
        "run as root, the command can read or write it"},
   };
