@@ -224,11 +224,11 @@ class Shapes {
   // Marked command lines in which a variable part supplies one of chars
   // (any byte when chars is empty); built once for each.
   const Language& around(const std::string& chars) const {
-    auto found = around_.find(chars);
-    if (found == around_.end()) {
+    auto [found, added] = around_.try_emplace(chars, Language::none());
+    if (added) {
       const Language part =
           chars.empty() ? mark_.then(Language::one_of(all_bytes())) : variable(chars);
-      found = around_.emplace(chars, any_marked_.then(part).then(any_marked_)).first;
+      found->second = any_marked_.then(part).then(any_marked_);
     }
     return found->second;
   }
@@ -517,16 +517,15 @@ class EntryRisks {
   // job: a metacharacter that a variable part supplies.
   // Its example runs a second program where the entry admits one.
   Met metachars(const RiskKind&) {
-    const Shapes& s = risks().shapes;
     if (!varies()) return Met();
-    const Language met = marked_.both(s.around(kShellMetachars));
+    const Language met = marked_.both(s_.around(kShellMetachars));
     if (met.is_empty()) return Met();
     std::string admitted;
     for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-      if (!marked_.both(s.around(std::string(1, *m))).is_empty()) admitted += *m;
+      if (!marked_.both(s_.around(std::string(1, *m))).is_empty()) admitted += *m;
     }
     for (bool semicolon : {true, false}) {
-      const Language second = marked_.both(s.second_program(semicolon));
+      const Language second = marked_.both(s_.second_program(semicolon));
       if (!second.is_empty()) return {{second}, listed_chars(admitted)};
     }
     return {{met}, listed_chars(admitted)};
@@ -535,16 +534,15 @@ class EntryRisks {
   // ".." as a path component, a dot of it supplied by a variable part,
   // below a directory that the fixed text names.
   Met climb(const RiskKind&) {
-    const Shapes& s = risks().shapes;
     if (!varies()) return Met();
     const Language dots =
-        s.variable(".").then(s.sym(".")).either(Language::text(".").then(s.variable(".")));
+        s_.variable(".").then(s_.sym(".")).either(Language::text(".").then(s_.variable(".")));
     const Language climb =
-        s.any_marked()
+        s_.any_marked()
             .then(Language::text("/"))
-            .then(s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/")).optional())
+            .then(s_.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s_.sym("/")).optional())
             .then(dots)
-            .then(s.sym("/ \t\n;&|<>").then(s.any_marked()).optional());
+            .then(s_.sym("/ \t\n;&|<>").then(s_.any_marked()).optional());
     return {{marked_.both(climb)}, ""};
   }
 
@@ -569,10 +567,9 @@ class EntryRisks {
   }
 
   Met comment(const RiskKind&) {
-    const Shapes& s = risks().shapes;
     if (!varies()) return Met();
     return {{marked_.both(
-                s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked()))},
+                s_.any_marked().then(s_.sym(" \t")).then(s_.variable("#")).then(s_.any_marked()))},
             ""};
   }
 
@@ -616,7 +613,6 @@ class EntryRisks {
   // order of programs (secret files are everyone's), built once.
   const std::vector<ProgramRisks*>& run() {
     if (!run_built_) {
-      Risks& t = risks();
       // Where every command line of the entry begins with the same word,
       // that word names the program, unless it is a runner: a cheap first
       // test before the exact one.
@@ -630,9 +626,9 @@ class EntryRisks {
           if (r.kind == "runner" && r.program == first) first.clear();
         }
       }
-      for (auto& [program, p] : t.programs) {
+      for (auto& [program, p] : risks().programs) {
         if (!first.empty() && !program.empty() && program != first) continue;
-        if (p.run_by(e_, t.shapes)) run_.push_back(&p);
+        if (p.run_by(e_, s_)) run_.push_back(&p);
       }
       run_built_ = true;
     }
@@ -642,7 +638,7 @@ class EntryRisks {
   // Whether a variable part supplies a byte at all: a pattern without one (a
   // literal command line) has none of the risks that a variable part brings.
   bool varies() {
-    if (varies_ < 0) varies_ = marked_.both(risks().shapes.around("")).is_empty() ? 0 : 1;
+    if (varies_ < 0) varies_ = marked_.both(s_.around("")).is_empty() ? 0 : 1;
     return varies_ == 1;
   }
 
@@ -655,22 +651,17 @@ class EntryRisks {
     return false;
   }
 
-  Met glob() const { return {{e_.both(risks().shapes.glob())}, ""}; }
+  Met glob() const { return {{e_.both(s_.glob())}, ""}; }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
   // come from the pattern's fixed text.
   Language varying(const Language& risk, char supplied_by) {
-    auto found = without_.find(supplied_by);
-    if (found == without_.end()) {
-      found = without_
-                  .emplace(supplied_by,
-                           translate_pattern(pattern_, false, bytes_of(std::string(1, supplied_by)))
-                               .language)
-                  .first;
-    }
+    auto [found, added] = without_.try_emplace(supplied_by, Language::none());
+    if (added) found->second = translate_pattern(pattern_, false, bytes_of({supplied_by})).language;
     return e_.both(risk).without(found->second);
   }
 
+  const Shapes& s_ = risks().shapes;
   const std::string& pattern_;
   Language e_, marked_;
   std::map<char, Language> without_;
