@@ -94,10 +94,7 @@ const Table& table() {
     Table loaded;
     read_rules(kShippedCommandRisks, "shipped table", &loaded);
     // The policy itself: whoever writes it decides what runs as root.
-    Rule policy;
-    policy.kind = "secret";
-    policy.word = kPolicyPath;
-    loaded.rules.push_back(policy);
+    loaded.rules.push_back({"secret", "", kPolicyPath, "", "", "", 0});
     // The administrator's table is optional; one that is there but cannot be
     // read is a problem, never a table without its rules.
     FILE* f = fopen(kRiskTablePath, "rb");
@@ -394,13 +391,11 @@ struct ProgramRisks {
   // Whether an entry of language entry may run the program; the program's
   // languages are built when an entry first may.
   bool run_by(const Language& entry, const Shapes& s) {
-    if (program.empty()) {
-      build(s);
-      return !entry.both(mentions).is_empty();
-    }
     if (entry.both(mentions).is_empty()) return false;
-    if (runs.is_empty()) runs = s.command(program).then(s.rest());
-    if (entry.both(runs).is_empty()) return false;
+    if (!program.empty()) {
+      if (runs.is_empty()) runs = s.command(program).then(s.rest());
+      if (entry.both(runs).is_empty()) return false;
+    }
     build(s);
     return true;
   }
@@ -418,11 +413,6 @@ struct ProgramRisks {
         continue;
       risks.push_back({rule, kind.code, rule_language(*rule, s, runs), name});
     }
-    if (program.empty()) {
-      std::vector<std::string> paths;
-      for (const Rule* rule : rules) paths.push_back(rule->word);
-      mentions = s.naming(paths).minimal();
-    }
   }
 };
 
@@ -431,18 +421,20 @@ struct Risks {
   std::map<std::string, ProgramRisks> programs;
 
   Risks() {
+    std::vector<std::string> secrets;
     for (const Rule& r : table().rules) {
-      ProgramRisks& p = programs[r.program];
-      if (p.rules.empty() && !r.program.empty()) {
-        p.program = r.program;
-        p.mentions = shapes.any()
-                         .then(Language::one_of(bytes_of(" \t/")))
-                         .optional()
-                         .then(Language::text(r.program))
-                         .then(shapes.rest())
-                         .minimal();
-      }
-      p.rules.push_back(&r);
+      programs[r.program].rules.push_back(&r);
+      if (r.program.empty()) secrets.push_back(r.word);
+    }
+    for (auto& [program, p] : programs) {
+      p.program = program;
+      p.mentions = program.empty() ? shapes.naming(secrets).minimal()
+                                   : shapes.any()
+                                         .then(Language::one_of(bytes_of(" \t/")))
+                                         .optional()
+                                         .then(Language::text(program))
+                                         .then(shapes.rest())
+                                         .minimal();
     }
   }
 };
