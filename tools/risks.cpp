@@ -471,8 +471,8 @@ std::string with_names(std::string text, const std::string& names) {
   return at == std::string::npos ? text : text.replace(at, 1, names);
 }
 
-RiskFinding finding(const RiskKind& kind, const std::string& names) {
-  return {kind.code, with_names(kind.what, names), "", with_names(kind.why, names), ""};
+RiskFinding finding(const RiskKind& kind, const std::string& names, const std::string& through) {
+  return {kind.code, with_names(kind.what, names), through, with_names(kind.why, names), ""};
 }
 
 class EntryRisks {
@@ -490,8 +490,8 @@ class EntryRisks {
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
-      RiskFinding f = finding(kind, met.names);
-      if ((kind.flags & kThrough) != 0) f.through = pattern_shape(pattern_).admitted_by;
+      RiskFinding f = finding(
+          kind, met.names, (kind.flags & kThrough) != 0 ? pattern_shape(pattern_).admitted_by : "");
       if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
         f.example = example;
       } else {
@@ -709,10 +709,7 @@ const std::vector<RiskKind>& kinds() {
 RiskFinding risk_finding(const std::string& code, const std::string& names,
                          const std::string& through) {
   for (const RiskKind& kind : kinds()) {
-    if (code != kind.code) continue;
-    RiskFinding f = finding(kind, names);
-    f.through = through;
-    return f;
+    if (code == kind.code) return finding(kind, names, through);
   }
   throw std::logic_error("no kind of risk " + code);
 }
