@@ -255,21 +255,17 @@ class Shapes {
 
   // Command lines with "*", "?" or "[" outside quotes; built once.
   const Language& glob() const {
-    if (glob_.is_empty()) glob_ = unquoted_then("*?[").then(any_);
-    return glob_;
-  }
-
-  // Text that the shell reads outside quotes, followed by one of chars.
-  Language unquoted_then(const std::string& chars) const {
-    const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\") & ~bytes_of(chars));
+    if (!glob_.is_empty()) return glob_;
+    const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\*?["));
     const Language single = Language::text("'")
                                 .then(Language::one_of(all_bytes() & ~bytes_of("'")).many())
                                 .then(Language::text("'"));
     const Language escaped = Language::text("\\").then(Language::one_of(all_bytes()));
     const Language in_double = Language::one_of(all_bytes() & ~bytes_of("\"\\")).either(escaped);
     const Language dbl = Language::text("\"").then(in_double.many()).then(Language::text("\""));
-    return plain.either(single).either(dbl).either(escaped).many().then(
-        Language::one_of(bytes_of(chars)));
+    const Language unquoted = plain.either(single).either(dbl).either(escaped).many();
+    glob_ = unquoted.then(Language::one_of(bytes_of("*?["))).then(any_);
+    return glob_;
   }
 
  private:
