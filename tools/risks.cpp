@@ -747,30 +747,28 @@ std::string SectionAnalysis::answer(const std::string& request) {
   if (!exact.analysed) {
     out.push_back({"not-analysed", "was not analysed exactly", "",
                    "it holds " + exact.why_not + "; only its tokens were checked", ""});
-  } else {
-    if (shell != Shell::kNone) {
-      out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
+  } else if (shell != Shell::kNone) {
+    out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
+  }
+  if (exact.analysed && compare_) {
+    const Earlier entry(index, exact.language);
+    // Only the earlier entries that can match a command line in common
+    // with this one are compared with it.
+    Language before = Language::none();
+    std::string names;
+    for (const Earlier& e : earlier_) {
+      if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
+      if (e.language.both(entry.language).is_empty()) continue;
+      before = before.either(e.language);
+      names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
     }
-    if (compare_) {
-      const Earlier entry(index, exact.language);
-      // Only the earlier entries that can match a command line in common
-      // with this one are compared with it.
-      Language before = Language::none();
-      std::string names;
-      for (const Earlier& e : earlier_) {
-        if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
-        if (e.language.both(entry.language).is_empty()) continue;
-        before = before.either(e.language);
-        names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
-      }
-      if (!names.empty() && entry.language.within(before)) {
-        out.push_back({"unreachable", "never matches first", "",
-                       "every command line it matches is matched by entry " + names +
-                           " before it, and the first match decides",
-                       ""});
-      }
-      earlier_.push_back(entry);
+    if (!names.empty() && entry.language.within(before)) {
+      out.push_back({"unreachable", "never matches first", "",
+                     "every command line it matches is matched by entry " + names +
+                         " before it, and the first match decides",
+                     ""});
     }
+    earlier_.push_back(entry);
   }
   std::string reply;
   put_field(&reply, exact.analysed ? "1" : "0");
@@ -788,12 +786,11 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
   put_field(&request, pattern);
   put_field(&request, std::to_string(index));
   put_field(&request, std::to_string(static_cast<int>(shell)));
-  std::vector<RiskFinding> out;
   if (!worker_->ask(request, &reply, &why_not)) {
-    out.push_back({"not-analysed", "was not analysed", "",
-                   "its analysis " + why_not + "; only its tokens were checked", ""});
-    return out;
+    return {{"not-analysed", "was not analysed", "",
+             "its analysis " + why_not + "; only its tokens were checked", ""}};
   }
+  std::vector<RiskFinding> out;
   size_t at = 0;
   std::string analysed;
   take_field(reply, &at, &analysed);
