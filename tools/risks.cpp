@@ -308,16 +308,17 @@ struct TableRisk {
 // them.
 struct Met {
   std::vector<Language> languages;
-  std::string names;
+  std::vector<std::string> names = {};
 };
 
 class EntryRisks;
 
 // How a kind of risk is looked for and said.
 enum KindFlags : unsigned {
-  kThrough = 1,       // the finding names the part of the pattern that admits it
-  kUnanchored = 2,    // looked for in a pattern not anchored at both ends, too
-  kMootWhenNamed = 4  // says nothing more when a variable part names the program
+  kThrough = 1,        // the finding names the part of the pattern that admits it
+  kUnanchored = 2,     // looked for in a pattern not anchored at both ends, too
+  kMootWhenNamed = 4,  // says nothing more when a variable part names the program
+  kVaries = 8          // only where a variable part supplies a byte (varies)
 };
 
 // One kind of risk: its finding, the message that says what an entry admits
@@ -483,11 +484,13 @@ class EntryRisks {
     for (const RiskKind& kind : kinds()) {
       if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
       if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
+      if ((kind.flags & kVaries) != 0 && !varies()) continue;
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
-      RiskFinding f = finding(
-          kind, met.names, (kind.flags & kThrough) != 0 ? pattern_shape(pattern_).admitted_by : "");
+      RiskFinding f =
+          finding(kind, some(met.names),
+                  (kind.flags & kThrough) != 0 ? pattern_shape(pattern_).admitted_by : "");
       if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
         f.example = example;
       } else {
@@ -505,7 +508,6 @@ class EntryRisks {
   // job: a metacharacter that a variable part supplies.
   // Its example runs a second program where the entry admits one.
   Met metachars(const RiskKind&) {
-    if (!varies()) return Met();
     const Language met = marked_.both(s_.around(kShellMetachars));
     if (met.is_empty()) return Met();
     std::string admitted;
@@ -514,15 +516,14 @@ class EntryRisks {
     }
     for (bool semicolon : {true, false}) {
       const Language second = marked_.both(s_.second_program(semicolon));
-      if (!second.is_empty()) return {{second}, listed_chars(admitted)};
+      if (!second.is_empty()) return {{second}, {listed_chars(admitted)}};
     }
-    return {{met}, listed_chars(admitted)};
+    return {{met}, {listed_chars(admitted)}};
   }
 
   // ".." as a path component, a dot of it supplied by a variable part,
   // below a directory that the fixed text names.
   Met climb(const RiskKind&) {
-    if (!varies()) return Met();
     const Language dots =
         s_.variable(".").then(s_.sym(".")).either(Language::text(".").then(s_.variable(".")));
     const Language climb =
@@ -531,7 +532,7 @@ class EntryRisks {
             .then(s_.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s_.sym("/")).optional())
             .then(dots)
             .then(s_.sym("/ \t\n;&|<>").then(s_.any_marked()).optional());
-    return {{marked_.both(climb)}, ""};
+    return {{marked_.both(climb)}};
   }
 
   // A program of the table that the pattern does not spell itself.
@@ -545,7 +546,6 @@ class EntryRisks {
 
   // An option that the pattern's fixed text does not supply.
   Met option(const RiskKind& kind) {
-    if (!varies()) return Met();
     return table(kind, [&](const TableRisk& r) { return varying(r.language, r.rule->word[0]); });
   }
 
@@ -555,10 +555,8 @@ class EntryRisks {
   }
 
   Met comment(const RiskKind&) {
-    if (!varies()) return Met();
     return {{marked_.both(
-                s_.any_marked().then(s_.sym(" \t")).then(s_.variable("#")).then(s_.any_marked()))},
-            ""};
+        s_.any_marked().then(s_.sym(" \t")).then(s_.variable("#")).then(s_.any_marked()))}};
   }
 
   // A file-name pattern: a warning where the program has options in the
@@ -583,17 +581,15 @@ class EntryRisks {
   template <typename Meet>
   Met table(const RiskKind& kind, Meet meet) {
     Met met;
-    std::vector<std::string> names;
     for (ProgramRisks* p : run()) {
       for (const TableRisk& r : p->risks) {
         if (r.code != kind.code) continue;
         const Language l = meet(r);
         if (l.is_empty()) continue;
-        names.push_back(r.name);
+        met.names.push_back(r.name);
         met.languages.push_back(l);
       }
     }
-    met.names = some(names);
     return met;
   }
 
@@ -639,7 +635,7 @@ class EntryRisks {
     return false;
   }
 
-  Met glob() const { return {{e_.both(s_.glob())}, ""}; }
+  Met glob() const { return {{e_.both(s_.glob())}}; }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
   // come from the pattern's fixed text.
@@ -665,15 +661,15 @@ constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
 
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
-      {"shell-metachar", "", kThrough | kUnanchored, &EntryRisks::metachars, "admits %",
+      {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
        std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
-      {"path-climb", "", 0, &EntryRisks::climb, "admits \"..\" below a directory it names",
+      {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
        "the command reaches files outside it"},
       {"names-program", "runner program", 0, &EntryRisks::named,
        "lets a variable part name the program that runs (%), which then runs whatever the rest "
        "of the line gives it",
        ""},
-      {"risky-option", "option", 0, &EntryRisks::option,
+      {"risky-option", "option", kVaries, &EntryRisks::option,
        "lets a variable part add an option that runs a program or reads or writes a file of the "
        "caller's choosing",
        "%"},
@@ -683,7 +679,7 @@ const std::vector<RiskKind>& kinds() {
       {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
        "admits a program that shows its output through a pager (%)",
        "the gate gives it \"cat\" as its pager"},
-      {"comment", "", 0, &EntryRisks::comment, "admits \"#\" after a blank",
+      {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
        "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
       {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in, and "
