@@ -45,9 +45,9 @@ struct Watch {
   const Json::Value* role = nullptr;
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
-  std::vector<std::string>* logged = nullptr;  // the log's lines, kept instead of written
-  const char* skipped = nullptr;               // why the last role check had no lookup
-  std::string reply;                           // of the last role lookup
+  std::vector<std::string> logged;  // the log's lines, kept instead of written
+  const char* skipped = nullptr;    // why the last role check had no lookup
+  std::string reply;                // of the last role lookup
 };
 
 void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,
@@ -107,9 +107,9 @@ void on_role_lookup(void* context, const char* cookie) {
       if ((w.skipped = lookup_skipped(cookie)) != nullptr) break;
       // The last line logged during a lookup is the service's reply.
       OutputToErrors quiet;
-      const size_t before = w.logged->size();
+      const size_t before = w.logged.size();
       get_role_right(cookie);
-      if (w.logged->size() > before) w.reply = w.logged->back();
+      if (w.logged.size() > before) w.reply = w.logged.back();
       break;
     }
   }
@@ -165,12 +165,10 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
   watch.role = &role;
   watch.ancestors = ancestors;
   watch.out = &out;
-  std::vector<std::string> logged;
-  watch.logged = &logged;
   const DecisionHooks hooks = {&watch, on_entry_tried, on_role_lookup,
                                ancestors != nullptr ? on_ancestor : nullptr};
   group_role = Json::Value();  // as at the start of a gate run
-  log_capture = &logged;
+  log_capture = &watch.logged;
   try {
     decide_sections(command.c_str(), cookie.c_str(), &hooks);
   } catch (const std::exception& ended) {
