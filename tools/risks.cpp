@@ -97,22 +97,20 @@ const Table& table() {
     loaded.rules.push_back({"secret", "", kPolicyPath, "", "", "", 0});
     // The administrator's table is optional; one that is there but cannot be
     // read is a problem, never a table without its rules.
+    std::string text, problem;
     FILE* f = fopen(kRiskTablePath, "rb");
-    if (f == nullptr && errno != ENOENT) {
-      loaded.problems.push_back(std::string(kRiskTablePath) +
-                                ": cannot be opened: " + strerror(errno));
-    } else if (f != nullptr) {
-      std::string text;
+    if (f == nullptr && errno != ENOENT)
+      problem = std::string("cannot be opened: ") + strerror(errno);
+    if (f != nullptr) {
       char buffer[4096];
       for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-      const int error = ferror(f) ? errno : 0;
+      if (ferror(f)) problem = std::string("cannot be read: ") + strerror(errno);
       (void)fclose(f);
-      if (error != 0) {
-        loaded.problems.push_back(std::string(kRiskTablePath) +
-                                  ": cannot be read: " + strerror(error));
-      } else {
-        read_rules(text, kRiskTablePath, &loaded);
-      }
+    }
+    if (problem.empty()) {
+      read_rules(text, kRiskTablePath, &loaded);
+    } else {
+      loaded.problems.push_back(std::string(kRiskTablePath) + ": " + problem);
     }
     return loaded;
   }();
