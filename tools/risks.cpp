@@ -120,8 +120,6 @@ const Table& table() {
 // The languages of command lines that the risks are made of, built once.
 class Shapes {
  public:
-  const Language& any() const { return any_; }
-  const Language& blank() const { return blank_; }
   const Language& rest() const { return rest_; }
 
   // A command line that runs program: its first word, or a runner's program.
@@ -132,14 +130,34 @@ class Shapes {
   Language command_with(const std::string& program, const Language& word) const {
     return command(program).then(words_).then(blanks_).then(word).then(rest_);
   }
-  // The same, with word among its arguments and a word after it that
-  // names a file: one holding holds, or without it, one that is no option.
-  Language command_with_file(const std::string& program, const std::string& word,
-                             const std::string& holds) const {
-    const Language file = holds.empty()
-                              ? Language::one_of(word_char_ & ~bytes_of("-")).then(word_chars_)
-                              : word_chars_.then(Language::text(holds)).then(word_chars_);
-    return command_with(program, Language::text(word).then(words_).then(blanks_).then(file));
+  // Every command line that holds program's name as a word, or after a "/".
+  Language mentioning(const std::string& program) const {
+    return any_.then(Language::one_of(bytes_of(" \t/")))
+        .optional()
+        .then(Language::text(program))
+        .then(rest_)
+        .minimal();
+  }
+
+  // The command lines that have a rule's risk; runs: those that run its
+  // program, which is the risk of a runner or a program, and of an
+  // interactive program or a pager without a word. A package's word is
+  // followed by a word that names a file: one holding holds, or without it,
+  // one that is no option.
+  Language risk_of(const Rule& r, const Language& runs) const {
+    if (r.kind == "option") return command_with(r.program, option_word(r.word));
+    if (r.kind == "secret") return naming({r.word});
+    if (r.kind == "package") {
+      const Language file = r.holds.empty()
+                                ? Language::one_of(word_char_ & ~bytes_of("-")).then(word_chars_)
+                                : word_chars_.then(Language::text(r.holds)).then(word_chars_);
+      return command_with(r.program, Language::text(r.word).then(words_).then(blanks_).then(file));
+    }
+    Language l = r.word.empty() ? runs : command_with(r.program, Language::text(r.word));
+    if (!r.unless.empty()) {
+      l = l.without(any_.then(blank_).then(Language::text(r.unless)).then(rest_));
+    }
+    return l;
   }
 
   // A command line that names one of paths (or a file below it) as a word
@@ -322,7 +340,7 @@ enum KindFlags : unsigned {
 // One kind of risk: its finding, the message that says what an entry admits
 // of it ("%" stands for the names of what it meets), and how it is met. A
 // kind made of rules of the table (rules) has a language for each rule
-// (rule_language); every kind finds the entry's command lines that have it
+// (Shapes::risk_of); every kind finds the entry's command lines that have it
 // (met).
 struct RiskKind {
   const char* code;
@@ -353,20 +371,6 @@ std::string rule_name(const Rule& r) {
   if (!r.word.empty()) name += (name.empty() ? "" : " ") + r.word;
   if (!r.what.empty()) name += " (" + r.what + ")";
   return name;
-}
-
-// The command lines that have a rule's risk; runs: those that run its program,
-// which is the risk of a runner or a program, and of an interactive program or
-// a pager without a word.
-Language rule_language(const Rule& r, const Shapes& s, const Language& runs) {
-  if (r.kind == "option") return s.command_with(r.program, s.option_word(r.word));
-  if (r.kind == "package") return s.command_with_file(r.program, r.word, r.holds);
-  if (r.kind == "secret") return s.naming({r.word});
-  Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
-  if (!r.unless.empty()) {
-    l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
-  }
-  return l;
 }
 
 // The table's risks of one program, or those of no program (secret files,
@@ -406,7 +410,7 @@ struct ProgramRisks {
       if (std::any_of(risks.begin(), risks.end(),
                       [&](const TableRisk& r) { return r.code == kind.code && r.name == name; }))
         continue;
-      risks.push_back({rule, kind.code, rule_language(*rule, s, runs), name});
+      risks.push_back({rule, kind.code, s.risk_of(*rule, runs), name});
     }
   }
 };
@@ -423,13 +427,7 @@ struct Risks {
     }
     for (auto& [program, p] : programs) {
       p.program = program;
-      p.mentions = program.empty() ? shapes.naming(secrets).minimal()
-                                   : shapes.any()
-                                         .then(Language::one_of(bytes_of(" \t/")))
-                                         .optional()
-                                         .then(Language::text(program))
-                                         .then(shapes.rest())
-                                         .minimal();
+      p.mentions = program.empty() ? shapes.naming(secrets).minimal() : shapes.mentioning(program);
     }
   }
 };
