@@ -384,25 +384,17 @@ struct ProgramRisks {
   Language mentions = Language::none();
   Language runs = Language::none();
   std::vector<const Rule*> rules;
-  bool built = false;
-  std::vector<TableRisk> risks;
+  std::vector<TableRisk> risks;  // of its rules; never empty once built
 
-  // Whether an entry of language entry may run the program; the program's
-  // languages are built when an entry first may.
+  // Whether an entry of language entry may run the program; the languages of
+  // its rules are built when an entry first may.
   bool run_by(const Language& entry, const Shapes& s) {
     if (entry.both(mentions).is_empty()) return false;
     if (!program.empty()) {
       if (runs.is_empty()) runs = s.command(program).then(s.rest());
       if (entry.both(runs).is_empty()) return false;
     }
-    build(s);
-    return true;
-  }
-
-  // The languages of the rules, built when an entry first runs the program.
-  void build(const Shapes& s) {
-    if (built) return;
-    built = true;
+    if (!risks.empty()) return true;
     for (const Rule* rule : rules) {
       const RiskKind& kind = kind_of(*rule);
       const std::string name = rule_name(*rule);
@@ -412,6 +404,7 @@ struct ProgramRisks {
         continue;
       risks.push_back({rule, kind.code, s.risk_of(*rule, runs), name});
     }
+    return true;
   }
 };
 
