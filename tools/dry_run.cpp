@@ -45,20 +45,15 @@ struct Watch {
   const Json::Value* role = nullptr;
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
-  std::vector<std::string> logged;  // the log's lines, kept instead of written
-  const char* skipped = nullptr;    // why the last role check had no lookup
-  std::string reply;                // of the last role lookup
+  std::vector<std::string> logged = {};  // the log's lines, kept instead of written
+  const char* skipped = nullptr;         // why the last role check had no lookup
+  std::string reply = {};                // of the last role lookup
 };
 
 void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,
                     int result, const SectionDecision& record) {
   Watch& w = *static_cast<Watch*>(context);
-  EntryTried e;
-  e.section = section_index();
-  e.text = text;
-  e.index = index;
-  e.pattern = pattern;
-  e.result = result;
+  EntryTried e{section_index(), text, index, pattern, result};
   if (result == 0) {
     e.rule = record.rule;
     e.lookup_made = record.role_lookup && w.roles != DryRun::Roles::kNone && w.skipped == nullptr;
@@ -160,11 +155,7 @@ DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::strin
 Outcome DryRun::decide(const std::string& command, const std::string& cookie, Roles roles,
                        const Json::Value& role, const std::vector<std::string>* ancestors) {
   Outcome out;
-  Watch watch;
-  watch.roles = roles;
-  watch.role = &role;
-  watch.ancestors = ancestors;
-  watch.out = &out;
+  Watch watch{roles, &role, ancestors, &out};
   const DecisionHooks hooks = {&watch, on_entry_tried, on_role_lookup,
                                ancestors != nullptr ? on_ancestor : nullptr};
   group_role = Json::Value();  // as at the start of a gate run
@@ -180,10 +171,7 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
       listed = listed || (t.result == 0 && t.section == section_index() &&
                           static_cast<int>(t.index) == record.entry);
     if (record.entry >= 0 && !listed) {
-      EntryTried e;
-      e.section = section_index();
-      e.index = static_cast<unsigned>(record.entry);
-      e.result = 0;
+      EntryTried e{section_index(), "", static_cast<unsigned>(record.entry), "", 0};
       e.ended_run = true;
       out.tried.push_back(std::move(e));
     }
