@@ -1,20 +1,10 @@
 #include "report.h"
 
-#include <fcntl.h>
-#include <json/writer.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <tuple>
 
 #include "json_document.h"
 #include "json_text.h"
-#include "vocabulary.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
@@ -45,9 +35,8 @@ void Report::add_file(const std::string& code, const std::string& file,
 }
 
 int Report::count(Severity severity) const {
-  int n = 0;
-  for (const auto& f : findings_) n += f.severity == severity;
-  return n;
+  return static_cast<int>(std::count_if(findings_.begin(), findings_.end(),
+                                        [&](const Finding& f) { return f.severity == severity; }));
 }
 
 int Report::status() const {
@@ -92,10 +81,6 @@ void Report::print_text(std::ostream& out) const {
   }
 }
 
-void Report::print_json() const {
-  ::print_json(json());
-}
-
 Json::Value Report::json() const {
   Json::Value out(Json::objectValue);
   out["file"] = file_;
@@ -127,17 +112,15 @@ Json::Value reports_json(const std::vector<Report>& reports) {
   if (reports.size() == 1) out["file"] = reports[0].file();
   Json::Value& files = out["files"] = Json::Value(Json::arrayValue);
   Json::Value& findings = out["findings"] = Json::Value(Json::arrayValue);
-  int status = 0;
-  for (const char* total : {"errors", "warnings", "notes"}) out[total] = 0;
+  for (const char* total : {"errors", "warnings", "notes", "status"}) out[total] = 0;
   for (const Report& r : reports) {
     const Json::Value one = r.json();
     files.append(r.file());
     for (const char* total : {"errors", "warnings", "notes"})
       out[total] = out[total].asInt() + one[total].asInt();
     for (const auto& f : one["findings"]) findings.append(f);
-    status = std::max(status, r.status());
+    out["status"] = std::max(out["status"].asInt(), r.status());
   }
-  out["status"] = status;
   return out;
 }
 

@@ -44,8 +44,7 @@ class Report {
   // 0 no finding, 1 warnings only, 2 errors.
   int status() const;
   void print_text(std::ostream& out = std::cout) const;
-  void print_json() const;
-  // What print_json prints.
+  // The file's findings, totals and status as JSON.
   Json::Value json() const;
 
  private:
