@@ -19,10 +19,7 @@ std::string member_path(const std::string& parent, const std::string& name) {
     word = word &&
            ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
   }
-  if (word) return parent + "." + name;
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  return parent + "[" + Json::writeString(writer, Json::Value(name)) + "]";
+  return word ? parent + "." + name : parent + "[" + quoted(name) + "]";
 }
 
 std::string index_path(const std::string& parent, unsigned index) {
