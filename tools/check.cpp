@@ -29,17 +29,6 @@
 
 namespace {
 
-// Runs one of the gate's conversions; the dependency's message when it throws
-// (which ends a gate run), empty when it converts.
-std::string conversion_error(const std::function<void()>& convert) {
-  try {
-    convert();
-    return std::string();
-  } catch (const Json::Exception& e) {
-    return e.what();
-  }
-}
-
 class PolicyChecker {
  public:
   explicit PolicyChecker(Report& report) : r_(report) {}
@@ -91,15 +80,20 @@ class PolicyChecker {
   void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
     r_.add("run-ends", path, at, message);
   }
-  // Reports a conversion that would end a run; true when it converts. With
-  // member, the conversion names the member of object `at` that it failed on.
+  // Runs one of the gate's conversions and reports it when it throws, which
+  // ends a gate run; true when it converts. With member, the conversion names
+  // the member of object `at` that it failed on.
   bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
                const std::string& when = "every gate run that reaches it",
                const char* const* member = nullptr) {
-    const std::string error = conversion_error(how);
-    if (error.empty()) return true;
-    const std::string message =
-        "cannot be converted (" + error + "): " + when + " ends without running the command";
+    std::string message;
+    try {
+      how();
+      return true;
+    } catch (const Json::Exception& e) {
+      message = "cannot be converted (" + std::string(e.what()) + "): " + when +
+                " ends without running the command";
+    }
     if (member == nullptr) {
       run_ends(path, at, message);
     } else {
