@@ -214,14 +214,9 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   std::stable_sort(refused.begin(), refused.end(),
                    [](const Refused& a, const Refused& b) { return a.count > b.count; });
 
-  std::vector<std::string> matches(refused.size());
   DryRun dry;
   std::string error;
   const bool compared = dry.load(policy_path, false, &error) == DryRun::Load::kLoaded;
-  for (size_t i = 0; i < refused.size(); ++i) {
-    judge(refused[i]);
-    if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
-  }
   if (!compared) {
     report.add_file("policy-not-compared", policy_path,
                     "does not load: the refused command lines are not compared with its entries");
@@ -229,10 +224,20 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
 
   unsigned refusals = 0;
   Json::Value entries(Json::arrayValue);
-  for (size_t i = 0; i < refused.size(); ++i) {
-    Refused& r = refused[i];
+  // Adds a finding about the refused command line at offset to the report
+  // and, as text, says it after the line.
+  const auto say = [&](const std::string& code, size_t offset, const std::string& message,
+                       const std::string& said) {
+    report.add_at(code, offset, message);
+    if (!json) {
+      std::cout << "  " << severity_name(finding_class(code).severity) << ": " << said << " ["
+                << code << "]\n";
+    }
+  };
+  for (Refused& r : refused) {
     refusals += r.count;
-    const std::string& matched = matches[i];
+    judge(r);
+    const std::string matched = compared && r.code.empty() ? matching_entry(dry, r.logged) : "";
     if (!matched.empty()) {
       r.code = "already-matched";
       r.why = "is matched by " + matched + " of " + policy_path +
@@ -246,12 +251,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      report.add_at(r.code, r.offset,
-                    quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
-      if (!json) {
-        std::cout << "  " << severity_name(finding_class(r.code).severity) << ": " << r.why << " ["
-                  << r.code << "]\n";
-      }
+      say(r.code, r.offset, quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why, r.why);
       continue;
     }
     const Json::Value entry = entry_for(r.logged);
@@ -266,11 +266,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     for (const MachineFinding& f : said) {
       std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
-      report.add_at(f.code, r.offset, why);
-      if (!json) {
-        std::cout << "  " << severity_name(finding_class(f.code).severity) << ": " << why << " ["
-                  << f.code << "]\n";
-      }
+      say(f.code, r.offset, why, why);
     }
   }
   if (not_loaded > 0) {
