@@ -140,11 +140,11 @@ void print_steps(const Json::Value& steps) {
 // The decision in words: the same document as --json prints.
 void print_text(const Json::Value& out, const Explained& x) {
   std::cout << "policy " << out["policy"].asString();
-  if (x.load == DryRun::Load::kNotLoaded && !x.load_error.empty()) {
-    std::cout << " does not load (" << x.load_error << "): the gate refuses every command\n";
-  } else if (x.load == DryRun::Load::kNotLoaded) {
-    std::cout << " does not load (the reader's messages are on standard error): the gate "
-                 "refuses every command\n";
+  if (x.load == DryRun::Load::kNotLoaded) {
+    std::cout << " does not load ("
+              << (x.load_error.empty() ? "the reader's messages are on standard error"
+                                       : x.load_error)
+              << "): the gate refuses every command\n";
   } else if (x.load == DryRun::Load::kRunEnds) {
     std::cout << ": reading \"enable_log\" fails (" << x.load_error << "): the gate's run ends\n";
   } else {
@@ -175,12 +175,11 @@ void print_text(const Json::Value& out, const Explained& x) {
                 << "\n";
     }
   }
-  const Outcome::Verdict verdict = x.outcome.verdict;
-  std::cout << "verdict: "
-            << (verdict == Outcome::Verdict::kAllowed ? "allowed: the gate would run the command"
-                : verdict == Outcome::Verdict::kRefused
-                    ? "refused: the gate would not run the command"
-                    : "undecided: it depends on the role lookup that was not made")
+  const std::string verdict = out["verdict"].asString();
+  std::cout << "verdict: " << verdict
+            << (verdict == "allowed"   ? ": the gate would run the command"
+                : verdict == "refused" ? ": the gate would not run the command"
+                                       : ": it depends on the role lookup that was not made")
             << "\n";
 }
 
@@ -201,7 +200,7 @@ int explain_command(const ExplainOptions& options) {
   } else {
     print_text(out, x);
   }
-  if (x.load != DryRun::Load::kLoaded) return 1;
+  // A policy that does not load leaves the outcome refused.
   return x.outcome.verdict == Outcome::Verdict::kAllowed   ? 0
          : x.outcome.verdict == Outcome::Verdict::kRefused ? 1
                                                            : 3;
