@@ -190,13 +190,15 @@ unsigned first_told(const Outcome& outcome) {
   return outcome.record.verdict == 0 ? outcome.record.count - 1 : 0;
 }
 
-// The entries of the loaded policy's white lists that a decision can reach:
-// those of sections of method 1 or 3, with their patterns.
-std::map<EntryKey, std::string> policy_entries() {
-  std::map<EntryKey, std::string> entries;
+// The coverage of the loaded policy's white-list entries that a decision can
+// reach, those of sections of method 1 or 3: each entry's path, its pattern
+// and the number of cases that matched it (counts).
+Json::Value coverage_json(const std::map<EntryKey, unsigned>& counts) {
+  Json::Value out(Json::objectValue);
+  Json::Value& entries = out["entries"] = Json::Value(Json::arrayValue);
+  unsigned reached = 0;
   const Json::Value& policy = root;
-  if (!policy.isObject()) return entries;
-  for (unsigned i = 0; i < kSectionCount; ++i) {
+  for (unsigned i = 0; policy.isObject() && i < kSectionCount; ++i) {
     const Json::Value& s = policy[kSectionNames[i]];
     if (!s.isObject()) continue;
     try {
@@ -212,10 +214,17 @@ std::map<EntryKey, std::string> policy_entries() {
         pattern = pattern_of(list[j]);
       } catch (const Json::Exception&) {
       }
-      entries[{i, j}] = pattern;
+      const auto found = counts.find({i, j});
+      const unsigned cases = found == counts.end() ? 0 : found->second;
+      Json::Value& item = entries.append(Json::Value(Json::objectValue));
+      item["path"] = entry_path(kSectionNames[i], j);
+      item[kPatternMember] = pattern;
+      item["cases"] = cases;
+      reached += cases > 0;
     }
   }
-  return entries;
+  out["reached"] = reached;
+  return out;
 }
 
 // The document that test --json prints, in words.
@@ -328,19 +337,7 @@ int test_command(const TestOptions& options) {
     for (unsigned i = first_told(outcome); i < outcome.record.count; ++i)
       sections.append(section_outcome(i, c, outcome));
   }
-  if (options.coverage) {
-    Json::Value& covered = out["coverage"] = Json::Value(Json::objectValue);
-    Json::Value& entries = covered["entries"] = Json::Value(Json::arrayValue);
-    unsigned reached = 0;
-    for (const auto& [key, pattern] : policy_entries()) {
-      Json::Value& item = entries.append(Json::Value(Json::objectValue));
-      item["path"] = entry_path(kSectionNames[key.first], key.second);
-      item[kPatternMember] = pattern;
-      item["cases"] = counts[key];
-      reached += counts[key] > 0;
-    }
-    covered["reached"] = reached;
-  }
+  if (options.coverage) out["coverage"] = coverage_json(counts);
   out["passed"] = passed;
   out["failed"] = failures.size();
   if (options.json) {
