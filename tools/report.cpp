@@ -43,16 +43,6 @@ int Report::status() const {
   return count(Severity::kError) > 0 ? 2 : count(Severity::kWarning) > 0 ? 1 : 0;
 }
 
-std::vector<Finding> Report::ordered() const {
-  std::vector<Finding> out = findings_;
-  const auto key = [this](const Finding& f) {
-    return std::make_tuple(f.file != file_, f.line, f.column);
-  };
-  std::stable_sort(out.begin(), out.end(),
-                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
-  return out;
-}
-
 namespace {
 
 std::string counted(int n, const char* what) {
@@ -61,15 +51,17 @@ std::string counted(int n, const char* what) {
 
 }  // namespace
 
-// file:line:column: severity: path: message [code], as compilers write it.
+// file:line:column: severity: path: message [code], as compilers write it;
+// the findings as json() orders them.
 void Report::print_text(std::ostream& out) const {
-  for (const auto& f : ordered()) {
-    std::string where = f.file;
-    if (f.line > 0) where += ":" + std::to_string(f.line) + ":" + std::to_string(f.column);
-    out << where << ": " << severity_name(f.severity) << ": ";
-    if (!f.path.empty()) out << f.path << ": ";
-    out << f.message << " [" << f.code << "]\n";
-    if (!f.example.empty()) out << "  for example: " << quoted(f.example) << "\n";
+  const Json::Value report = json();
+  for (const Json::Value& f : report["findings"]) {
+    out << f["file"].asString();
+    if (f.isMember("line")) out << ":" << f["line"].asInt64() << ":" << f["column"].asInt64();
+    out << ": " << f["severity"].asString() << ": ";
+    if (f.isMember("path")) out << f["path"].asString() << ": ";
+    out << f["message"].asString() << " [" << f["code"].asString() << "]\n";
+    if (f.isMember("example")) out << "  for example: " << quoted(f["example"].asString()) << "\n";
   }
   if (findings_.empty()) {
     out << file_ << ": no findings\n";
@@ -88,9 +80,18 @@ Json::Value Report::json() const {
   out["warnings"] = count(Severity::kWarning);
   out["notes"] = count(Severity::kNote);
   out["status"] = status();
+  // The findings by their place: those about the whole file, then those at
+  // a line in the order of the file, then those about other files; each
+  // group in the order found.
+  std::vector<Finding> ordered = findings_;
+  const auto key = [this](const Finding& f) {
+    return std::make_tuple(f.file != file_, f.line, f.column);
+  };
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
   Json::Value& list = out["findings"] = Json::Value(Json::arrayValue);
-  for (const auto& f : ordered()) {
-    Json::Value item(Json::objectValue);
+  for (const auto& f : ordered) {
+    Json::Value& item = list.append(Json::Value(Json::objectValue));
     item["severity"] = severity_name(f.severity);
     item["code"] = f.code;
     item["file"] = f.file;
@@ -101,7 +102,6 @@ Json::Value Report::json() const {
     }
     item["message"] = f.message;
     if (!f.example.empty()) item["example"] = f.example;
-    list.append(item);
   }
   return out;
 }

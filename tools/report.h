@@ -49,10 +49,6 @@ class Report {
 
  private:
   void place(Finding& f, size_t offset) const;
-  // The findings by their place: those about the whole file, then those at
-  // a line in the order of the file, then those about other files; each
-  // group in the order found.
-  std::vector<Finding> ordered() const;
   std::string file_;
   std::string text_;
   std::vector<Finding> findings_;
