@@ -29,11 +29,12 @@
 
 namespace {
 
-// What the gate logs after a refused command line: its refusal's line, then
-// the empty line that the line's own final newline leaves. A policy that
-// does not load leaves its own line and no command line.
-const std::string kRefusedMark(kLogRefused, sizeof kLogRefused - 2);
-const std::string kNotLoadedMark(kLogNotLoaded, sizeof kLogNotLoaded - 2);
+// What the gate logs after a refused command line: the line's end, its
+// refusal's line, then the empty line that the line's own final newline
+// leaves. A policy that does not load leaves its own line and an empty one,
+// and no command line.
+const std::string kRefusedTail = "\n" + std::string(kLogRefused) + "\n";
+const std::string kNotLoadedLines = std::string(kLogNotLoaded) + "\n";
 // The level that a suggested entry demands until the administrator puts in
 // the right category and level: no group holds it, so only the internal
 // administrator passes, and yet the entry is one that can grant.
@@ -180,35 +181,23 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     return report.status();
   }
 
-  // The log's lines, each with its offset; the gate ends every line with a
-  // newline.
-  std::vector<std::pair<size_t, std::string>> lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find('\n', start), text.size());
-    lines.emplace_back(start, text.substr(start, end - start));
-    start = end + 1;
-  }
   std::vector<Refused> refused;
   std::map<std::string, size_t> seen;
   unsigned not_loaded = 0;
   size_t not_loaded_at = 0;
-  for (size_t i = 0; i < lines.size();) {
-    if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark &&
-        lines[i + 2].second.empty()) {
-      const auto known = seen.emplace(lines[i].second, refused.size());
-      if (known.second) {
-        refused.emplace_back();
-        refused.back().logged = lines[i].second;
-        refused.back().offset = lines[i].first;
-      }
-      ++refused[known.first->second].count;
-      i += 3;
-    } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark &&
-               lines[i + 1].second.empty()) {
-      if (not_loaded++ == 0) not_loaded_at = lines[i].first;
-      i += 2;
+  // The gate ends every line of its log with a newline.
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (text.compare(end, kRefusedTail.size(), kRefusedTail) == 0) {
+      const auto [known, added] = seen.emplace(text.substr(start, end - start), refused.size());
+      if (added) refused.push_back({known->first, start, 0, "", ""});
+      ++refused[known->second].count;
+      start = end + kRefusedTail.size();
+    } else if (text.compare(start, kNotLoadedLines.size(), kNotLoadedLines) == 0) {
+      if (not_loaded++ == 0) not_loaded_at = start;
+      start += kNotLoadedLines.size();
     } else {
-      ++i;
+      start = end + 1;
     }
   }
   std::stable_sort(refused.begin(), refused.end(),
