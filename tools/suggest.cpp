@@ -15,7 +15,6 @@
 
 #include "decision.h"
 #include "dry_run.h"
-#include "files.h"
 #include "json_document.h"
 #include "json_text.h"
 #include "log_lines.h"
