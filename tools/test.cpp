@@ -244,19 +244,18 @@ void print_text(const Json::Value& out) {
   }
   if (out.isMember("coverage")) {
     const Json::Value& entries = out["coverage"]["entries"];
+    // The entries reached, with their counts, then those not reached.
+    std::string not_reached;
     for (const Json::Value& e : entries) {
+      const std::string entry = e["path"].asString() + " " + quoted(e[kPatternMember].asString());
       const unsigned cases = e["cases"].asUInt();
-      if (cases > 0) {
-        std::cout << e["path"].asString() << " " << quoted(e[kPatternMember].asString()) << ": "
-                  << cases << (cases == 1 ? " case\n" : " cases\n");
+      if (cases == 0) {
+        not_reached += "not reached: " + entry + "\n";
+      } else {
+        std::cout << entry << ": " << cases << (cases == 1 ? " case\n" : " cases\n");
       }
     }
-    for (const Json::Value& e : entries) {
-      if (e["cases"].asUInt() == 0) {
-        std::cout << "not reached: " << e["path"].asString() << " "
-                  << quoted(e[kPatternMember].asString()) << "\n";
-      }
-    }
+    std::cout << not_reached;
     std::cout << "coverage: " << out["coverage"]["reached"].asUInt() << " of " << entries.size()
               << " entries reached\n";
   }
