@@ -41,7 +41,8 @@ Json::Value to_json(const ExplainOptions& options, const Explained& x) {
   out["policy"] = options.policy;
   out["command"] = options.command;
   Json::Value& sections = out["sections"] = Json::Value(Json::arrayValue);
-  out["verdict"] = "refused";
+  // Refused unless the policy loads and the decision says otherwise.
+  out["verdict"] = verdict_name(x.outcome.verdict);
   out["loaded"] = x.load != DryRun::Load::kNotLoaded;
   if (!x.load_error.empty()) out["error"] = x.load_error;
   if (x.load != DryRun::Load::kLoaded) return out;
@@ -96,7 +97,6 @@ Json::Value to_json(const ExplainOptions& options, const Explained& x) {
     if (!e.user.empty()) check["user"] = e.user;
     check["result"] = e.role_result == 0 ? "passed" : "refused";
   }
-  out["verdict"] = verdict_name(x.outcome.verdict);
   return out;
 }
 
