@@ -95,10 +95,10 @@ struct Setting {
 };
 
 // Parses the options of an action's arguments (argv[0] is the action) into
-// settings, as getopt_long finds them; why they do not parse (an unknown
-// option, or one without its value), empty when they do. --help prints the
-// action's usage and ends the program.
-std::string parse_options(int argc, char** argv, const std::vector<Setting>& settings) {
+// settings, as getopt_long finds them. --help prints the action's usage and
+// ends the program; so does an unknown option, or one without its value,
+// with the tool's usage on standard error and kUsageError.
+void parse_options(int argc, char** argv, const std::vector<Setting>& settings) {
   std::vector<option> options;
   for (const Setting& s : settings) {
     const int index = static_cast<int>(options.size());
@@ -115,8 +115,8 @@ std::string parse_options(int argc, char** argv, const std::vector<Setting>& set
       }
       exit(0);
     }
-    if (c == ':') return std::string(argv[optind - 1]) + " needs a value";
-    if (c == '?') return "unknown option " + std::string(argv[optind - 1]);
+    if (c == ':') exit(usage((std::string(argv[optind - 1]) + " needs a value").c_str()));
+    if (c == '?') exit(usage(("unknown option " + std::string(argv[optind - 1])).c_str()));
     const Setting& s = settings[static_cast<size_t>(c)];
     if (s.flag != nullptr) {
       *s.flag = true;
@@ -124,15 +124,13 @@ std::string parse_options(int argc, char** argv, const std::vector<Setting>& set
       *s.value = optarg;
     }
   }
-  return std::string();
 }
 
 int check_main(int argc, char** argv) {
   bool json = false, as_installed = false, accept_warnings = false;
-  const std::string problem = parse_options(
+  parse_options(
       argc, argv,
       {{"json", &json}, {"as-installed", &as_installed}, {"accept-warnings", &accept_warnings}});
-  if (!problem.empty()) return usage(problem.c_str());
   std::vector<std::string> files(argv + optind, argv + argc);
   if (as_installed && (files.size() != 1 || files[0] == "-"))
     return usage("check --as-installed takes one file");
@@ -145,8 +143,7 @@ int check_main(int argc, char** argv) {
 // install FILE and edit: --accept-warnings, and for install one file.
 int install_main(int argc, char** argv, bool edit) {
   bool accept_warnings = false;
-  const std::string problem = parse_options(argc, argv, {{"accept-warnings", &accept_warnings}});
-  if (!problem.empty()) return usage(problem.c_str());
+  parse_options(argc, argv, {{"accept-warnings", &accept_warnings}});
   if (edit) return optind == argc ? edit_command(accept_warnings) : usage("edit takes no operand");
   if (argc - optind != 1) return usage("install takes one policy file");
   return install_command(argv[optind], accept_warnings);
@@ -157,12 +154,11 @@ int explain_main(int argc, char** argv) {
   options.policy = kPolicyPath;
   options.cookie = kDefaultCookie;
   bool no_lookup = false;
-  const std::string problem = parse_options(argc, argv,
-                                            {{"json", &options.json},
-                                             {"no-lookup", &no_lookup},
-                                             {"policy", nullptr, &options.policy},
-                                             {"cookie", nullptr, &options.cookie}});
-  if (!problem.empty()) return usage(problem.c_str());
+  parse_options(argc, argv,
+                {{"json", &options.json},
+                 {"no-lookup", &no_lookup},
+                 {"policy", nullptr, &options.policy},
+                 {"cookie", nullptr, &options.cookie}});
   if (optind == argc) return usage("explain needs a command line");
   if (argc - optind > 1) return usage("explain takes one command line; quote it as one argument");
   options.lookup = !no_lookup;
@@ -172,9 +168,7 @@ int explain_main(int argc, char** argv) {
 
 int test_main(int argc, char** argv) {
   TestOptions options;
-  const std::string problem =
-      parse_options(argc, argv, {{"json", &options.json}, {"coverage", &options.coverage}});
-  if (!problem.empty()) return usage(problem.c_str());
+  parse_options(argc, argv, {{"json", &options.json}, {"coverage", &options.coverage}});
   if (argc - optind < 2) return usage("test needs a policy file and at least one case file");
   options.policy = argv[optind];
   options.case_files.assign(argv + optind + 1, argv + argc);
@@ -183,8 +177,7 @@ int test_main(int argc, char** argv) {
 
 int diff_main(int argc, char** argv) {
   bool json = false;
-  const std::string problem = parse_options(argc, argv, {{"json", &json}});
-  if (!problem.empty()) return usage(problem.c_str());
+  parse_options(argc, argv, {{"json", &json}});
   if (argc - optind != 2) return usage("diff needs two policy files, OLD and NEW");
   return policy_diff(argv[optind], argv[optind + 1], json, std::cout);
 }
@@ -192,9 +185,8 @@ int diff_main(int argc, char** argv) {
 int suggest_main(int argc, char** argv) {
   bool json = false;
   std::string log = kLogPath, policy = kPolicyPath;
-  const std::string problem = parse_options(
-      argc, argv, {{"json", &json}, {"log", nullptr, &log}, {"policy", nullptr, &policy}});
-  if (!problem.empty()) return usage(problem.c_str());
+  parse_options(argc, argv,
+                {{"json", &json}, {"log", nullptr, &log}, {"policy", nullptr, &policy}});
   if (optind < argc) return usage("suggest takes no operand; name the log with --log");
   return suggest_command(log, policy, json);
 }
