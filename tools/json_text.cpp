@@ -14,11 +14,10 @@ void print_json(const Json::Value& value) {
 }
 
 std::string member_path(const std::string& parent, const std::string& name) {
-  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
-  for (char c : name) {
-    word = word &&
-           ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
-  }
+  const bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
+                    name.find_first_not_of(
+                        "_0123456789abcdefghijklmnopqrstuvwxyz"
+                        "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
   return word ? parent + "." + name : parent + "[" + quoted(name) + "]";
 }
 
