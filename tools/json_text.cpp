@@ -42,6 +42,10 @@ std::string quoted(const std::string& text) {
   return Json::writeString(writer, Json::Value(text));
 }
 
+std::string counted(size_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 namespace {
 
 size_t edit_distance(const std::string& a, const std::string& b) {

@@ -43,14 +43,6 @@ int Report::status() const {
   return count(Severity::kError) > 0 ? 2 : count(Severity::kWarning) > 0 ? 1 : 0;
 }
 
-namespace {
-
-std::string counted(int n, const char* what) {
-  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
-}  // namespace
-
 // file:line:column: severity: path: message [code], as compilers write it;
 // the findings as json() orders them.
 void Report::print_text(std::ostream& out) const {

@@ -164,10 +164,6 @@ std::string entry_line(const Json::Value& entry) {
          "{" + name(kRightCategories[0]) + std::to_string(kPlaceholderLevel) + "}}";
 }
 
-std::string times(unsigned n) {
-  return n == 1 ? "1 time" : std::to_string(n) + " times";
-}
-
 }  // namespace
 
 int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
@@ -235,11 +231,12 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     size_t line = 0, column = 0;
     line_and_column(text, r.offset, &line, &column);
     if (!json) {
-      std::cout << "refused " << times(r.count) << " (first at line " << line
+      std::cout << "refused " << counted(r.count, "time") << " (first at line " << line
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      say(r.code, r.offset, quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why, r.why);
+      say(r.code, r.offset,
+          quoted(r.logged) + " (refused " + counted(r.count, "time") + ") " + r.why, r.why);
       continue;
     }
     const Json::Value entry = entry_for(r.logged);
@@ -276,12 +273,12 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   if (not_loaded > 0) {
     size_t line = 0, column = 0;
     line_and_column(text, not_loaded_at, &line, &column);
-    std::cout << "refused " << times(not_loaded) << " (first at line " << line
+    std::cout << "refused " << counted(not_loaded, "time") << " (first at line " << line
               << "): the policy did not load, and the log holds no command line\n";
   }
-  std::cout << path << ": " << refusals << (refusals == 1 ? " refusal" : " refusals") << " of "
-            << refused.size() << (refused.size() == 1 ? " command line, " : " command lines, ")
-            << entries.size() << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
+  std::cout << path << ": " << counted(refusals, "refusal") << " of "
+            << counted(refused.size(), "command line") << ", " << entries.size()
+            << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
             << refused.size() - entries.size() << " without\n";
   if (!compared) std::cout << policy_path << ": does not load; entries not compared with it\n";
   if (!entries.empty()) {

@@ -252,7 +252,7 @@ void print_text(const Json::Value& out) {
       if (cases == 0) {
         not_reached += "not reached: " + entry + "\n";
       } else {
-        std::cout << entry << ": " << cases << (cases == 1 ? " case\n" : " cases\n");
+        std::cout << entry << ": " << counted(cases, "case") << "\n";
       }
     }
     std::cout << not_reached;
