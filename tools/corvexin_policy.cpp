@@ -151,17 +151,13 @@ int install_main(int argc, char** argv, bool edit) {
 
 int explain_main(int argc, char** argv) {
   ExplainOptions options;
-  options.policy = kPolicyPath;
-  options.cookie = kDefaultCookie;
-  bool no_lookup = false;
   parse_options(argc, argv,
                 {{"json", &options.json},
-                 {"no-lookup", &no_lookup},
+                 {"no-lookup", &options.no_lookup},
                  {"policy", nullptr, &options.policy},
                  {"cookie", nullptr, &options.cookie}});
   if (optind == argc) return usage("explain needs a command line");
   if (argc - optind > 1) return usage("explain takes one command line; quote it as one argument");
-  options.lookup = !no_lookup;
   options.command = argv[optind];
   return explain_command(options);
 }

@@ -192,7 +192,7 @@ int explain_command(const ExplainOptions& options) {
   if (x.load == DryRun::Load::kLoaded) {
     x.enable_log = run.policy_enable_log();
     x.outcome = run.decide(options.command, options.cookie,
-                           options.lookup ? DryRun::Roles::kAsk : DryRun::Roles::kNone);
+                           options.no_lookup ? DryRun::Roles::kNone : DryRun::Roles::kAsk);
   }
   const Json::Value out = to_json(options, x);
   if (options.json) {
