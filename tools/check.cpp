@@ -121,17 +121,11 @@ class PolicyChecker {
     }
   }
 
-  // The member of root, not a section name, that looks like a misspelling
-  // of the section name; empty when there is none.
+  // The member of root that looks like a misspelling of the section name
+  // (the other section's name is too far off to be one); empty when there
+  // is none.
   static std::string misspelt_as(const Json::Value& root, const char* name) {
-    if (!root.isObject()) return std::string();
-    for (const auto& member : root.getMemberNames()) {
-      if (std::find(std::begin(kSectionNames), std::end(kSectionNames), member) !=
-          std::end(kSectionNames))
-        continue;
-      if (similar_name(member, {name}) == name) return member;
-    }
-    return std::string();
+    return root.isObject() ? similar_name(name, root.getMemberNames()) : std::string();
   }
 
   // One section; true when it allows every command (method 0, or missing).
