@@ -1,8 +1,8 @@
 #include "budget.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,9 +29,11 @@ long long now_ms() {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// Over the socket to or from the child: a peer that has gone is an error,
+// never a SIGPIPE that would end this process without a word.
 bool write_all(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
@@ -93,7 +95,6 @@ unsigned long long address_space() {
 // here whatever the caller left); the memory limit makes allocations fail.
 [[noreturn]] void serve(int in, int out, const Worker::Handler& handler, const Budget& budget) {
   signal(SIGPROF, SIG_DFL);
-  signal(SIGPIPE, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGPROF);
@@ -143,9 +144,10 @@ Worker::~Worker() {
 
 bool Worker::start(std::string* why_not) {
   int down[2] = {-1, -1}, up[2] = {-1, -1};
-  const char* failed = "cannot make a pipe: ";
+  const char* failed = "cannot make a socket pair: ";
   pid_t pid = -1;
-  if (pipe2(down, O_CLOEXEC) == 0 && pipe2(up, O_CLOEXEC) == 0) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, down) == 0 &&
+      socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, up) == 0) {
     // Nothing buffered may be written twice, by the parent and by the child.
     (void)fflush(nullptr);
     pid = fork();

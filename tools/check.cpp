@@ -10,7 +10,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <set>
 
 #include "decision.h"
 #include "document.h"
@@ -20,9 +19,7 @@
 #include "machine.h"
 #include "pattern.h"
 #include "policy.h"
-#include "report.h"
 #include "risks.h"
-#include "role_lookup.h"
 #include "role_rights.h"
 #include "service_owner.h"
 #include "shell.h"
@@ -31,17 +28,6 @@
 #include "white_list.h"
 
 namespace {
-
-// Runs one of the gate's conversions; the dependency's message when it throws
-// (which ends a gate run), empty when it converts.
-std::string conversion_error(const std::function<void()>& convert) {
-  try {
-    convert();
-    return std::string();
-  } catch (const Json::Exception& e) {
-    return e.what();
-  }
-}
 
 class PolicyChecker {
  public:
@@ -66,46 +52,48 @@ class PolicyChecker {
     }
     const char* scripts = kSectionNames[0];
     const char* ui = kSectionNames[1];
-    unknown_members(root, "$", known(kPolicyMembers));
+    unknown_members(root, "$", kPolicyMembers);
     uid_t service_uid = 0;
     bool service_user = false;
     if (const char* wrong =
             role_service_user(service_user_rule(root), &service_uid, &service_user)) {
-      warn("no-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
-           std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
+      r_.add(
+          "no-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
+          std::string(wrong) + ": every role lookup fails, and every role-checked entry refuses");
     } else if (service_user) {
       const std::string weak = service_user_weakness(service_uid);
       if (!weak.empty())
-        warn("weak-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
-             weak);
+        r_.add("weak-service-user", member_path("$", kServiceUserMember), root[kServiceUserMember],
+               weak);
     }
     if (!section(root, scripts)) {
       section(root, ui);
     } else if (root.isMember(ui)) {
-      warn("never-consulted", member_path("$", ui), root[ui],
-           std::string("is never consulted: the ") + scripts + " allows every command first");
+      r_.add("never-consulted", member_path("$", ui), root[ui],
+             std::string("is never consulted: the ") + scripts + " allows every command first");
     }
   }
 
   bool role_checked_entries() const { return role_checked_; }
 
  private:
-  void warn(const std::string& code, const std::string& path, const Json::Value& at,
-            const std::string& message, const std::string& example = "") {
-    r_.add(code, path, at, message, example);
-  }
   void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
     r_.add("run-ends", path, at, message);
   }
-  // Reports a conversion that would end a run; true when it converts. With
-  // member, the conversion names the member of object `at` that it failed on.
+  // Runs one of the gate's conversions and reports it when it throws, which
+  // ends a gate run; true when it converts. With member, the conversion names
+  // the member of object `at` that it failed on.
   bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
                const std::string& when = "every gate run that reaches it",
                const char* const* member = nullptr) {
-    const std::string error = conversion_error(how);
-    if (error.empty()) return true;
-    const std::string message =
-        "cannot be converted (" + error + "): " + when + " ends without running the command";
+    std::string message;
+    try {
+      how();
+      return true;
+    } catch (const Json::Exception& e) {
+      message = "cannot be converted (" + std::string(e.what()) + "): " + when +
+                " ends without running the command";
+    }
     if (member == nullptr) {
       run_ends(path, at, message);
     } else {
@@ -118,35 +106,26 @@ class PolicyChecker {
     return object.isObject() && object.isMember(name) ? object[name] : object;
   }
 
-  // The known members of a policy object, from its table.
+  // Reports the members of object that are not in its table of known names.
   template <size_t N>
-  static std::vector<std::string> known(const char* const (&names)[N]) {
-    return std::vector<std::string>(names, names + N);
-  }
-
   void unknown_members(const Json::Value& object, const std::string& path,
-                       const std::vector<std::string>& known) {
+                       const char* const (&names)[N]) {
     if (!object.isObject()) return;
+    const std::vector<std::string> known(names, names + N);
     for (const auto& name : object.getMemberNames()) {
       if (std::find(known.begin(), known.end(), name) != known.end()) continue;
       const std::string suggestion = similar_name(name, known);
       std::string message = "is ignored: the gate reads no member of this name";
       if (!suggestion.empty()) message += "; did you mean \"" + suggestion + "\"?";
-      warn("ignored-member", member_path(path, name), object[name], message);
+      r_.add("ignored-member", member_path(path, name), object[name], message);
     }
   }
 
-  // The member of root, not a section name, that looks like a misspelling
-  // of the section name; empty when there is none.
+  // The member of root that looks like a misspelling of the section name
+  // (the other section's name is too far off to be one); empty when there
+  // is none.
   static std::string misspelt_as(const Json::Value& root, const char* name) {
-    if (!root.isObject()) return std::string();
-    for (const auto& member : root.getMemberNames()) {
-      if (std::find(std::begin(kSectionNames), std::end(kSectionNames), member) !=
-          std::end(kSectionNames))
-        continue;
-      if (similar_name(member, {name}) == name) return member;
-    }
-    return std::string();
+    return root.isObject() ? similar_name(name, root.getMemberNames()) : std::string();
   }
 
   // One section; true when it allows every command (method 0, or missing).
@@ -170,8 +149,8 @@ class PolicyChecker {
       return true;
     }
     if (s.isNull()) {
-      warn("allows-everything", path, at(root, name),
-           "is null: it reads as check method 0 and allows " + all);
+      r_.add("allows-everything", path, at(root, name),
+             "is null: it reads as check method 0 and allows " + all);
       return true;
     }
     if (!s.isObject()) {
@@ -195,20 +174,20 @@ class PolicyChecker {
       rest.removeMember(reading);
     }
     const unsigned method = numbers.method;
-    unknown_members(s, path, known(kSectionMembers));
+    unknown_members(s, path, kSectionMembers);
     if (s.isMember(kCookieCheckMember)) {
-      warn("ignored-member", member_path(path, kCookieCheckMember), s[kCookieCheckMember],
-           "has no effect: each entry's own \"is_cookie_check\" decides");
+      r_.add("ignored-member", member_path(path, kCookieCheckMember), s[kCookieCheckMember],
+             "has no effect: each entry's own \"is_cookie_check\" decides");
     }
     if (s.isMember(kBlackListMember)) {
-      warn("ignored-member", member_path(path, kBlackListMember), s[kBlackListMember],
-           "is never read: check method 2 refuses every command without consulting a list");
+      r_.add("ignored-member", member_path(path, kBlackListMember), s[kBlackListMember],
+             "is never read: check method 2 refuses every command without consulting a list");
     }
     if (!method_known) return false;
     const bool uses_list = method_reads_white_list(method);
     if (!uses_list && s.isMember(kWhiteListMember)) {
-      warn("ignored-member", member_path(path, kWhiteListMember), s[kWhiteListMember],
-           "is never read: check method " + std::to_string(method) + " does not use it");
+      r_.add("ignored-member", member_path(path, kWhiteListMember), s[kWhiteListMember],
+             "is never read: check method " + std::to_string(method) + " does not use it");
     }
     if (method == kMethodNone && !s.isMember(kMethodMember)) {
       r_.add("allows-by-omission", member_path(path, kMethodMember), s,
@@ -217,14 +196,14 @@ class PolicyChecker {
       return true;
     }
     if (method == kMethodNone) {
-      warn("allows-everything", member_path(path, kMethodMember), at(s, kMethodMember),
-           "is 0: the section allows " + all);
+      r_.add("allows-everything", member_path(path, kMethodMember), at(s, kMethodMember),
+             "is 0: the section allows " + all);
       return true;
     }
     if (method > kMethodAncestor) {
-      warn("unknown-method", member_path(path, kMethodMember), s[kMethodMember],
-           "is " + std::to_string(method) +
-               ", which is no check method (0 to 3): the section refuses every command");
+      r_.add("unknown-method", member_path(path, kMethodMember), s[kMethodMember],
+             "is " + std::to_string(method) +
+                 ", which is no check method (0 to 3): the section refuses every command");
     }
     if (uses_list) white_list(s, path, method, numbers.type_check);
     return false;
@@ -244,8 +223,8 @@ class PolicyChecker {
       const std::string what = !s.isMember(kWhiteListMember) ? "is missing"
                                : list.isArray()              ? "is empty"
                                                 : "is " + type_name(list) + ", not an array";
-      warn("no-entries", path, at(s, kWhiteListMember),
-           what + ": the list has no entries and the section refuses every command");
+      r_.add("no-entries", path, at(s, kWhiteListMember),
+             what + ": the list has no entries and the section refuses every command");
       return;
     }
     int catch_all = -1;
@@ -255,9 +234,9 @@ class PolicyChecker {
       const std::string entry_path = index_path(path, i);
       const Json::Value& entry = list[i];
       if (catch_all >= 0) {
-        warn("unreachable", entry_path, entry,
-             "is never tried: entry [" + std::to_string(catch_all) +
-                 "] before it matches every text, and the first match decides");
+        r_.add("unreachable", entry_path, entry,
+               "is never tried: entry [" + std::to_string(catch_all) +
+                   "] before it matches every text, and the first match decides");
         continue;
       }
       if (!entry.isObject() && !entry.isNull()) {
@@ -266,27 +245,26 @@ class PolicyChecker {
                      ", not an object: reading its pattern ends every gate run that reaches it");
         continue;
       }
+      const std::string pattern_path = member_path(entry_path, kPatternMember);
+      const Json::Value& pattern_at = at(entry, kPatternMember);
       std::string pattern;
       int cookie_flag = 1;
       const bool pattern_ok =
-          convert(member_path(entry_path, kPatternMember), at(entry, kPatternMember),
-                  [&] { pattern = pattern_of(entry); });
+          convert(pattern_path, pattern_at, [&] { pattern = pattern_of(entry); });
       convert(member_path(entry_path, kCookieCheckMember), at(entry, kCookieCheckMember),
               [&] { cookie_flag = cookie_flag_of(entry); });
-      unknown_members(entry, entry_path, known(kEntryMembers));
+      unknown_members(entry, entry_path, kEntryMembers);
       if (!pattern_ok) continue;
-      const std::string pattern_path = member_path(entry_path, kPatternMember);
-      const Json::Value& pattern_at = at(entry, kPatternMember);
       const std::string written = entry[kPatternMember].asString();
       if (entry.isMember(kPatternMember) && !entry[kPatternMember].isString()) {
-        warn("pattern-not-string", pattern_path, pattern_at,
-             "is " + type_name(entry[kPatternMember]) +
-                 ", not a string: the gate reads it as the " + "pattern " + quoted(written));
+        r_.add("pattern-not-string", pattern_path, pattern_at,
+               "is " + type_name(entry[kPatternMember]) +
+                   ", not a string: the gate reads it as the " + "pattern " + quoted(written));
       }
       if (written.size() != pattern.size()) {
-        warn("nul-in-pattern", pattern_path, pattern_at,
-             quoted(written) + " holds a NUL byte: the gate's matcher receives only " +
-                 quoted(pattern) + " and ignores " + quoted(written.substr(pattern.size())));
+        r_.add("nul-in-pattern", pattern_path, pattern_at,
+               quoted(written) + " holds a NUL byte: the gate's matcher receives only " +
+                   quoted(pattern) + " and ignores " + quoted(written.substr(pattern.size())));
       }
       const std::string error = pattern_error(pattern.c_str());
       if (!error.empty()) {
@@ -308,18 +286,17 @@ class PolicyChecker {
         for (const MachineFinding& f : machine_findings(pattern))
           r_.add(f.code, pattern_path, pattern_at, quoted(pattern) + " " + f.message, f.example);
       }
-      const auto earlier = seen.find(pattern);
-      if (earlier != seen.end()) {
-        warn("unreachable", entry_path, entry,
-             "never matches first: entry [" + std::to_string(earlier->second) +
-                 "] before it has the same pattern, and the first match decides");
+      const auto [earlier, first] = seen.emplace(pattern, i);
+      if (!first) {
+        r_.add("unreachable", entry_path, entry,
+               "never matches first: entry [" + std::to_string(earlier->second) +
+                   "] before it has the same pattern, and the first match decides");
         continue;
       }
-      seen.emplace(pattern, i);
       const auto covered = std::find_if(
           risks.begin(), risks.end(), [](const RiskFinding& f) { return f.code == "unreachable"; });
       if (covered != risks.end()) {
-        warn("unreachable", entry_path, entry, risk_message(*covered));
+        r_.add("unreachable", entry_path, entry, risk_message(*covered));
         continue;
       }
       if (matches_everything(pattern)) catch_all = static_cast<int>(i);
@@ -346,11 +323,11 @@ class PolicyChecker {
       const char* missing = !shape.anchored_start && !shape.anchored_end ? "at either end"
                             : !shape.anchored_start                      ? "at its start with '^'"
                                                                          : "at its end with '$'";
-      warn("not-anchored", path, at,
-           quoted(pattern) + " is not anchored " + missing +
-               ": it is searched anywhere in the command line, so a command that merely "
-               "contains a match, such as \"ALLOWED; anything\", runs through the shell",
-           example);
+      r_.add("not-anchored", path, at,
+             quoted(pattern) + " is not anchored " + missing +
+                 ": it is searched anywhere in the command line, so a command that merely "
+                 "contains a match, such as \"ALLOWED; anything\", runs through the shell",
+             example);
       return;
     }
     for (const RiskFinding& f : risks) {
@@ -360,7 +337,7 @@ class PolicyChecker {
     if (exact || shape.metachars.empty()) return;
     const RiskFinding f =
         risk_finding("shell-metachar", listed_chars(shape.metachars), shape.admitted_by);
-    warn(f.code, path, at, quoted(pattern) + " " + risk_message(f));
+    r_.add(f.code, path, at, quoted(pattern) + " " + risk_message(f));
   }
 
   // What the gate reads of a matching entry: its type, and for a role check
@@ -375,19 +352,19 @@ class PolicyChecker {
       return;
     }
     if (type_check == 0 && entry.isMember(kTypeMember)) {
-      warn("ignored-member", member_path(path, kTypeMember), entry[kTypeMember],
-           "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
-           "\"is_cookie_check\" gets a role check");
+      r_.add("ignored-member", member_path(path, kTypeMember), entry[kTypeMember],
+             "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
+             "\"is_cookie_check\" gets a role check");
     }
     if (method == kMethodAncestor) ancestor(entry, path, rule);
     const std::string rights_path = member_path(path, kRoleRightMember);
     if (rule != MatchRule::kRoleCheck) {
       if (entry.isMember(kRoleRightMember)) {
-        warn("ignored-member", rights_path, entry[kRoleRightMember],
-             std::string("is never read: a match allows without a role check (") +
-                 (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
-                  : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
-                                                     : "\"type\" is missing, so 0)"));
+        r_.add("ignored-member", rights_path, entry[kRoleRightMember],
+               std::string("is never read: a match allows without a role check (") +
+                   (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
+                    : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
+                                                       : "\"type\" is missing, so 0)"));
       }
       return;
     }
@@ -400,8 +377,7 @@ class PolicyChecker {
                    "of a user other than the internal administrator");
       return;
     }
-    unknown_members(rights, rights_path,
-                    {std::begin(kRightCategories), std::end(kRightCategories)});
+    unknown_members(rights, rights_path, kRightCategories);
     bool grants = false, readable = true;
     for (const char* category : kRightCategories) {
       int level = 0;
@@ -413,10 +389,10 @@ class PolicyChecker {
       grants = grants || check_right(INT_MAX, level) == 0;  // some group's level meets it
     }
     if (!grants && readable) {
-      warn("never-grants", rights.isNull() ? path : rights_path, rights.isNull() ? entry : rights,
-           std::string(rights.isNull() ? "has no \"role_right\"" : "demands no level above 0") +
-               ": the role check passes the internal administrator (\"admin\") alone and "
-               "refuses every other user");
+      r_.add("never-grants", rights.isNull() ? path : rights_path, rights.isNull() ? entry : rights,
+             std::string(rights.isNull() ? "has no \"role_right\"" : "demands no level above 0") +
+                 ": the role check passes the internal administrator (\"admin\") alone and "
+                 "refuses every other user");
     }
   }
 
@@ -424,10 +400,10 @@ class PolicyChecker {
   // for itself (exec -a, or writing over its own arguments).
   void ancestor(const Json::Value& entry, const std::string& path, MatchRule rule) {
     if (rule != MatchRule::kRoleCheck) {
-      warn("ancestor-without-role-check", path, entry,
-           "allows every command without a role check when an ancestor's command line matches: "
-           "any local process able to start the gate can take that command line and run every "
-           "command as root");
+      r_.add("ancestor-without-role-check", path, entry,
+             "allows every command without a role check when an ancestor's command line matches: "
+             "any local process able to start the gate can take that command line and run every "
+             "command as root");
     } else {
       r_.add("ancestor-role-check", path, entry,
              "the ancestor check is only as strong as this entry's role check: any local process "

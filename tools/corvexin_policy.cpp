@@ -18,9 +18,7 @@
 #include "check.h"
 #include "diff.h"
 #include "explain.h"
-#include "files.h"
 #include "install.h"
-#include "policy.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "suggest.h"
@@ -89,36 +87,50 @@ int usage(const char* problem) {
   return kUsageError;
 }
 
-// The next option of an action's arguments (argv[0] is the action), as
-// getopt_long finds it; '?' for an unknown option or one without its value,
-// *problem then telling which. --help (each action's table has it) prints
-// the action's usage and ends the program.
-int next_option(int argc, char** argv, const option* options, std::string* problem) {
-  opterr = 0;
-  const int c = getopt_long(argc, argv, ":", options, nullptr);
-  if (c == 'h') {
-    for (const Action& a : kActions) {
-      if (strcmp(a.name, argv[0]) == 0) printf("usage: %s\n\n%s", a.synopsis, a.description);
-    }
-    exit(0);
+// An option of an action: a flag, or an option that takes a value.
+struct Setting {
+  const char* name;
+  bool* flag;                    // set when the option is given, or
+  std::string* value = nullptr;  // the option's value
+};
+
+// Parses the options of an action's arguments (argv[0] is the action) into
+// settings, as getopt_long finds them. --help prints the action's usage and
+// ends the program; so does an unknown option, or one without its value,
+// with the tool's usage on standard error and kUsageError.
+void parse_options(int argc, char** argv, const std::vector<Setting>& settings) {
+  std::vector<option> options;
+  for (const Setting& s : settings) {
+    const int index = static_cast<int>(options.size());
+    options.push_back(
+        {s.name, s.flag != nullptr ? no_argument : required_argument, nullptr, index});
   }
-  if (c == ':') *problem = std::string(argv[optind - 1]) + " needs a value";
-  if (c == '?') *problem = "unknown option " + std::string(argv[optind - 1]);
-  return c == ':' ? '?' : c;
+  options.push_back({"help", no_argument, nullptr, 'h'});
+  options.push_back({});
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":", options.data(), nullptr)) != -1;) {
+    if (c == 'h') {
+      for (const Action& a : kActions) {
+        if (strcmp(a.name, argv[0]) == 0) printf("usage: %s\n\n%s", a.synopsis, a.description);
+      }
+      exit(0);
+    }
+    if (c == ':') exit(usage((std::string(argv[optind - 1]) + " needs a value").c_str()));
+    if (c == '?') exit(usage(("unknown option " + std::string(argv[optind - 1])).c_str()));
+    const Setting& s = settings[static_cast<size_t>(c)];
+    if (s.flag != nullptr) {
+      *s.flag = true;
+    } else {
+      *s.value = optarg;
+    }
+  }
 }
 
 int check_main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
-                                    {"as-installed", no_argument, nullptr, 'i'},
-                                    {"accept-warnings", no_argument, nullptr, 'w'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {}};
   bool json = false, as_installed = false, accept_warnings = false;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c == '?') return usage(problem.c_str());
-    (c == 'j' ? json : c == 'i' ? as_installed : accept_warnings) = true;
-  }
+  parse_options(
+      argc, argv,
+      {{"json", &json}, {"as-installed", &as_installed}, {"accept-warnings", &accept_warnings}});
   std::vector<std::string> files(argv + optind, argv + argc);
   if (as_installed && (files.size() != 1 || files[0] == "-"))
     return usage("check --as-installed takes one file");
@@ -130,46 +142,20 @@ int check_main(int argc, char** argv) {
 
 // install FILE and edit: --accept-warnings, and for install one file.
 int install_main(int argc, char** argv, bool edit) {
-  static const option kOptions[] = {
-      {"accept-warnings", no_argument, nullptr, 'w'}, {"help", no_argument, nullptr, 'h'}, {}};
   bool accept_warnings = false;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c == '?') return usage(problem.c_str());
-    accept_warnings = true;
-  }
+  parse_options(argc, argv, {{"accept-warnings", &accept_warnings}});
   if (edit) return optind == argc ? edit_command(accept_warnings) : usage("edit takes no operand");
   if (argc - optind != 1) return usage("install takes one policy file");
   return install_command(argv[optind], accept_warnings);
 }
 
 int explain_main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"json", no_argument, nullptr, 'j'},         {"no-lookup", no_argument, nullptr, 'n'},
-      {"policy", required_argument, nullptr, 'p'}, {"cookie", required_argument, nullptr, 'c'},
-      {"help", no_argument, nullptr, 'h'},         {}};
   ExplainOptions options;
-  options.policy = kPolicyPath;
-  options.cookie = kDefaultCookie;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    switch (c) {
-      case 'j':
-        options.json = true;
-        break;
-      case 'n':
-        options.lookup = false;
-        break;
-      case 'p':
-        options.policy = optarg;
-        break;
-      case 'c':
-        options.cookie = optarg;
-        break;
-      default:
-        return usage(problem.c_str());
-    }
-  }
+  parse_options(argc, argv,
+                {{"json", &options.json},
+                 {"no-lookup", &options.no_lookup},
+                 {"policy", nullptr, &options.policy},
+                 {"cookie", nullptr, &options.cookie}});
   if (optind == argc) return usage("explain needs a command line");
   if (argc - optind > 1) return usage("explain takes one command line; quote it as one argument");
   options.command = argv[optind];
@@ -177,16 +163,8 @@ int explain_main(int argc, char** argv) {
 }
 
 int test_main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
-                                    {"coverage", no_argument, nullptr, 'c'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {}};
   TestOptions options;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c == '?') return usage(problem.c_str());
-    (c == 'j' ? options.json : options.coverage) = true;
-  }
+  parse_options(argc, argv, {{"json", &options.json}, {"coverage", &options.coverage}});
   if (argc - optind < 2) return usage("test needs a policy file and at least one case file");
   options.policy = argv[optind];
   options.case_files.assign(argv + optind + 1, argv + argc);
@@ -194,38 +172,17 @@ int test_main(int argc, char** argv) {
 }
 
 int diff_main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"json", no_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'}, {}};
   bool json = false;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c != 'j') return usage(problem.c_str());
-    json = true;
-  }
+  parse_options(argc, argv, {{"json", &json}});
   if (argc - optind != 2) return usage("diff needs two policy files, OLD and NEW");
   return policy_diff(argv[optind], argv[optind + 1], json, std::cout);
 }
 
 int suggest_main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
-                                    {"log", required_argument, nullptr, 'l'},
-                                    {"policy", required_argument, nullptr, 'p'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {}};
   bool json = false;
   std::string log = kLogPath, policy = kPolicyPath;
-  std::string problem;
-  for (int c; (c = next_option(argc, argv, kOptions, &problem)) != -1;) {
-    if (c == 'j') {
-      json = true;
-    } else if (c == 'l') {
-      log = optarg;
-    } else if (c == 'p') {
-      policy = optarg;
-    } else {
-      return usage(problem.c_str());
-    }
-  }
+  parse_options(argc, argv,
+                {{"json", &json}, {"log", nullptr, &log}, {"policy", nullptr, &policy}});
   if (optind < argc) return usage("suggest takes no operand; name the log with --log");
   return suggest_command(log, policy, json);
 }

@@ -3,83 +3,19 @@
 #include <json/writer.h>
 
 #include <iostream>
-#include <vector>
 
 #include "decision.h"
 #include "dry_run.h"
 #include "json_text.h"
 #include "policy.h"
 #include "report.h"
-#include "role_lookup.h"
 #include "service_owner.h"
 #include "vocabulary.h"
 
 namespace {
 
-// What explain tells of one section: the ancestors' command lines that the
-// entries were tried on (when they change) and the entries tried, in order.
-struct Step {
-  bool ancestor;  // a new text: an ancestor's command line
-  const EntryTried* entry;
-};
-using Steps = std::vector<Step>;
-
-std::vector<Steps> steps_of(const Outcome& outcome, const std::string& command) {
-  std::vector<Steps> steps(outcome.record.count);
-  std::string text;  // the text the entries were last tried on
-  for (const EntryTried& e : outcome.tried) {
-    if (e.ended_run || e.section >= steps.size()) continue;
-    if (e.text != text) {
-      text = e.text;
-      if (text != command) steps[e.section].push_back({true, &e});
-    }
-    steps[e.section].push_back({false, &e});
-  }
-  return steps;
-}
-
 const char* entry_result(int result) {
   return result == 0 ? "match" : result == 1 ? "no match" : "error";
-}
-
-const Json::Value& role_right_of(const SectionDecision& record, unsigned index) {
-  const Json::Value& policy = root;
-  return policy[record.name][kWhiteListMember][index][kRoleRightMember];
-}
-
-// null when no entry was tried, as before the first step.
-Json::Value steps_json(const SectionDecision& record, const Steps& steps) {
-  Json::Value out;
-  for (const Step& step : steps) {
-    const EntryTried& e = *step.entry;
-    Json::Value& s = out.append(Json::Value(Json::objectValue));
-    if (step.ancestor) {
-      s["step"] = "ancestor";
-      s["command_line"] = e.text;
-      continue;
-    }
-    s["step"] = "entry";
-    s["index"] = e.index;
-    s[kPatternMember] = e.pattern;
-    s["result"] = entry_result(e.result);
-    if (e.result != 0) continue;
-    if (const char* why = match_rule_meaning(e.rule)) {
-      s["why"] = why;
-      continue;
-    }
-    Json::Value& lookup = out.append(Json::Value(Json::objectValue));
-    lookup["step"] = "role_lookup";
-    lookup[kRoleRightMember] = role_right_of(record, e.index);
-    lookup["made"] = e.lookup_made;
-    if (e.lookup_skipped != nullptr) lookup["skipped"] = e.lookup_skipped;
-    if (!e.lookup_made) continue;
-    Json::Value& check = out.append(Json::Value(Json::objectValue));
-    check["step"] = "role_check";
-    check["reply"] = e.reply;
-    if (!e.user.empty()) check["user"] = e.user;
-    check["result"] = e.role_result == 0 ? "passed" : "refused";
-  }
-  return out;
 }
 
 const char* verdict_name(Outcome::Verdict verdict) {
@@ -96,22 +32,26 @@ struct Explained {
   Outcome outcome;
 };
 
+// The document of explain --json. Each section's steps: the ancestors'
+// command lines that the entries were tried on (when they change) and the
+// entries tried, in order; null when no entry was tried.
 Json::Value to_json(const ExplainOptions& options, const Explained& x) {
   Json::Value out(Json::objectValue);
   out["format"] = kJsonFormat;
   out["policy"] = options.policy;
   out["command"] = options.command;
-  out["sections"] = Json::Value(Json::arrayValue);
-  out["verdict"] = "refused";
+  Json::Value& sections = out["sections"] = Json::Value(Json::arrayValue);
+  // Refused unless the policy loads and the decision says otherwise.
+  out["verdict"] = verdict_name(x.outcome.verdict);
   out["loaded"] = x.load != DryRun::Load::kNotLoaded;
   if (!x.load_error.empty()) out["error"] = x.load_error;
   if (x.load != DryRun::Load::kLoaded) return out;
   out[kEnableLogMember] = x.enable_log;
   const Json::Value& policy = root;
-  const std::vector<Steps> steps = steps_of(x.outcome, options.command);
-  for (unsigned i = 0; i < x.outcome.record.count; ++i) {
-    const SectionDecision& record = x.outcome.record.sections[i];
-    Json::Value& section = out["sections"].append(Json::Value(Json::objectValue));
+  const Decision& decision = x.outcome.record;
+  for (unsigned i = 0; i < decision.count; ++i) {
+    const SectionDecision& record = decision.sections[i];
+    Json::Value& section = sections.append(Json::Value(Json::objectValue));
     section["name"] = record.name;
     if (policy[record.name].isNull()) section["missing"] = true;
     if (record.read) {
@@ -120,95 +60,126 @@ Json::Value to_json(const ExplainOptions& options, const Explained& x) {
     }
     section["result"] = x.outcome.section_result(i);
     if (record.result < 0) section["error"] = x.outcome.error;
-    section["steps"] = steps_json(record, steps[i]);
+    section["steps"] = Json::Value();
   }
-  out["verdict"] = verdict_name(x.outcome.verdict);
+  std::string text;  // the text the entries were last tried on
+  for (const EntryTried& e : x.outcome.tried) {
+    if (e.ended_run || e.section >= decision.count) continue;
+    Json::Value& steps = sections[e.section]["steps"];
+    if (e.text != text) {
+      text = e.text;
+      if (text != options.command) {
+        Json::Value& s = steps.append(Json::Value(Json::objectValue));
+        s["step"] = "ancestor";
+        s["command_line"] = e.text;
+      }
+    }
+    Json::Value& s = steps.append(Json::Value(Json::objectValue));
+    s["step"] = "entry";
+    s["index"] = e.index;
+    s[kPatternMember] = e.pattern;
+    s["result"] = entry_result(e.result);
+    if (e.result != 0) continue;
+    if (const char* why = match_rule_meaning(e.rule)) {
+      s["why"] = why;
+      continue;
+    }
+    Json::Value& lookup = steps.append(Json::Value(Json::objectValue));
+    lookup["step"] = "role_lookup";
+    lookup[kRoleRightMember] =
+        policy[decision.sections[e.section].name][kWhiteListMember][e.index][kRoleRightMember];
+    lookup["made"] = e.lookup_made;
+    if (e.lookup_skipped != nullptr) lookup["skipped"] = e.lookup_skipped;
+    if (!e.lookup_made) continue;
+    Json::Value& check = steps.append(Json::Value(Json::objectValue));
+    check["step"] = "role_check";
+    check["reply"] = e.reply;
+    if (!e.user.empty()) check["user"] = e.user;
+    check["result"] = e.role_result == 0 ? "passed" : "refused";
+  }
   return out;
 }
 
-void print_steps(const SectionDecision& record, const Steps& steps) {
-  for (const Step& step : steps) {
-    const EntryTried& e = *step.entry;
-    if (step.ancestor) {
-      std::cout << "  ancestor's command line " << quoted(e.text) << "\n";
-      continue;
+void print_steps(const Json::Value& steps) {
+  for (const Json::Value& s : steps) {
+    const std::string step = s["step"].asString();
+    if (step == "ancestor") {
+      std::cout << "  ancestor's command line " << quoted(s["command_line"].asString()) << "\n";
+    } else if (step == "entry") {
+      std::cout << "    entry [" << s["index"].asUInt() << "] "
+                << quoted(s[kPatternMember].asString()) << ": " << s["result"].asString();
+      if (s["result"] == "error") std::cout << " (does not compile; never matches)";
+      std::cout << "\n";
+      if (s.isMember("why"))
+        std::cout << "    allowed by the match alone: " << s["why"].asString() << "\n";
+    } else if (step == "role_lookup") {
+      Json::StreamWriterBuilder writer;
+      writer["indentation"] = "";
+      std::cout << "    the entry demands the role rights "
+                << Json::writeString(writer, s[kRoleRightMember])
+                << (s["made"].asBool()      ? ": role lookup made\n"
+                    : s.isMember("skipped") ? ": role lookup skipped: " + s["skipped"].asString() +
+                                                  ", the check refuses\n"
+                                            : ": no role lookup made (--no-lookup), the check "
+                                              "refuses\n");
+      uid_t service_uid = 0;
+      bool service_user = false;
+      if (role_service_user(service_user_rule(root), &service_uid, &service_user) == nullptr &&
+          service_user)
+        std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
+                  << " (\"role_service_user\") owns)\n";
+    } else {
+      std::cout << "    the role service answered " << quoted(s["reply"].asString()) << "\n";
+      std::cout << "    role check " << s["result"].asString();
+      if (s.isMember("user")) std::cout << " for user " << quoted(s["user"].asString());
+      std::cout << "\n";
     }
-    std::cout << "    entry [" << e.index << "] " << quoted(e.pattern) << ": "
-              << entry_result(e.result);
-    if (e.result == 2) std::cout << " (does not compile; never matches)";
-    std::cout << "\n";
-    if (e.result != 0) continue;
-    if (const char* why = match_rule_meaning(e.rule)) {
-      std::cout << "    allowed by the match alone: " << why << "\n";
-      continue;
-    }
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    std::cout << "    the entry demands the role rights "
-              << Json::writeString(writer, role_right_of(record, e.index))
-              << (e.lookup_made                 ? ": role lookup made\n"
-                  : e.lookup_skipped != nullptr ? std::string(": role lookup skipped: ") +
-                                                      e.lookup_skipped + ", the check refuses\n"
-                                                : ": no role lookup made (--no-lookup), the check "
-                                                  "refuses\n");
-    uid_t service_uid = 0;
-    bool service_user = false;
-    if (role_service_user(service_user_rule(root), &service_uid, &service_user) == nullptr &&
-        service_user)
-      std::cout << "    (asked only of a role service whose socket root or uid " << service_uid
-                << " (\"role_service_user\") owns)\n";
-    if (!e.lookup_made) continue;
-    std::cout << "    the role service answered " << quoted(e.reply) << "\n";
-    std::cout << "    role check " << (e.role_result == 0 ? "passed" : "refused");
-    if (!e.user.empty()) std::cout << " for user " << quoted(e.user);
-    std::cout << "\n";
   }
 }
 
-void print_text(const ExplainOptions& options, const Explained& x) {
-  std::cout << "policy " << options.policy;
-  if (x.load == DryRun::Load::kNotLoaded && !x.load_error.empty()) {
-    std::cout << " does not load (" << x.load_error << "): the gate refuses every command\n";
-  } else if (x.load == DryRun::Load::kNotLoaded) {
-    std::cout << " does not load (the reader's messages are on standard error): the gate "
-                 "refuses every command\n";
+// The decision in words: the same document as --json prints.
+void print_text(const Json::Value& out, const Explained& x) {
+  std::cout << "policy " << out["policy"].asString();
+  if (x.load == DryRun::Load::kNotLoaded) {
+    std::cout << " does not load ("
+              << (x.load_error.empty() ? "the reader's messages are on standard error"
+                                       : x.load_error)
+              << "): the gate refuses every command\n";
   } else if (x.load == DryRun::Load::kRunEnds) {
     std::cout << ": reading \"enable_log\" fails (" << x.load_error << "): the gate's run ends\n";
   } else {
     std::cout << "\n";
   }
-  const std::vector<Steps> steps = steps_of(x.outcome, options.command);
-  const Json::Value& policy = root;
-  for (unsigned i = 0; i < x.outcome.record.count; ++i) {
-    const SectionDecision& record = x.outcome.record.sections[i];
-    std::cout << record.name << ": ";
-    if (record.read) {
-      std::cout << "check method " << record.method << " (" << method_meaning(record.method) << ")";
-      if (policy[record.name].isNull()) std::cout << ", the section is missing";
+  for (const Json::Value& section : out["sections"]) {
+    const std::string name = section["name"].asString();
+    const unsigned method = section["method"].asUInt();
+    std::cout << name << ": ";
+    if (section.isMember("method")) {
+      std::cout << "check method " << method << " (" << method_meaning(method) << ")";
+      if (section.isMember("missing")) std::cout << ", the section is missing";
     }
     std::cout << "\n";
-    if (record.read && record.method == kMethodAncestor && steps[i].empty()) {
+    if (section.isMember("method") && method == kMethodAncestor && section["steps"].empty()) {
       std::cout << "    no ancestor's command line matched an entry\n";
     }
-    print_steps(record, steps[i]);
-    const std::string result = x.outcome.section_result(i);
+    print_steps(section["steps"]);
+    const std::string result = section["result"].asString();
     if (result == "run ends") {
-      std::cout << "  a policy value cannot be converted (" << x.outcome.error
+      std::cout << "  a policy value cannot be converted (" << section["error"].asString()
                 << "): the gate's run ends and the command is refused; 'corvexin_policy check' "
                    "shows where\n";
     } else {
-      std::cout << "  " << record.name << " "
+      std::cout << "  " << name << " "
                 << (result == "undecided" ? "leaves the command undecided"
                                           : result + " the command")
                 << "\n";
     }
   }
-  const Outcome::Verdict verdict = x.outcome.verdict;
-  std::cout << "verdict: "
-            << (verdict == Outcome::Verdict::kAllowed ? "allowed: the gate would run the command"
-                : verdict == Outcome::Verdict::kRefused
-                    ? "refused: the gate would not run the command"
-                    : "undecided: it depends on the role lookup that was not made")
+  const std::string verdict = out["verdict"].asString();
+  std::cout << "verdict: " << verdict
+            << (verdict == "allowed"   ? ": the gate would run the command"
+                : verdict == "refused" ? ": the gate would not run the command"
+                                       : ": it depends on the role lookup that was not made")
             << "\n";
 }
 
@@ -221,14 +192,15 @@ int explain_command(const ExplainOptions& options) {
   if (x.load == DryRun::Load::kLoaded) {
     x.enable_log = run.policy_enable_log();
     x.outcome = run.decide(options.command, options.cookie,
-                           options.lookup ? DryRun::Roles::kAsk : DryRun::Roles::kNone);
+                           options.no_lookup ? DryRun::Roles::kNone : DryRun::Roles::kAsk);
   }
+  const Json::Value out = to_json(options, x);
   if (options.json) {
-    print_json(to_json(options, x));
+    print_json(out);
   } else {
-    print_text(options, x);
+    print_text(out, x);
   }
-  if (x.load != DryRun::Load::kLoaded) return 1;
+  // A policy that does not load leaves the outcome refused.
   return x.outcome.verdict == Outcome::Verdict::kAllowed   ? 0
          : x.outcome.verdict == Outcome::Verdict::kRefused ? 1
                                                            : 3;

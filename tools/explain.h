@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "vocabulary.h"
+
 struct ExplainOptions {
-  std::string policy;   // policy file
-  std::string cookie;   // the web user's session cookie; never printed
-  std::string command;  // the command line to decide
-  bool lookup = true;   // false: stop before a role lookup
+  std::string policy = kPolicyPath;
+  std::string cookie = kDefaultCookie;  // the web user's session cookie; never printed
+  std::string command;                  // the command line to decide
+  bool no_lookup = false;               // stop before a role lookup
   bool json = false;
 };
 

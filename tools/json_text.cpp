@@ -14,15 +14,11 @@ void print_json(const Json::Value& value) {
 }
 
 std::string member_path(const std::string& parent, const std::string& name) {
-  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
-  for (char c : name) {
-    word = word &&
-           ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
-  }
-  if (word) return parent + "." + name;
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  return parent + "[" + Json::writeString(writer, Json::Value(name)) + "]";
+  const bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
+                    name.find_first_not_of(
+                        "_0123456789abcdefghijklmnopqrstuvwxyz"
+                        "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
+  return word ? parent + "." + name : parent + "[" + quoted(name) + "]";
 }
 
 std::string index_path(const std::string& parent, unsigned index) {
@@ -44,6 +40,10 @@ std::string quoted(const std::string& text) {
   Json::StreamWriterBuilder writer;
   writer["emitUTF8"] = true;
   return Json::writeString(writer, Json::Value(text));
+}
+
+std::string counted(size_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
 namespace {

@@ -15,6 +15,8 @@ std::string entry_path(const std::string& section, unsigned index);
 std::string type_name(const Json::Value& value);
 // Text with control characters escaped, quoted: for patterns in messages.
 std::string quoted(const std::string& text);
+// "1 error", "2 errors": a count and what it counts, plural unless it is 1.
+std::string counted(size_t n, const char* what);
 // Prints value on standard output, indented, and a line end.
 void print_json(const Json::Value& value);
 // Of the known names, the first that name may be a misspelling of (a few

@@ -1,20 +1,10 @@
 #include "report.h"
 
-#include <fcntl.h>
-#include <json/writer.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <tuple>
 
 #include "json_document.h"
 #include "json_text.h"
-#include "vocabulary.h"
 
 void Report::place(Finding& f, size_t offset) const {
   if (offset > text_.size()) return;
@@ -45,42 +35,25 @@ void Report::add_file(const std::string& code, const std::string& file,
 }
 
 int Report::count(Severity severity) const {
-  int n = 0;
-  for (const auto& f : findings_) n += f.severity == severity;
-  return n;
+  return static_cast<int>(std::count_if(findings_.begin(), findings_.end(),
+                                        [&](const Finding& f) { return f.severity == severity; }));
 }
 
 int Report::status() const {
   return count(Severity::kError) > 0 ? 2 : count(Severity::kWarning) > 0 ? 1 : 0;
 }
 
-std::vector<Finding> Report::ordered() const {
-  std::vector<Finding> out = findings_;
-  const auto key = [this](const Finding& f) {
-    return std::make_tuple(f.file != file_, f.line, f.column);
-  };
-  std::stable_sort(out.begin(), out.end(),
-                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
-  return out;
-}
-
-namespace {
-
-std::string counted(int n, const char* what) {
-  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
-}  // namespace
-
-// file:line:column: severity: path: message [code], as compilers write it.
+// file:line:column: severity: path: message [code], as compilers write it;
+// the findings as json() orders them.
 void Report::print_text(std::ostream& out) const {
-  for (const auto& f : ordered()) {
-    std::string where = f.file;
-    if (f.line > 0) where += ":" + std::to_string(f.line) + ":" + std::to_string(f.column);
-    out << where << ": " << severity_name(f.severity) << ": ";
-    if (!f.path.empty()) out << f.path << ": ";
-    out << f.message << " [" << f.code << "]\n";
-    if (!f.example.empty()) out << "  for example: " << quoted(f.example) << "\n";
+  const Json::Value report = json();
+  for (const Json::Value& f : report["findings"]) {
+    out << f["file"].asString();
+    if (f.isMember("line")) out << ":" << f["line"].asInt64() << ":" << f["column"].asInt64();
+    out << ": " << f["severity"].asString() << ": ";
+    if (f.isMember("path")) out << f["path"].asString() << ": ";
+    out << f["message"].asString() << " [" << f["code"].asString() << "]\n";
+    if (f.isMember("example")) out << "  for example: " << quoted(f["example"].asString()) << "\n";
   }
   if (findings_.empty()) {
     out << file_ << ": no findings\n";
@@ -92,10 +65,6 @@ void Report::print_text(std::ostream& out) const {
   }
 }
 
-void Report::print_json() const {
-  ::print_json(json());
-}
-
 Json::Value Report::json() const {
   Json::Value out(Json::objectValue);
   out["file"] = file_;
@@ -103,9 +72,18 @@ Json::Value Report::json() const {
   out["warnings"] = count(Severity::kWarning);
   out["notes"] = count(Severity::kNote);
   out["status"] = status();
+  // The findings by their place: those about the whole file, then those at
+  // a line in the order of the file, then those about other files; each
+  // group in the order found.
+  std::vector<Finding> ordered = findings_;
+  const auto key = [this](const Finding& f) {
+    return std::make_tuple(f.file != file_, f.line, f.column);
+  };
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
   Json::Value& list = out["findings"] = Json::Value(Json::arrayValue);
-  for (const auto& f : ordered()) {
-    Json::Value item(Json::objectValue);
+  for (const auto& f : ordered) {
+    Json::Value& item = list.append(Json::Value(Json::objectValue));
     item["severity"] = severity_name(f.severity);
     item["code"] = f.code;
     item["file"] = f.file;
@@ -116,7 +94,6 @@ Json::Value Report::json() const {
     }
     item["message"] = f.message;
     if (!f.example.empty()) item["example"] = f.example;
-    list.append(item);
   }
   return out;
 }
@@ -127,17 +104,15 @@ Json::Value reports_json(const std::vector<Report>& reports) {
   if (reports.size() == 1) out["file"] = reports[0].file();
   Json::Value& files = out["files"] = Json::Value(Json::arrayValue);
   Json::Value& findings = out["findings"] = Json::Value(Json::arrayValue);
-  int status = 0;
-  for (const char* total : {"errors", "warnings", "notes"}) out[total] = 0;
+  for (const char* total : {"errors", "warnings", "notes", "status"}) out[total] = 0;
   for (const Report& r : reports) {
     const Json::Value one = r.json();
     files.append(r.file());
     for (const char* total : {"errors", "warnings", "notes"})
       out[total] = out[total].asInt() + one[total].asInt();
     for (const auto& f : one["findings"]) findings.append(f);
-    status = std::max(status, r.status());
+    out["status"] = std::max(out["status"].asInt(), r.status());
   }
-  out["status"] = status;
   return out;
 }
 

@@ -44,16 +44,11 @@ class Report {
   // 0 no finding, 1 warnings only, 2 errors.
   int status() const;
   void print_text(std::ostream& out = std::cout) const;
-  void print_json() const;
-  // What print_json prints.
+  // The file's findings, totals and status as JSON.
   Json::Value json() const;
 
  private:
   void place(Finding& f, size_t offset) const;
-  // The findings by their place: those about the whole file, then those at
-  // a line in the order of the file, then those about other files; each
-  // group in the order found.
-  std::vector<Finding> ordered() const;
   std::string file_;
   std::string text_;
   std::vector<Finding> findings_;

@@ -15,7 +15,6 @@
 
 #include "decision.h"
 #include "dry_run.h"
-#include "files.h"
 #include "json_document.h"
 #include "json_text.h"
 #include "log_lines.h"
@@ -29,11 +28,12 @@
 
 namespace {
 
-// What the gate logs after a refused command line: its refusal's line, then
-// the empty line that the line's own final newline leaves. A policy that
-// does not load leaves its own line and no command line.
-const std::string kRefusedMark(kLogRefused, sizeof kLogRefused - 2);
-const std::string kNotLoadedMark(kLogNotLoaded, sizeof kLogNotLoaded - 2);
+// What the gate logs after a refused command line: the line's end, its
+// refusal's line, then the empty line that the line's own final newline
+// leaves. A policy that does not load leaves its own line and an empty one,
+// and no command line.
+const std::string kRefusedTail = "\n" + std::string(kLogRefused) + "\n";
+const std::string kNotLoadedLines = std::string(kLogNotLoaded) + "\n";
 // The level that a suggested entry demands until the administrator puts in
 // the right category and level: no group holds it, so only the internal
 // administrator passes, and yet the entry is one that can grant.
@@ -164,10 +164,6 @@ std::string entry_line(const Json::Value& entry) {
          "{" + name(kRightCategories[0]) + std::to_string(kPlaceholderLevel) + "}}";
 }
 
-std::string times(unsigned n) {
-  return n == 1 ? "1 time" : std::to_string(n) + " times";
-}
-
 }  // namespace
 
 int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
@@ -180,48 +176,31 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     return report.status();
   }
 
-  // The log's lines, each with its offset; the gate ends every line with a
-  // newline.
-  std::vector<std::pair<size_t, std::string>> lines;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find('\n', start), text.size());
-    lines.emplace_back(start, text.substr(start, end - start));
-    start = end + 1;
-  }
   std::vector<Refused> refused;
   std::map<std::string, size_t> seen;
   unsigned not_loaded = 0;
   size_t not_loaded_at = 0;
-  for (size_t i = 0; i < lines.size();) {
-    if (i + 2 < lines.size() && lines[i + 1].second == kRefusedMark &&
-        lines[i + 2].second.empty()) {
-      const auto known = seen.emplace(lines[i].second, refused.size());
-      if (known.second) {
-        refused.emplace_back();
-        refused.back().logged = lines[i].second;
-        refused.back().offset = lines[i].first;
-      }
-      ++refused[known.first->second].count;
-      i += 3;
-    } else if (i + 1 < lines.size() && lines[i].second == kNotLoadedMark &&
-               lines[i + 1].second.empty()) {
-      if (not_loaded++ == 0) not_loaded_at = lines[i].first;
-      i += 2;
+  // The gate ends every line of its log with a newline.
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (text.compare(end, kRefusedTail.size(), kRefusedTail) == 0) {
+      const auto [known, added] = seen.emplace(text.substr(start, end - start), refused.size());
+      if (added) refused.push_back({known->first, start, 0, "", ""});
+      ++refused[known->second].count;
+      start = end + kRefusedTail.size();
+    } else if (text.compare(start, kNotLoadedLines.size(), kNotLoadedLines) == 0) {
+      if (not_loaded++ == 0) not_loaded_at = start;
+      start += kNotLoadedLines.size();
     } else {
-      ++i;
+      start = end + 1;
     }
   }
   std::stable_sort(refused.begin(), refused.end(),
                    [](const Refused& a, const Refused& b) { return a.count > b.count; });
 
-  std::vector<std::string> matches(refused.size());
   DryRun dry;
   std::string error;
   const bool compared = dry.load(policy_path, false, &error) == DryRun::Load::kLoaded;
-  for (size_t i = 0; i < refused.size(); ++i) {
-    judge(refused[i]);
-    if (compared && refused[i].code.empty()) matches[i] = matching_entry(dry, refused[i].logged);
-  }
   if (!compared) {
     report.add_file("policy-not-compared", policy_path,
                     "does not load: the refused command lines are not compared with its entries");
@@ -229,10 +208,20 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
 
   unsigned refusals = 0;
   Json::Value entries(Json::arrayValue);
-  for (size_t i = 0; i < refused.size(); ++i) {
-    Refused& r = refused[i];
+  // Adds a finding about the refused command line at offset to the report
+  // and, as text, says it after the line.
+  const auto say = [&](const std::string& code, size_t offset, const std::string& message,
+                       const std::string& said) {
+    report.add_at(code, offset, message);
+    if (!json) {
+      std::cout << "  " << severity_name(finding_class(code).severity) << ": " << said << " ["
+                << code << "]\n";
+    }
+  };
+  for (Refused& r : refused) {
     refusals += r.count;
-    const std::string& matched = matches[i];
+    judge(r);
+    const std::string matched = compared && r.code.empty() ? matching_entry(dry, r.logged) : "";
     if (!matched.empty()) {
       r.code = "already-matched";
       r.why = "is matched by " + matched + " of " + policy_path +
@@ -242,16 +231,12 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     size_t line = 0, column = 0;
     line_and_column(text, r.offset, &line, &column);
     if (!json) {
-      std::cout << "refused " << times(r.count) << " (first at line " << line
+      std::cout << "refused " << counted(r.count, "time") << " (first at line " << line
                 << "): " << quoted(r.logged) << "\n";
     }
     if (!r.code.empty()) {
-      report.add_at(r.code, r.offset,
-                    quoted(r.logged) + " (refused " + times(r.count) + ") " + r.why);
-      if (!json) {
-        std::cout << "  " << severity_name(finding_class(r.code).severity) << ": " << r.why << " ["
-                  << r.code << "]\n";
-      }
+      say(r.code, r.offset,
+          quoted(r.logged) + " (refused " + counted(r.count, "time") + ") " + r.why, r.why);
       continue;
     }
     const Json::Value entry = entry_for(r.logged);
@@ -266,11 +251,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
     for (const MachineFinding& f : said) {
       std::string why = "the suggested " + quoted(pattern) + " " + f.message;
       if (!f.example.empty()) why += " (for example " + quoted(f.example) + ")";
-      report.add_at(f.code, r.offset, why);
-      if (!json) {
-        std::cout << "  " << severity_name(finding_class(f.code).severity) << ": " << why << " ["
-                  << f.code << "]\n";
-      }
+      say(f.code, r.offset, why, why);
     }
   }
   if (not_loaded > 0) {
@@ -292,12 +273,12 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   if (not_loaded > 0) {
     size_t line = 0, column = 0;
     line_and_column(text, not_loaded_at, &line, &column);
-    std::cout << "refused " << times(not_loaded) << " (first at line " << line
+    std::cout << "refused " << counted(not_loaded, "time") << " (first at line " << line
               << "): the policy did not load, and the log holds no command line\n";
   }
-  std::cout << path << ": " << refusals << (refusals == 1 ? " refusal" : " refusals") << " of "
-            << refused.size() << (refused.size() == 1 ? " command line, " : " command lines, ")
-            << entries.size() << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
+  std::cout << path << ": " << counted(refusals, "refusal") << " of "
+            << counted(refused.size(), "command line") << ", " << entries.size()
+            << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
             << refused.size() - entries.size() << " without\n";
   if (!compared) std::cout << policy_path << ": does not load; entries not compared with it\n";
   if (!entries.empty()) {

@@ -1,12 +1,9 @@
 #include "test.h"
 
-#include <json/writer.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <set>
 
 #include "decision.h"
@@ -152,38 +149,37 @@ Json::Value section_outcome(unsigned i, const Case& c, const Outcome& outcome) {
   return out;
 }
 
-// How one section that was asked decided, in words.
-std::string section_text(unsigned i, const Case& c, const Outcome& outcome) {
-  const SectionDecision& record = outcome.record.sections[i];
-  std::string text = record.name;
-  const bool entry = record.read && method_reads_white_list(record.method) && record.entry >= 0;
-  if (record.read) {
-    const unsigned method = record.method;
+// How one section that was asked decided, in words, from its section_outcome.
+std::string section_text(const Json::Value& s) {
+  std::string text = s["section"].asString();
+  const bool entry = s.isMember("entry");
+  if (s.isMember("method")) {
+    const unsigned method = s["method"].asUInt();
     text += ", method " + std::to_string(method);
     if (method == kMethodNone) text += " (allows every command)";
     if (method == kMethodBlackList) text += " (refuses every command)";
     if (method > kMethodAncestor) text += " (no such method: refuses every command)";
     if (method == kMethodAncestor && !entry) {
-      text += c.ancestors.empty() ? ", no ancestors given" : ", no ancestor matched";
+      text += s["ancestors_given"].asUInt() == 0 ? ", no ancestors given" : ", no ancestor matched";
     } else if (method == kMethodWhiteList && !entry) {
       text += ", no entry matched";
     }
   }
   if (entry) {
-    text += ", entry [" + std::to_string(record.entry) + "]";
-    if (record.method == kMethodAncestor) text += " on ancestor " + quoted(record.ancestor);
-    if (record.rule != MatchRule::kRoleCheck) {
-      text += std::string(", allowed by the match alone (") +
-              (record.rule == MatchRule::kCookieFlagZero ? "is_cookie_check 0" : "type 0") + ")";
-    } else if (outcome.section_undecided(i)) {
+    text += ", entry [" + std::to_string(s["entry"].asInt()) + "]";
+    if (s.isMember("ancestor")) text += " on ancestor " + quoted(s["ancestor"].asString());
+    const std::string role_check = s["role_check"].asString(), user = s["user"].asString();
+    if (s.isMember("allowed_by")) {
+      text += ", allowed by the match alone (" + s["allowed_by"].asString() + ")";
+    } else if (role_check == "no role given") {
       text += ", role check undecided: the case gives no \"role\"";
-    } else if (record.role_result >= 0) {
-      text += std::string(", role check ") + (record.role_result == 0 ? "passed" : "refused");
-      text += record.user.empty() ? " (no user)" : " for user " + quoted(record.user);
+    } else if (!role_check.empty()) {
+      text += ", role check " + role_check +
+              (user.empty() ? " (no user)" : " for user " + quoted(user));
     }
   }
-  if (record.result < 0) {
-    text += ", a value cannot be converted (" + outcome.error + "): the gate's run ends";
+  if (s.isMember("error")) {
+    text += ", a value cannot be converted (" + s["error"].asString() + "): the gate's run ends";
   }
   return text;
 }
@@ -194,28 +190,15 @@ unsigned first_told(const Outcome& outcome) {
   return outcome.record.verdict == 0 ? outcome.record.count - 1 : 0;
 }
 
-// A case whose verdict is not the expected one, and its decision (none when
-// the policy is not used).
-struct Failure {
-  const Case* c;
-  const char* actual;
-  bool decided;
-  Outcome outcome;
-};
-
-// A white-list entry that a decision can reach, and the cases that matched it.
-struct Covered {
-  std::string path, pattern;
-  unsigned cases;
-};
-
-// The entries of the loaded policy's white lists that a decision can reach:
-// those of sections of method 1 or 3, with their patterns.
-std::map<EntryKey, std::string> policy_entries() {
-  std::map<EntryKey, std::string> entries;
+// The coverage of the loaded policy's white-list entries that a decision can
+// reach, those of sections of method 1 or 3: each entry's path, its pattern
+// and the number of cases that matched it (counts).
+Json::Value coverage_json(const std::map<EntryKey, unsigned>& counts) {
+  Json::Value out(Json::objectValue);
+  Json::Value& entries = out["entries"] = Json::Value(Json::arrayValue);
+  unsigned reached = 0;
   const Json::Value& policy = root;
-  if (!policy.isObject()) return entries;
-  for (unsigned i = 0; i < kSectionCount; ++i) {
+  for (unsigned i = 0; policy.isObject() && i < kSectionCount; ++i) {
     const Json::Value& s = policy[kSectionNames[i]];
     if (!s.isObject()) continue;
     try {
@@ -231,147 +214,135 @@ std::map<EntryKey, std::string> policy_entries() {
         pattern = pattern_of(list[j]);
       } catch (const Json::Exception&) {
       }
-      entries[{i, j}] = pattern;
+      const auto found = counts.find({i, j});
+      const unsigned cases = found == counts.end() ? 0 : found->second;
+      Json::Value& item = entries.append(Json::Value(Json::objectValue));
+      item["path"] = entry_path(kSectionNames[i], j);
+      item[kPatternMember] = pattern;
+      item["cases"] = cases;
+      reached += cases > 0;
     }
   }
-  return entries;
+  out["reached"] = reached;
+  return out;
 }
 
-void print_text(const std::string& policy, const std::string& not_used,
-                const std::vector<Failure>& failures, const std::vector<Covered>* coverage,
-                unsigned passed) {
-  if (!not_used.empty()) std::cout << policy << ": " << not_used << ": every command is refused\n";
-  for (const Failure& f : failures) {
-    const Case& c = *f.c;
-    std::cout << "FAIL " << c.file << ":" << c.line << " "
-              << quoted(c.name.empty() ? c.command : c.name) << ": expected " << c.expected
-              << ", got " << f.actual;
+// The document that test --json prints, in words.
+void print_text(const Json::Value& out) {
+  const std::string not_used = out["not_used"].asString();
+  if (!not_used.empty()) {
+    std::cout << out["policy"].asString() << ": " << not_used << ": every command is refused\n";
+  }
+  for (const Json::Value& f : out["failures"]) {
+    std::cout << "FAIL " << f["file"].asString() << ":" << f["line"].asInt64() << " "
+              << quoted(f.get("name", f["command"]).asString()) << ": expected "
+              << f["expected"].asString() << ", got " << f["actual"].asString();
     std::string why = not_used;
-    if (f.decided) {
-      for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
-        why += (why.empty() ? "" : "; ") + section_text(i, c, f.outcome);
-    }
+    for (const Json::Value& s : f["sections"]) why += (why.empty() ? "" : "; ") + section_text(s);
     if (!why.empty()) std::cout << " (" << why << ")";
     std::cout << "\n";
   }
-  if (coverage != nullptr) {
-    unsigned reached = 0;
-    for (const Covered& e : *coverage) {
-      if (e.cases == 0) continue;
-      ++reached;
-      std::cout << e.path << " " << quoted(e.pattern) << ": " << e.cases
-                << (e.cases == 1 ? " case\n" : " cases\n");
+  if (out.isMember("coverage")) {
+    const Json::Value& entries = out["coverage"]["entries"];
+    // The entries reached, with their counts, then those not reached.
+    std::string not_reached;
+    for (const Json::Value& e : entries) {
+      const std::string entry = e["path"].asString() + " " + quoted(e[kPatternMember].asString());
+      const unsigned cases = e["cases"].asUInt();
+      if (cases == 0) {
+        not_reached += "not reached: " + entry + "\n";
+      } else {
+        std::cout << entry << ": " << counted(cases, "case") << "\n";
+      }
     }
-    for (const Covered& e : *coverage) {
-      if (e.cases == 0) std::cout << "not reached: " << e.path << " " << quoted(e.pattern) << "\n";
-    }
-    std::cout << "coverage: " << reached << " of " << coverage->size() << " entries reached\n";
+    std::cout << not_reached;
+    std::cout << "coverage: " << out["coverage"]["reached"].asUInt() << " of " << entries.size()
+              << " entries reached\n";
   }
-  std::cout << passed << " passed, " << failures.size() << " failed\n";
+  std::cout << out["passed"].asUInt() << " passed, " << out["failed"].asUInt() << " failed\n";
 }
 
 }  // namespace
 
 int test_command(const TestOptions& options) {
   // A report of each file: one that cannot be read, a case file of a wrong shape.
-  std::vector<std::unique_ptr<Report>> reports;
+  std::vector<Report> reports;
   std::vector<Case> cases;
   for (size_t i = 0; i <= options.case_files.size(); ++i) {
     const std::string& path = i == 0 ? options.policy : options.case_files[i - 1];
     std::string text;
     const std::string why = read_file(path, i > 0 ? &text : nullptr);
-    reports.push_back(std::make_unique<Report>(path, text));
+    reports.emplace_back(path, text);
     if (!why.empty()) {
-      reports.back()->add_file("unreadable", path, why);
+      reports.back().add_file("unreadable", path, why);
     } else if (i > 0) {
-      read_case_file(path, text, *reports.back(), cases);
+      read_case_file(path, text, reports.back(), cases);
     }
   }
   Json::Value out(Json::objectValue);
   out["format"] = kJsonFormat;
   out["policy"] = options.policy;
   bool errors = false;
-  for (const auto& r : reports) errors = errors || r->count(Severity::kError) > 0;
+  for (const Report& r : reports) errors = errors || r.count(Severity::kError) > 0;
   if (errors) {
     Json::Value& list = out["errors"] = Json::Value(Json::arrayValue);
-    for (const auto& r : reports) {
-      if (r->count(Severity::kError) == 0) continue;
-      if (!options.json) r->print_text();
-      const Json::Value report = r->json();
+    for (const Report& r : reports) {
+      if (r.count(Severity::kError) == 0) continue;
+      if (!options.json) r.print_text();
+      const Json::Value report = r.json();
       for (const auto& f : report["findings"]) list.append(f);
     }
     if (options.json) print_json(out);
     return 2;
   }
 
-  std::map<EntryKey, unsigned> counts;
-  unsigned passed = 0;
-  std::vector<Failure> failures;
-  std::string not_used;
   DryRun run;
   std::string error;
   const DryRun::Load load = run.load(options.policy, false, &error);
   if (load == DryRun::Load::kNotLoaded) {
-    not_used = "the policy does not load";
+    out["not_used"] = "the policy does not load";
   } else if (load == DryRun::Load::kRunEnds) {
-    not_used = "reading \"enable_log\" ends the gate's run (" + error + ")";
+    out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
   }
+  std::map<EntryKey, unsigned> counts;
+  unsigned passed = 0;
+  Json::Value& failures = out["failures"] = Json::Value(Json::arrayValue);
   for (const Case& c : cases) {
-    Failure f{&c, "refuse", load == DryRun::Load::kLoaded, Outcome()};
-    if (f.decided) {
-      f.outcome =
+    Outcome outcome;
+    const char* actual = "refuse";
+    if (load == DryRun::Load::kLoaded) {
+      outcome =
           run.decide(c.command, c.cookie, c.has_role ? DryRun::Roles::kGiven : DryRun::Roles::kNone,
                      c.role, &c.ancestors);
-      f.actual = f.outcome.verdict_word();
+      actual = outcome.verdict_word();
       std::set<EntryKey> matched;
-      for (const EntryTried& e : f.outcome.tried)
+      for (const EntryTried& e : outcome.tried)
         if (e.result == 0) matched.emplace(e.section, e.index);
       for (const EntryKey& key : matched) ++counts[key];
     }
-    if (f.actual == c.expected) {
+    if (actual == c.expected) {
       ++passed;
-    } else {
-      failures.push_back(std::move(f));
+      continue;
     }
-  }
-  std::vector<Covered> coverage;
-  for (const auto& [key, pattern] : policy_entries())
-    coverage.push_back({entry_path(kSectionNames[key.first], key.second), pattern, counts[key]});
-
-  if (!options.json) {
-    print_text(options.policy, not_used, failures, options.coverage ? &coverage : nullptr, passed);
-    return failures.empty() ? 0 : 1;
-  }
-  if (!not_used.empty()) out["not_used"] = not_used;
-  Json::Value& list = out["failures"] = Json::Value(Json::arrayValue);
-  for (const Failure& f : failures) {
-    Json::Value& item = list.append(Json::Value(Json::objectValue));
-    item["file"] = f.c->file;
-    item["line"] = static_cast<Json::Int64>(f.c->line);
-    if (!f.c->name.empty()) item["name"] = f.c->name;
-    item["command"] = f.c->command;
-    item["expected"] = f.c->expected;
-    item["actual"] = f.actual;
+    Json::Value& item = failures.append(Json::Value(Json::objectValue));
+    item["file"] = c.file;
+    item["line"] = static_cast<Json::Int64>(c.line);
+    if (!c.name.empty()) item["name"] = c.name;
+    item["command"] = c.command;
+    item["expected"] = c.expected;
+    item["actual"] = actual;
     Json::Value& sections = item["sections"] = Json::Value(Json::arrayValue);
-    if (!f.decided) continue;
-    for (unsigned i = first_told(f.outcome); i < f.outcome.record.count; ++i)
-      sections.append(section_outcome(i, *f.c, f.outcome));
+    if (load != DryRun::Load::kLoaded) continue;
+    for (unsigned i = first_told(outcome); i < outcome.record.count; ++i)
+      sections.append(section_outcome(i, c, outcome));
   }
-  if (options.coverage) {
-    Json::Value& covered = out["coverage"] = Json::Value(Json::objectValue);
-    Json::Value& entries = covered["entries"] = Json::Value(Json::arrayValue);
-    unsigned reached = 0;
-    for (const Covered& e : coverage) {
-      Json::Value& item = entries.append(Json::Value(Json::objectValue));
-      item["path"] = e.path;
-      item[kPatternMember] = e.pattern;
-      item["cases"] = e.cases;
-      reached += e.cases > 0;
-    }
-    covered["reached"] = reached;
-  }
+  if (options.coverage) out["coverage"] = coverage_json(counts);
   out["passed"] = passed;
-  out["failed"] = static_cast<Json::UInt>(failures.size());
-  print_json(out);
+  out["failed"] = failures.size();
+  if (options.json) {
+    print_json(out);
+  } else {
+    print_text(out);
+  }
   return failures.empty() ? 0 : 1;
 }
