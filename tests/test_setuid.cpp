@@ -664,10 +664,14 @@ TEST_P(SetuidGate, StopFromTheTerminalDoesNotHoldTheGate) {
   box_.policy(R"({"enable_log": 1, "scripts_section": {"check_method": 0}})");
   const std::string id = std::to_string(GetParam());
   // The gate runs as the foreground job of a session on a pseudo-terminal
-  // (a group of its own, as a shell with job control starts it). Prints
-  // "stopped" when it was ever seen stopped, then what the terminal showed.
+  // (a group of its own, as a shell with job control starts it). Each step
+  // waits for what it needs, however long a busy machine takes: the output
+  // held (the terminal reports it in packet mode), the gate started and
+  // blocked on it. ^Z then reaches the gate itself, and ^Q, behind it in the
+  // terminal's input, lets the output flow only after it. Prints "stopped"
+  // when the gate was ever seen stopped, then what the terminal showed.
   const char* const script = R"py(
-import os, pty, select, signal, sys, time
+import fcntl, os, pty, select, signal, struct, sys, termios, time
 go_r, go_w = os.pipe()
 job_r, job_w = os.pipe()
 pid, master = pty.fork()
@@ -685,17 +689,26 @@ if pid == 0:
     os.waitpid(job, 0)
     os._exit(0)
 job = int(os.read(job_r, 64))
+fcntl.ioctl(master, termios.TIOCPKT, struct.pack("i", 1))
 os.write(master, b"\x13")
+held = False
+while not held and select.select([master], [], [], 30)[0]:
+    held = os.read(master, 4096)[0] & termios.TIOCPKT_STOP != 0
 os.write(go_w, b"x")
-time.sleep(0.3)
+def state_of(job):
+    try:
+        comm = open("/proc/%d/comm" % job).read().strip()
+        return comm, open("/proc/%d/stat" % job).read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        return "", ""
+gate = os.path.basename(sys.argv[-2])[:15]
+deadline = time.time() + 30
+while state_of(job) != (gate, "S") and time.time() < deadline:
+    time.sleep(0.01)
 os.write(master, b"\x1a")
 stopped = False
-for _ in range(50):
-    try:
-        state = open("/proc/%d/stat" % job).read().rsplit(")", 1)[1].split()[0]
-    except OSError:
-        break
-    stopped = stopped or state == "T"
+for _ in range(100):
+    stopped = stopped or state_of(job)[1] == "T"
     time.sleep(0.01)
 os.write(master, b"\x11")
 if stopped:
@@ -704,12 +717,13 @@ if stopped:
 seen = b""
 while select.select([master], [], [], 10)[0]:
     try:
-        piece = os.read(master, 4096)
+        packet = os.read(master, 4096)
     except OSError:
         break
-    if not piece:
+    if not packet:
         break
-    seen += piece
+    if packet[0] == termios.TIOCPKT_DATA:
+        seen += packet[1:]
 os.waitpid(pid, 0)
 sys.stdout.write(seen.decode(errors="replace").replace("\r", ""))
 )py";
