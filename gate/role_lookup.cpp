@@ -81,15 +81,6 @@ const CurlApi* curl_api(std::string* error) {
   return failure.empty() ? &api : nullptr;
 }
 
-// A byte that cannot stand in an HTTP header: CR and LF in the cookie would let
-// the caller add header lines of its own to the request.
-bool header_safe(const char* text) {
-  for (auto* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-    if (control_byte(*p)) return false;
-  }
-  return true;
-}
-
 // A TCP port: one to five decimal digits, 1 to 65535. Anything else in the
 // settings could turn the URL towards another host ("1@host:80") or another
 // path.
@@ -101,6 +92,15 @@ bool port_number(const char* text) {
 }
 
 }  // namespace
+
+// A byte that cannot stand in an HTTP header: CR and LF in the cookie would let
+// the caller add header lines of its own to the request.
+bool header_safe(const char* text) {
+  for (auto* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
+    if (control_byte(*p)) return false;
+  }
+  return true;
+}
 
 // Why no request can be made with these settings (either may be null when
 // missing); null when one can.

@@ -20,6 +20,8 @@ constexpr const char kPortKey[] = "kelvo_web_server";
 RoleReply fetch_role_reply(const char* cookie, const char* settings_path,
                            const Json::Value* service_user);
 const char* role_settings_problem(const char* protocol, const char* port);
+// Whether the cookie can be sent: it holds no control byte.
+bool header_safe(const char* text);
 
 // The reply body, collected piece by piece.
 struct url_data {

@@ -11,7 +11,6 @@
 #include "report.h"
 #include "role_lookup.h"
 #include "role_rights.h"
-#include "text.h"
 #include "vocabulary.h"
 
 namespace {
@@ -46,24 +45,18 @@ struct Watch {
   const Json::Value* role = nullptr;
   const std::vector<std::string>* ancestors = nullptr;
   Outcome* out = nullptr;
-  std::vector<std::string>* logged = nullptr;  // the log's lines, kept instead of written
-  bool answered = false;                       // of the last role check
-  const char* skipped = nullptr;               // why the last role check had no lookup
-  std::string reply;                           // of the last role lookup
+  std::vector<std::string> logged = {};  // the log's lines, kept instead of written
+  const char* skipped = nullptr;         // why the last role check had no lookup
+  std::string reply = {};                // of the last role lookup
 };
 
 void on_entry_tried(void* context, const char* text, unsigned index, const std::string& pattern,
                     int result, const SectionDecision& record) {
   Watch& w = *static_cast<Watch*>(context);
-  EntryTried e;
-  e.section = section_index();
-  e.text = text;
-  e.index = index;
-  e.pattern = pattern;
-  e.result = result;
+  EntryTried e{section_index(), text, index, pattern, result};
   if (result == 0) {
     e.rule = record.rule;
-    e.lookup_made = record.role_lookup && w.answered;
+    e.lookup_made = record.role_lookup && w.roles != DryRun::Roles::kNone && w.skipped == nullptr;
     if (record.role_lookup) e.lookup_skipped = w.skipped;
     e.reply = w.reply;
     e.user = record.user;
@@ -82,11 +75,9 @@ const char* lookup_skipped(const char* cookie) {
     fprintf(stderr, "corvexin_policy: %s %s; role lookup skipped\n", kSettingsPath, problem);
     return "no settings";
   }
-  for (const char* p = cookie; *p != '\0'; ++p) {
-    if (control_byte(static_cast<unsigned char>(*p))) {
-      fputs("corvexin_policy: the cookie holds a control character; role lookup skipped\n", stderr);
-      return "the cookie holds a control character";
-    }
+  if (!header_safe(cookie)) {
+    fputs("corvexin_policy: the cookie holds a control character; role lookup skipped\n", stderr);
+    return "the cookie holds a control character";
   }
   return nullptr;
 }
@@ -97,7 +88,6 @@ const char* lookup_skipped(const char* cookie) {
 void on_role_lookup(void* context, const char* cookie) {
   Watch& w = *static_cast<Watch*>(context);
   w.reply.clear();
-  w.answered = w.roles != DryRun::Roles::kNone;
   w.skipped = nullptr;
   switch (w.roles) {
     case DryRun::Roles::kNone:
@@ -109,15 +99,12 @@ void on_role_lookup(void* context, const char* cookie) {
     case DryRun::Roles::kAsk: {
       // Where the gate would skip the request, it is skipped here too, and
       // told in this program's name.
-      if ((w.skipped = lookup_skipped(cookie)) != nullptr) {
-        w.answered = false;
-        break;
-      }
+      if ((w.skipped = lookup_skipped(cookie)) != nullptr) break;
       // The last line logged during a lookup is the service's reply.
       OutputToErrors quiet;
-      const size_t before = w.logged->size();
+      const size_t before = w.logged.size();
       get_role_right(cookie);
-      if (w.logged->size() > before) w.reply = w.logged->back();
+      if (w.logged.size() > before) w.reply = w.logged.back();
       break;
     }
   }
@@ -168,17 +155,11 @@ DryRun::Load DryRun::load(const std::string& path, bool trusted_only, std::strin
 Outcome DryRun::decide(const std::string& command, const std::string& cookie, Roles roles,
                        const Json::Value& role, const std::vector<std::string>* ancestors) {
   Outcome out;
-  Watch watch;
-  watch.roles = roles;
-  watch.role = &role;
-  watch.ancestors = ancestors;
-  watch.out = &out;
-  std::vector<std::string> logged;
-  watch.logged = &logged;
+  Watch watch{roles, &role, ancestors, &out};
   const DecisionHooks hooks = {&watch, on_entry_tried, on_role_lookup,
                                ancestors != nullptr ? on_ancestor : nullptr};
   group_role = Json::Value();  // as at the start of a gate run
-  log_capture = &logged;
+  log_capture = &watch.logged;
   try {
     decide_sections(command.c_str(), cookie.c_str(), &hooks);
   } catch (const std::exception& ended) {
@@ -190,17 +171,13 @@ Outcome DryRun::decide(const std::string& command, const std::string& cookie, Ro
       listed = listed || (t.result == 0 && t.section == section_index() &&
                           static_cast<int>(t.index) == record.entry);
     if (record.entry >= 0 && !listed) {
-      EntryTried e;
-      e.section = section_index();
-      e.index = static_cast<unsigned>(record.entry);
-      e.result = 0;
+      EntryTried e{section_index(), "", static_cast<unsigned>(record.entry), "", 0};
       e.ended_run = true;
       out.tried.push_back(std::move(e));
     }
   }
   log_capture = nullptr;
   out.record = decision;
-  out.verdict = Outcome::Verdict::kRefused;
   if (decision.verdict == 0) {
     out.verdict = Outcome::Verdict::kAllowed;
   } else {

@@ -16,18 +16,18 @@
 // A white-list entry that the decision tried on a text, with check_regexp's
 // result; for a match, how it decided, as the record told right then.
 struct EntryTried {
-  unsigned section = 0;  // index in kSectionNames
-  std::string text;      // the command, or an ancestor's command line
-  unsigned index = 0;    // in the section's white_cmd_list
-  std::string pattern;
+  unsigned section = 0;   // index in kSectionNames
+  std::string text = {};  // the command, or an ancestor's command line
+  unsigned index = 0;     // in the section's white_cmd_list
+  std::string pattern = {};
   int result = 1;  // 0 match, 1 no match, 2 the pattern does not compile
   // Of a match:
   MatchRule rule = MatchRule::kRoleCheck;
   bool ended_run = false;    // its role check ended the run (a value the gate cannot convert)
   bool lookup_made = false;  // a role lookup (or a given role) answered its role check
   const char* lookup_skipped = nullptr;  // why the gate would make no lookup ("no settings")
-  std::string reply;                     // the service's reply to that lookup
-  std::string user;                      // the user the role check read
+  std::string reply = {};                // the service's reply to that lookup
+  std::string user = {};                 // the user the role check read
   int role_result = -1;                  // check_role_right's result, -1 when not reached
 };
 

@@ -94,28 +94,23 @@ const Table& table() {
     Table loaded;
     read_rules(kShippedCommandRisks, "shipped table", &loaded);
     // The policy itself: whoever writes it decides what runs as root.
-    Rule policy;
-    policy.kind = "secret";
-    policy.word = kPolicyPath;
-    loaded.rules.push_back(policy);
+    loaded.rules.push_back({"secret", "", kPolicyPath, "", "", "", 0});
     // The administrator's table is optional; one that is there but cannot be
     // read is a problem, never a table without its rules.
+    std::string text, problem;
     FILE* f = fopen(kRiskTablePath, "rb");
-    if (f == nullptr && errno != ENOENT) {
-      loaded.problems.push_back(std::string(kRiskTablePath) +
-                                ": cannot be opened: " + strerror(errno));
-    } else if (f != nullptr) {
-      std::string text;
+    if (f == nullptr && errno != ENOENT)
+      problem = std::string("cannot be opened: ") + strerror(errno);
+    if (f != nullptr) {
       char buffer[4096];
       for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-      const int error = ferror(f) ? errno : 0;
+      if (ferror(f)) problem = std::string("cannot be read: ") + strerror(errno);
       (void)fclose(f);
-      if (error != 0) {
-        loaded.problems.push_back(std::string(kRiskTablePath) +
-                                  ": cannot be read: " + strerror(error));
-      } else {
-        read_rules(text, kRiskTablePath, &loaded);
-      }
+    }
+    if (problem.empty()) {
+      read_rules(text, kRiskTablePath, &loaded);
+    } else {
+      loaded.problems.push_back(std::string(kRiskTablePath) + ": " + problem);
     }
     return loaded;
   }();
@@ -125,32 +120,6 @@ const Table& table() {
 // The languages of command lines that the risks are made of, built once.
 class Shapes {
  public:
-  Shapes() {
-    any_ = Language::anything();
-    blank_ = Language::one_of(bytes_of(" \t"));
-    blanks_ = blank_.repeat(1, -1);
-    word_char_ = all_bytes() & ~bytes_of(" \t\n");
-    const Language wc = Language::one_of(word_char_);
-    word_ = wc.repeat(1, -1);
-    rest_ = Language::empty_word().either(blank_.then(any_));
-    directory_ = Language::empty_word().either(wc.many().then(Language::text("/")));
-    // A runner's own arguments: options, assignments (env) and numbers.
-    ByteSet digits;
-    for (char c = '0'; c <= '9'; ++c) digits.set(static_cast<unsigned char>(c));
-    const Language argument = Language::text("-")
-                                  .then(wc.many())
-                                  .either(Language::one_of(word_char_ & ~bytes_of("="))
-                                              .many()
-                                              .then(Language::text("="))
-                                              .then(wc.many()))
-                                  .either(Language::one_of(digits).then(wc.many()));
-    arguments_ = blanks_.then(argument).many();
-    mark_ = Language::mark();
-    any_marked_ = sym(all_bytes()).many();
-  }
-
-  const Language& any() const { return any_; }
-  const Language& blank() const { return blank_; }
   const Language& rest() const { return rest_; }
 
   // A command line that runs program: its first word, or a runner's program.
@@ -159,25 +128,36 @@ class Shapes {
   }
   // The same, with a word among its arguments.
   Language command_with(const std::string& program, const Language& word) const {
-    return command(program).then(blanks_.then(word_).many()).then(blanks_).then(word).then(rest_);
+    return command(program).then(words_).then(blanks_).then(word).then(rest_);
   }
-  // The same, with word among its arguments and a word after it that
-  // names a file: one holding holds, or without it, one that is no option.
-  Language command_with_file(const std::string& program, const std::string& word,
-                             const std::string& holds) const {
-    const Language wc = Language::one_of(word_char_);
-    const Language file = holds.empty()
-                              ? Language::one_of(word_char_ & ~bytes_of("-")).then(wc.many())
-                              : wc.many().then(Language::text(holds)).then(wc.many());
-    const Language words = blanks_.then(word_).many();
-    return command(program)
-        .then(words)
-        .then(blanks_)
-        .then(Language::text(word))
-        .then(words)
-        .then(blanks_)
-        .then(file)
-        .then(rest_);
+  // Every command line that holds program's name as a word, or after a "/".
+  Language mentioning(const std::string& program) const {
+    return any_.then(Language::one_of(bytes_of(" \t/")))
+        .optional()
+        .then(Language::text(program))
+        .then(rest_)
+        .minimal();
+  }
+
+  // The command lines that have a rule's risk; runs: those that run its
+  // program, which is the risk of a runner or a program, and of an
+  // interactive program or a pager without a word. A package's word is
+  // followed by a word that names a file: one holding holds, or without it,
+  // one that is no option.
+  Language risk_of(const Rule& r, const Language& runs) const {
+    if (r.kind == "option") return command_with(r.program, option_word(r.word));
+    if (r.kind == "secret") return naming({r.word});
+    if (r.kind == "package") {
+      const Language file = r.holds.empty()
+                                ? Language::one_of(word_char_ & ~bytes_of("-")).then(word_chars_)
+                                : word_chars_.then(Language::text(r.holds)).then(word_chars_);
+      return command_with(r.program, Language::text(r.word).then(words_).then(blanks_).then(file));
+    }
+    Language l = r.word.empty() ? runs : command_with(r.program, Language::text(r.word));
+    if (!r.unless.empty()) {
+      l = l.without(any_.then(blank_).then(Language::text(r.unless)).then(rest_));
+    }
+    return l;
   }
 
   // A command line that names one of paths (or a file below it) as a word
@@ -201,19 +181,16 @@ class Shapes {
       }
       spelled = spelled.either(one);
     }
-    const Language before =
-        Language::empty_word().either(any_.then(Language::one_of(all_bytes() & ~path_chars)));
-    const Language after = Language::empty_word().either(
-        Language::one_of((all_bytes() & ~path_chars) | bytes_of("/")).then(any_));
+    const Language before = any_.then(Language::one_of(all_bytes() & ~path_chars)).optional();
+    const Language after =
+        Language::one_of((all_bytes() & ~path_chars) | bytes_of("/")).then(any_).optional();
     return before.then(spelled).then(after);
   }
 
   // The words that give an option as the table writes it.
   Language option_word(const std::string& option) const {
-    const Language wc = Language::one_of(word_char_);
     if (option.size() > 2 && option.compare(0, 2, "--") == 0) {
-      return Language::text(option).then(
-          Language::empty_word().either(Language::text("=").then(wc.many())));
+      return Language::text(option).then(Language::text("=").then(word_chars_).optional());
     }
     if (option.size() == 2 && option[0] == '-') {
       ByteSet letters;
@@ -221,9 +198,10 @@ class Shapes {
       return Language::text("-")
           .then(Language::one_of(letters).many())
           .then(Language::text(option.substr(1)))
-          .then(wc.many());
+          .then(word_chars_);
     }
-    if (option.back() == '=' || option.back() == ':') return Language::text(option).then(wc.many());
+    if (option.back() == '=' || option.back() == ':')
+      return Language::text(option).then(word_chars_);
     return Language::text(option);
   }
 
@@ -240,7 +218,7 @@ class Shapes {
   // most one runner with its arguments. Built when first needed, since only
   // an entry that may run a program of the table needs it.
   const Language& prefix() const {
-    if (!prefix_built_) {
+    if (prefix_.is_empty()) {
       Language runners = Language::none();
       for (const Rule& r : table().rules) {
         if (r.kind != "runner") continue;
@@ -252,7 +230,6 @@ class Shapes {
       }
       // One runner at most: chains of them make the automata grow beyond use.
       prefix_ = blank_.many().then(runners.optional()).minimal();
-      prefix_built_ = true;
     }
     return prefix_;
   }
@@ -260,11 +237,11 @@ class Shapes {
   // Marked command lines in which a variable part supplies one of chars
   // (any byte when chars is empty); built once for each.
   const Language& around(const std::string& chars) const {
-    auto found = around_.find(chars);
-    if (found == around_.end()) {
+    auto [found, added] = around_.try_emplace(chars, Language::none());
+    if (added) {
       const Language part =
           chars.empty() ? mark_.then(Language::one_of(all_bytes())) : variable(chars);
-      found = around_.emplace(chars, any_marked_.then(part).then(any_marked_)).first;
+      found->second = any_marked_.then(part).then(any_marked_);
     }
     return found->second;
   }
@@ -277,7 +254,7 @@ class Shapes {
     Language& built = second_[semicolon ? 0 : 1];
     if (built.is_empty()) {
       const Language id = sym("i").then(sym("d"));
-      const Language after = Language::empty_word().either(sym(" \t;|&\n").then(any_marked_));
+      const Language after = sym(" \t;|&\n").then(any_marked_).optional();
       Language run =
           variable(semicolon ? ";" : "|&\n").then(sym(" \t").many()).then(id).then(after);
       if (!semicolon) {
@@ -294,33 +271,42 @@ class Shapes {
 
   // Command lines with "*", "?" or "[" outside quotes; built once.
   const Language& glob() const {
-    if (glob_.is_empty()) glob_ = unquoted_then("*?[").then(any_);
-    return glob_;
-  }
-
-  // Text that the shell reads outside quotes, followed by one of chars.
-  Language unquoted_then(const std::string& chars) const {
-    const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\") & ~bytes_of(chars));
+    if (!glob_.is_empty()) return glob_;
+    const Language plain = Language::one_of(all_bytes() & ~bytes_of("'\"\\*?["));
     const Language single = Language::text("'")
                                 .then(Language::one_of(all_bytes() & ~bytes_of("'")).many())
                                 .then(Language::text("'"));
     const Language escaped = Language::text("\\").then(Language::one_of(all_bytes()));
     const Language in_double = Language::one_of(all_bytes() & ~bytes_of("\"\\")).either(escaped);
     const Language dbl = Language::text("\"").then(in_double.many()).then(Language::text("\""));
-    return plain.either(single).either(dbl).either(escaped).many().then(
-        Language::one_of(bytes_of(chars)));
+    const Language unquoted = plain.either(single).either(dbl).either(escaped).many();
+    glob_ = unquoted.then(Language::one_of(bytes_of("*?["))).then(any_);
+    return glob_;
   }
 
  private:
-  Language any_ = Language::none(), blank_ = Language::none(), blanks_ = Language::none();
-  Language word_ = Language::none(), rest_ = Language::none(), directory_ = Language::none();
-  Language arguments_ = Language::none(), mark_ = Language::none();
-  Language any_marked_ = Language::none();
+  ByteSet word_char_ = all_bytes() & ~bytes_of(" \t\n");
+  Language word_chars_ = Language::one_of(word_char_).many();
+  Language any_ = Language::anything(), blank_ = Language::one_of(bytes_of(" \t"));
+  Language blanks_ = blank_.repeat(1, -1), word_ = Language::one_of(word_char_).repeat(1, -1);
+  Language words_ = blanks_.then(word_).many();  // each after blanks
+  Language rest_ = blank_.then(any_).optional();
+  Language directory_ = word_chars_.then(Language::text("/")).optional();
+  // A runner's own arguments: options, assignments (env) and numbers.
+  Language arguments_ =
+      blanks_
+          .then(Language::text("-")
+                    .then(word_chars_)
+                    .either(Language::one_of(word_char_ & ~bytes_of("="))
+                                .many()
+                                .then(Language::text("="))
+                                .then(word_chars_))
+                    .either(Language::one_of(bytes_of("0123456789")).then(word_chars_)))
+          .many();
+  Language mark_ = Language::mark(), any_marked_ = sym(all_bytes()).many();
   mutable std::map<std::string, Language> around_;
   mutable Language prefix_ = Language::none(), glob_ = Language::none();
   mutable Language second_[2] = {Language::none(), Language::none()};
-  mutable bool prefix_built_ = false;
-  ByteSet word_char_;
 };
 
 // One risk of the table: its language, built once, and how it is named.
@@ -338,28 +324,28 @@ struct TableRisk {
 // them.
 struct Met {
   std::vector<Language> languages;
-  std::string names;
+  std::vector<std::string> names = {};
 };
 
 class EntryRisks;
 
 // How a kind of risk is looked for and said.
 enum KindFlags : unsigned {
-  kThrough = 1,       // the finding names the part of the pattern that admits it
-  kUnanchored = 2,    // looked for in a pattern not anchored at both ends, too
-  kMootWhenNamed = 4  // says nothing more when a variable part names the program
+  kThrough = 1,        // the finding names the part of the pattern that admits it
+  kUnanchored = 2,     // looked for in a pattern not anchored at both ends, too
+  kMootWhenNamed = 4,  // says nothing more when a variable part names the program
+  kVaries = 8          // only where a variable part supplies a byte (varies)
 };
 
 // One kind of risk: its finding, the message that says what an entry admits
-// of it ("%" stands for the names of what it meets), and how its language is
-// built and met. A kind made of rules of the table (rules) builds a language
-// for each rule (language); every kind finds the entry's command lines that
-// have it (met).
+// of it ("%" stands for the names of what it meets), and how it is met. A
+// kind made of rules of the table (rules) has a language for each rule
+// (Shapes::risk_of); every kind finds the entry's command lines that have it
+// (met).
 struct RiskKind {
   const char* code;
   const char* rules;  // the kinds of table rule it is made of, separated by blanks
   unsigned flags;     // KindFlags
-  Language (*language)(const Rule&, const Shapes&, const Language& runs);
   Met (EntryRisks::*met)(const RiskKind&);
   std::string what, why;  // the message, before and after ": "
 };
@@ -397,32 +383,18 @@ struct ProgramRisks {
   // them. For no program: every command line that names one of its files.
   Language mentions = Language::none();
   Language runs = Language::none();
-  bool runs_built = false;
   std::vector<const Rule*> rules;
-  bool built = false;
-  std::vector<TableRisk> risks;
+  std::vector<TableRisk> risks;  // of its rules; never empty once built
 
-  // Whether an entry of language entry may run the program; the program's
-  // languages are built when an entry first may.
+  // Whether an entry of language entry may run the program; the languages of
+  // its rules are built when an entry first may.
   bool run_by(const Language& entry, const Shapes& s) {
-    if (program.empty()) {
-      build(s);
-      return !entry.both(mentions).is_empty();
-    }
     if (entry.both(mentions).is_empty()) return false;
-    if (!runs_built) {
-      runs = s.command(program).then(s.rest());
-      runs_built = true;
+    if (!program.empty()) {
+      if (runs.is_empty()) runs = s.command(program).then(s.rest());
+      if (entry.both(runs).is_empty()) return false;
     }
-    if (entry.both(runs).is_empty()) return false;
-    build(s);
-    return true;
-  }
-
-  // The languages of the rules, built when an entry first runs the program.
-  void build(const Shapes& s) {
-    if (built) return;
-    built = true;
+    if (!risks.empty()) return true;
     for (const Rule* rule : rules) {
       const RiskKind& kind = kind_of(*rule);
       const std::string name = rule_name(*rule);
@@ -430,13 +402,9 @@ struct ProgramRisks {
       if (std::any_of(risks.begin(), risks.end(),
                       [&](const TableRisk& r) { return r.code == kind.code && r.name == name; }))
         continue;
-      risks.push_back({rule, kind.code, kind.language(*rule, s, runs), name});
+      risks.push_back({rule, kind.code, s.risk_of(*rule, runs), name});
     }
-    if (program.empty()) {
-      std::vector<std::string> paths;
-      for (const Rule* rule : rules) paths.push_back(rule->word);
-      mentions = s.naming(paths).minimal();
-    }
+    return true;
   }
 };
 
@@ -445,17 +413,14 @@ struct Risks {
   std::map<std::string, ProgramRisks> programs;
 
   Risks() {
+    std::vector<std::string> secrets;
     for (const Rule& r : table().rules) {
-      ProgramRisks& p = programs[r.program];
-      if (p.rules.empty() && !r.program.empty()) {
-        p.program = r.program;
-        p.mentions = Language::empty_word()
-                         .either(shapes.any().then(Language::one_of(bytes_of(" \t/"))))
-                         .then(Language::text(r.program))
-                         .then(shapes.rest())
-                         .minimal();
-      }
-      p.rules.push_back(&r);
+      programs[r.program].rules.push_back(&r);
+      if (r.program.empty()) secrets.push_back(r.word);
+    }
+    for (auto& [program, p] : programs) {
+      p.program = program;
+      p.mentions = program.empty() ? shapes.naming(secrets).minimal() : shapes.mentioning(program);
     }
   }
 };
@@ -492,12 +457,8 @@ std::string with_names(std::string text, const std::string& names) {
   return at == std::string::npos ? text : text.replace(at, 1, names);
 }
 
-RiskFinding finding(const RiskKind& kind, const std::string& names) {
-  RiskFinding f;
-  f.code = kind.code;
-  f.what = with_names(kind.what, names);
-  f.why = with_names(kind.why, names);
-  return f;
+RiskFinding finding(const RiskKind& kind, const std::string& names, const std::string& through) {
+  return {kind.code, with_names(kind.what, names), through, with_names(kind.why, names), ""};
 }
 
 class EntryRisks {
@@ -512,11 +473,13 @@ class EntryRisks {
     for (const RiskKind& kind : kinds()) {
       if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
       if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
+      if ((kind.flags & kVaries) != 0 && !varies()) continue;
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
-      RiskFinding f = finding(kind, met.names);
-      if ((kind.flags & kThrough) != 0) f.through = pattern_shape(pattern_).admitted_by;
+      RiskFinding f =
+          finding(kind, some(met.names),
+                  (kind.flags & kThrough) != 0 ? pattern_shape(pattern_).admitted_by : "");
       if (check_regexp(example.c_str(), pattern_.c_str()) == 0) {
         f.example = example;
       } else {
@@ -534,38 +497,31 @@ class EntryRisks {
   // job: a metacharacter that a variable part supplies.
   // Its example runs a second program where the entry admits one.
   Met metachars(const RiskKind&) {
-    const Shapes& s = risks().shapes;
-    if (!varies()) return Met();
-    Language met = marked_.both(s.around(kShellMetachars));
+    const Language met = marked_.both(s_.around(kShellMetachars));
     if (met.is_empty()) return Met();
     std::string admitted;
     for (const char* m = kShellMetachars; *m != '\0'; ++m) {
-      if (!marked_.both(s.around(std::string(1, *m))).is_empty()) admitted += *m;
+      if (!marked_.both(s_.around(std::string(1, *m))).is_empty()) admitted += *m;
     }
     for (bool semicolon : {true, false}) {
-      const Language second = marked_.both(s.second_program(semicolon));
-      if (second.is_empty()) continue;
-      met = second;
-      break;
+      const Language second = marked_.both(s_.second_program(semicolon));
+      if (!second.is_empty()) return {{second}, {listed_chars(admitted)}};
     }
-    return {{met}, listed_chars(admitted)};
+    return {{met}, {listed_chars(admitted)}};
   }
 
   // ".." as a path component, a dot of it supplied by a variable part,
   // below a directory that the fixed text names.
   Met climb(const RiskKind&) {
-    const Shapes& s = risks().shapes;
-    if (!varies()) return Met();
     const Language dots =
-        s.variable(".").then(s.sym(".")).either(Language::text(".").then(s.variable(".")));
+        s_.variable(".").then(s_.sym(".")).either(Language::text(".").then(s_.variable(".")));
     const Language climb =
-        s.any_marked()
+        s_.any_marked()
             .then(Language::text("/"))
-            .then(Language::empty_word().either(
-                s.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s.sym("/"))))
+            .then(s_.sym(all_bytes() & ~bytes_of(" \t\n")).many().then(s_.sym("/")).optional())
             .then(dots)
-            .then(Language::empty_word().either(s.sym("/ \t\n;&|<>").then(s.any_marked())));
-    return {{marked_.both(climb)}, ""};
+            .then(s_.sym("/ \t\n;&|<>").then(s_.any_marked()).optional());
+    return {{marked_.both(climb)}};
   }
 
   // A program of the table that the pattern does not spell itself.
@@ -579,7 +535,6 @@ class EntryRisks {
 
   // An option that the pattern's fixed text does not supply.
   Met option(const RiskKind& kind) {
-    if (!varies()) return Met();
     return table(kind, [&](const TableRisk& r) { return varying(r.language, r.rule->word[0]); });
   }
 
@@ -589,11 +544,8 @@ class EntryRisks {
   }
 
   Met comment(const RiskKind&) {
-    const Shapes& s = risks().shapes;
-    if (!varies()) return Met();
     return {{marked_.both(
-                s.any_marked().then(s.sym(" \t")).then(s.variable("#")).then(s.any_marked()))},
-            ""};
+        s_.any_marked().then(s_.sym(" \t")).then(s_.variable("#")).then(s_.any_marked()))}};
   }
 
   // A file-name pattern: a warning where the program has options in the
@@ -618,17 +570,15 @@ class EntryRisks {
   template <typename Meet>
   Met table(const RiskKind& kind, Meet meet) {
     Met met;
-    std::vector<std::string> names;
     for (ProgramRisks* p : run()) {
       for (const TableRisk& r : p->risks) {
         if (r.code != kind.code) continue;
         const Language l = meet(r);
         if (l.is_empty()) continue;
-        names.push_back(r.name);
+        met.names.push_back(r.name);
         met.languages.push_back(l);
       }
     }
-    met.names = some(names);
     return met;
   }
 
@@ -636,7 +586,6 @@ class EntryRisks {
   // order of programs (secret files are everyone's), built once.
   const std::vector<ProgramRisks*>& run() {
     if (!run_built_) {
-      Risks& t = risks();
       // Where every command line of the entry begins with the same word,
       // that word names the program, unless it is a runner: a cheap first
       // test before the exact one.
@@ -650,9 +599,9 @@ class EntryRisks {
           if (r.kind == "runner" && r.program == first) first.clear();
         }
       }
-      for (auto& [program, p] : t.programs) {
+      for (auto& [program, p] : risks().programs) {
         if (!first.empty() && !program.empty() && program != first) continue;
-        if (p.run_by(e_, t.shapes)) run_.push_back(&p);
+        if (p.run_by(e_, s_)) run_.push_back(&p);
       }
       run_built_ = true;
     }
@@ -662,7 +611,7 @@ class EntryRisks {
   // Whether a variable part supplies a byte at all: a pattern without one (a
   // literal command line) has none of the risks that a variable part brings.
   bool varies() {
-    if (varies_ < 0) varies_ = marked_.both(risks().shapes.around("")).is_empty() ? 0 : 1;
+    if (varies_ < 0) varies_ = marked_.both(s_.around("")).is_empty() ? 0 : 1;
     return varies_ == 1;
   }
 
@@ -675,22 +624,17 @@ class EntryRisks {
     return false;
   }
 
-  Met glob() const { return {{e_.both(risks().shapes.glob())}, ""}; }
+  Met glob() const { return {{e_.both(s_.glob())}}; }
 
   // The entry's command lines in risk whose bytes in supplied_by cannot all
   // come from the pattern's fixed text.
   Language varying(const Language& risk, char supplied_by) {
-    auto found = without_.find(supplied_by);
-    if (found == without_.end()) {
-      found = without_
-                  .emplace(supplied_by,
-                           translate_pattern(pattern_, false, bytes_of(std::string(1, supplied_by)))
-                               .language)
-                  .first;
-    }
+    auto [found, added] = without_.try_emplace(supplied_by, Language::none());
+    if (added) found->second = translate_pattern(pattern_, false, bytes_of({supplied_by})).language;
     return e_.both(risk).without(found->second);
   }
 
+  const Shapes& s_ = risks().shapes;
   const std::string& pattern_;
   Language e_, marked_;
   std::map<char, Language> without_;
@@ -700,63 +644,41 @@ class EntryRisks {
   int varies_ = -1;
 };
 
-// How the rules of the table become languages.
-Language program_runs(const Rule&, const Shapes&, const Language& runs) {
-  return runs;
-}
-Language option_given(const Rule& r, const Shapes& s, const Language&) {
-  return s.command_with(r.program, s.option_word(r.word));
-}
-Language word_given(const Rule& r, const Shapes& s, const Language& runs) {
-  Language l = r.word.empty() ? runs : s.command_with(r.program, Language::text(r.word));
-  if (!r.unless.empty()) {
-    l = l.without(s.any().then(s.blank()).then(Language::text(r.unless)).then(s.rest()));
-  }
-  return l;
-}
-Language file_given(const Rule& r, const Shapes& s, const Language&) {
-  return s.command_with_file(r.program, r.word, r.holds);
-}
-Language path_named(const Rule& r, const Shapes& s, const Language&) {
-  return s.naming({r.word});
-}
-
 // The kinds of risk, in the order of their findings.
 // The glob kinds differ only in what the expansion can lead to.
 constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
 
 const std::vector<RiskKind>& kinds() {
   static const std::vector<RiskKind> k = {
-      {"shell-metachar", "", kThrough | kUnanchored, nullptr, &EntryRisks::metachars, "admits %",
+      {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
        std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
-      {"path-climb", "", 0, nullptr, &EntryRisks::climb, "admits \"..\" below a directory it names",
+      {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
        "the command reaches files outside it"},
-      {"names-program", "runner program", 0, program_runs, &EntryRisks::named,
+      {"names-program", "runner program", 0, &EntryRisks::named,
        "lets a variable part name the program that runs (%), which then runs whatever the rest "
        "of the line gives it",
        ""},
-      {"risky-option", "option", 0, option_given, &EntryRisks::option,
+      {"risky-option", "option", kVaries, &EntryRisks::option,
        "lets a variable part add an option that runs a program or reads or writes a file of the "
        "caller's choosing",
        "%"},
-      {"interactive", "interactive", kMootWhenNamed, word_given, &EntryRisks::plain,
+      {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
        "admits an interactive program (%)",
        "whoever starts the gate on a terminal can edit any file or start a shell as root"},
-      {"pager", "pager", kMootWhenNamed, word_given, &EntryRisks::plain,
+      {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
        "admits a program that shows its output through a pager (%)",
        "the gate gives it \"cat\" as its pager"},
-      {"comment", "", 0, nullptr, &EntryRisks::comment, "admits \"#\" after a blank",
+      {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
        "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
-      {"glob-option", "", 0, nullptr, &EntryRisks::glob_option, kGlobAdmitted,
+      {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in, and "
        "a file name can be an option of the program that runs"},
-      {"glob", "", 0, nullptr, &EntryRisks::glob_only, kGlobAdmitted,
+      {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
        "the shell expands them to the names of files in the directory the command runs in"},
-      {"package-file", "package", 0, file_given, &EntryRisks::plain,
-       "installs a package from a file (%)",
+      {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
        "its maintainer scripts run as root, so whoever can choose or write the file runs what "
        "they like as root"},
-      {"secret-file", "secret", 0, path_named, &EntryRisks::plain,
+      {"secret-file", "secret", 0, &EntryRisks::plain,
        "lets the command name a file that keeps secrets or decides who is root (%)",
        "run as root, the command can read or write it"},
   };
@@ -768,15 +690,15 @@ const std::vector<RiskKind>& kinds() {
 RiskFinding risk_finding(const std::string& code, const std::string& names,
                          const std::string& through) {
   for (const RiskKind& kind : kinds()) {
-    if (code != kind.code) continue;
-    RiskFinding f = finding(kind, names);
-    f.through = through;
-    return f;
+    if (code == kind.code) return finding(kind, names, through);
   }
   throw std::logic_error("no kind of risk " + code);
 }
 
 struct SectionAnalysis::Earlier {
+  Earlier(unsigned i, const Language& l) : index(i), language(l.minimal()) {
+    language.fixed_ends(&start, &end);
+  }
   unsigned index;
   Language language;       // minimal
   std::string start, end;  // what all its command lines begin and end with
@@ -802,44 +724,36 @@ std::string SectionAnalysis::answer(const std::string& request) {
   const auto shell = static_cast<Shell>(std::stoi(shell_text));
   // A child forked after others ended builds the automata of the entries
   // analysed before it first.
-  if (!rebuilt_) {
-    for (const auto& [i, p] : analysed_) {
-      Earlier e{i, translate_pattern(p).language.minimal(), "", ""};
-      e.language.fixed_ends(&e.start, &e.end);
-      earlier_.push_back(e);
-    }
-    rebuilt_ = true;
+  if (earlier_.empty()) {
+    for (const auto& [i, p] : analysed_) earlier_.emplace_back(i, translate_pattern(p).language);
   }
   std::vector<RiskFinding> out;
   const Translation exact = translate_pattern(pattern);
   if (!exact.analysed) {
     out.push_back({"not-analysed", "was not analysed exactly", "",
                    "it holds " + exact.why_not + "; only its tokens were checked", ""});
-  } else {
-    if (shell != Shell::kNone) {
-      out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
+  } else if (shell != Shell::kNone) {
+    out = EntryRisks(pattern, exact.language).all(shell == Shell::kMetacharsOnly);
+  }
+  if (exact.analysed && compare_) {
+    const Earlier entry(index, exact.language);
+    // Only the earlier entries that can match a command line in common
+    // with this one are compared with it.
+    Language before = Language::none();
+    std::string names;
+    for (const Earlier& e : earlier_) {
+      if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
+      if (e.language.both(entry.language).is_empty()) continue;
+      before = before.either(e.language);
+      names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
     }
-    if (compare_) {
-      Earlier entry{index, exact.language.minimal(), "", ""};
-      entry.language.fixed_ends(&entry.start, &entry.end);
-      // Only the earlier entries that can match a command line in common
-      // with this one are compared with it.
-      Language before = Language::none();
-      std::string names;
-      for (const Earlier& e : earlier_) {
-        if (!ends_may_meet(e.start, e.end, entry.start, entry.end)) continue;
-        if (e.language.both(entry.language).is_empty()) continue;
-        before = before.either(e.language);
-        names += (names.empty() ? "[" : ", [") + std::to_string(e.index) + "]";
-      }
-      if (!names.empty() && entry.language.within(before)) {
-        out.push_back({"unreachable", "never matches first", "",
-                       "every command line it matches is matched by entry " + names +
-                           " before it, and the first match decides",
-                       ""});
-      }
-      earlier_.push_back(entry);
+    if (!names.empty() && entry.language.within(before)) {
+      out.push_back({"unreachable", "never matches first", "",
+                     "every command line it matches is matched by entry " + names +
+                         " before it, and the first match decides",
+                     ""});
     }
+    earlier_.push_back(entry);
   }
   std::string reply;
   put_field(&reply, exact.analysed ? "1" : "0");
@@ -857,12 +771,11 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
   put_field(&request, pattern);
   put_field(&request, std::to_string(index));
   put_field(&request, std::to_string(static_cast<int>(shell)));
-  std::vector<RiskFinding> out;
   if (!worker_->ask(request, &reply, &why_not)) {
-    out.push_back({"not-analysed", "was not analysed", "",
-                   "its analysis " + why_not + "; only its tokens were checked", ""});
-    return out;
+    return {{"not-analysed", "was not analysed", "",
+             "its analysis " + why_not + "; only its tokens were checked", ""}};
   }
+  std::vector<RiskFinding> out;
   size_t at = 0;
   std::string analysed;
   take_field(reply, &at, &analysed);

@@ -61,9 +61,8 @@ class SectionAnalysis {
   // The entries analysed so far, for a fresh child to build their automata
   // again (index and pattern).
   std::vector<std::pair<unsigned, std::string>> analysed_;
-  // In the child: their automata, and whether those were built.
+  // In the child: their automata, built in its first request.
   std::vector<Earlier> earlier_;
-  bool rebuilt_ = false;
   std::unique_ptr<class Worker> worker_;
 };
 
