@@ -30,4 +30,25 @@ TEST(Worker, AChildGoneBetweenRequestsIsReplaced) {
   EXPECT_NE(reply, first);
 }
 
+// The fields of requests and replies: what put_field writes, take_field
+// reads back whole (a field may hold the separator itself); a field whose
+// length is not a number, runs past the message or does not fit size_t is
+// no field (4294967297 wraps to 1 in a 32-bit size_t).
+TEST(Worker, FieldsReadBackOnlyWhole) {
+  std::string message;
+  for (const char* field : {"", "a:b", "12:x"}) put_field(&message, field);
+  size_t at = 0;
+  for (const char* field : {"", "a:b", "12:x"}) {
+    std::string got;
+    ASSERT_TRUE(take_field(message, &at, &got));
+    EXPECT_EQ(got, field);
+  }
+  std::string rest;
+  EXPECT_FALSE(take_field(message, &at, &rest));
+  for (const char* bad : {"3", "x:abc", "-1:a", "4:abc", "4294967297:a"}) {
+    size_t start = 0;
+    EXPECT_FALSE(take_field(bad, &start, &rest)) << bad;
+  }
+}
+
 }  // namespace
