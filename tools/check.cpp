@@ -4,10 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 
@@ -423,19 +421,12 @@ bool same_file(const std::string& a, const char* b) {
          sa.st_ino == sb.st_ino;
 }
 
-// Standard input, whole; why it cannot be read, empty when it can.
-std::string read_standard_input(std::string* text) {
-  char buffer[65536];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, stdin)) > 0;) text->append(buffer, n);
-  return ferror(stdin) ? std::string("cannot be read: ") + strerror(errno) : "";
-}
-
 }  // namespace
 
 Report check_policy_file(const std::string& path, bool as_installed, const std::string& shown_as) {
   std::string text, problem;
   if (path == "-") {
-    problem = read_standard_input(&text);
+    problem = read_whole(stdin, &text).message();
   } else {
     text = read_policy_text(path.c_str());
     if (text.empty()) problem = policy_unread(path, false);

@@ -4,9 +4,7 @@
 #include <json/writer.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -15,6 +13,7 @@
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
 #include "json_text.h"
 #include "log_lines.h"
@@ -46,20 +45,6 @@ struct Refused {
   // Why no entry is suggested (code empty when one is).
   std::string code, why;
 };
-
-std::string read_log(const std::string& path, std::string* problem) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *problem = strerror(errno);
-    return text;
-  }
-  char buffer[65536];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-  if (ferror(f)) *problem = strerror(errno);
-  (void)fclose(f);
-  return text;
-}
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -167,11 +152,12 @@ std::string entry_line(const Json::Value& entry) {
 }  // namespace
 
 int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
-  std::string problem;
-  const std::string text = read_log(path, &problem);
+  std::string text;
+  const ReadFailure failure = read_whole(path, &text);
   Report report(path, text);
-  if (!problem.empty()) {
-    report.add_file("unreadable-log", path, "cannot be read: " + problem);
+  if (failure.error != 0) {
+    report.add_file("unreadable-log", path,
+                    std::string("cannot be read: ") + strerror(failure.error));
     report.print_text(json ? std::cerr : std::cout);
     return report.status();
   }
