@@ -1,7 +1,5 @@
 #include "explain.h"
 
-#include <json/writer.h>
-
 #include <iostream>
 
 #include "decision.h"
@@ -113,10 +111,7 @@ void print_steps(const Json::Value& steps) {
       if (s.isMember("why"))
         std::cout << "    allowed by the match alone: " << s["why"].asString() << "\n";
     } else if (step == "role_lookup") {
-      Json::StreamWriterBuilder writer;
-      writer["indentation"] = "";
-      std::cout << "    the entry demands the role rights "
-                << Json::writeString(writer, s[kRoleRightMember])
+      std::cout << "    the entry demands the role rights " << json_written(s[kRoleRightMember], "")
                 << (s["made"].asBool()      ? ": role lookup made\n"
                     : s.isMember("skipped") ? ": role lookup skipped: " + s["skipped"].asString() +
                                                   ", the check refuses\n"

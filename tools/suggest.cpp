@@ -1,7 +1,6 @@
 #include "suggest.h"
 
 #include <json/value.h>
-#include <json/writer.h>
 
 #include <algorithm>
 #include <climits>
@@ -248,10 +247,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   }
 
   if (json) {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "  ";
-    writer["emitUTF8"] = true;
-    std::cout << Json::writeString(writer, entries) << "\n";
+    print_json(entries, true);
     if (report.count(Severity::kWarning) + report.count(Severity::kNote) > 0)
       report.print_text(std::cerr);
     return report.status();
