@@ -34,16 +34,14 @@ class PolicyChecker {
   // Walks the policy in the order of a gate run.
   void policy(const Json::Value& root) {
     if (!root.isObject() && !root.isNull()) {
-      run_ends("$", root,
-               "the policy is " + type_name(root) +
-                   ", not an object: reading \"enable_log\" from it ends every gate run");
+      r_.add("run-ends", "$", root,
+             "the policy is " + type_name(root) +
+                 ", not an object: reading \"enable_log\" from it ends every gate run");
       return;
     }
-    convert(member_path("$", kEnableLogMember), at(root, kEnableLogMember),
-            [&] { (void)policy_log_switch(root); });
+    convert(root, "$", kEnableLogMember, [&] { (void)policy_log_switch(root); });
     int syslog = 1;
-    convert(member_path("$", kSyslogMember), at(root, kSyslogMember),
-            [&] { syslog = policy_syslog_switch(root); });
+    convert(root, "$", kSyslogMember, [&] { syslog = policy_syslog_switch(root); });
     if (syslog == 0) {
       r_.add("no-syslog", member_path("$", kSyslogMember), root[kSyslogMember],
              "is 0: the gate sends no system-log record of its decisions");
@@ -75,29 +73,22 @@ class PolicyChecker {
   bool role_checked_entries() const { return role_checked_; }
 
  private:
-  void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
-    r_.add("run-ends", path, at, message);
-  }
-  // Runs one of the gate's conversions and reports it when it throws, which
-  // ends a gate run; true when it converts. With member, the conversion names
-  // the member of object `at` that it failed on.
-  bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
-               const std::string& when = "every gate run that reaches it",
-               const char* const* member = nullptr) {
-    std::string message;
+  // Runs one of the gate's conversions of a member of object, at path, and
+  // reports it when it throws, which ends a gate run; true when it converts.
+  // member is read after the failure: a conversion of several members names
+  // the one it failed on.
+  bool convert(const Json::Value& object, const std::string& path, const char* const& member,
+               const std::function<void()>& how,
+               const std::string& when = "every gate run that reaches it") {
     try {
       how();
       return true;
     } catch (const Json::Exception& e) {
-      message = "cannot be converted (" + std::string(e.what()) + "): " + when +
-                " ends without running the command";
+      r_.add("run-ends", member_path(path, member), at(object, member),
+             "cannot be converted (" + std::string(e.what()) + "): " + when +
+                 " ends without running the command");
+      return false;
     }
-    if (member == nullptr) {
-      run_ends(path, at, message);
-    } else {
-      run_ends(member_path(path, *member), PolicyChecker::at(at, *member), message);
-    }
-    return false;
   }
   // The place of object[name] in the file, or of the object when it is missing.
   static const Json::Value& at(const Json::Value& object, const char* name) {
@@ -152,9 +143,9 @@ class PolicyChecker {
       return true;
     }
     if (!s.isObject()) {
-      run_ends(path, s,
-               "is " + type_name(s) +
-                   ", not an object: reading its members ends every gate run that evaluates it");
+      r_.add("run-ends", path, s,
+             "is " + type_name(s) +
+                 ", not an object: reading its members ends every gate run that evaluates it");
       return false;
     }
     // The gate converts the section's numbers in its order, whatever the
@@ -164,10 +155,7 @@ class PolicyChecker {
     bool method_known = true;
     for (Json::Value rest = s;;) {
       const char* reading = "";
-      if (convert(
-              path, s, [&] { numbers = read_section_numbers(rest, &reading); },
-              "every gate run that reaches it", &reading))
-        break;
+      if (convert(s, path, reading, [&] { numbers = read_section_numbers(rest, &reading); })) break;
       method_known = method_known && std::string(reading) != kMethodMember;
       rest.removeMember(reading);
     }
@@ -212,9 +200,9 @@ class PolicyChecker {
     const std::string path = member_path(section_path, kWhiteListMember);
     const Json::Value& list = s[kWhiteListMember];
     if (list.isObject() && list.size() > 0) {
-      run_ends(path, list,
-               "is an object with members, not an array: indexing it ends every gate run that "
-               "evaluates the section");
+      r_.add("run-ends", path, list,
+             "is an object with members, not an array: indexing it ends every gate run that "
+             "evaluates the section");
       return;
     }
     if (list.size() == 0 || !list.isArray()) {
@@ -238,9 +226,9 @@ class PolicyChecker {
         continue;
       }
       if (!entry.isObject() && !entry.isNull()) {
-        run_ends(entry_path, entry,
-                 "is " + type_name(entry) +
-                     ", not an object: reading its pattern ends every gate run that reaches it");
+        r_.add("run-ends", entry_path, entry,
+               "is " + type_name(entry) +
+                   ", not an object: reading its pattern ends every gate run that reaches it");
         continue;
       }
       const std::string pattern_path = member_path(entry_path, kPatternMember);
@@ -248,9 +236,8 @@ class PolicyChecker {
       std::string pattern;
       int cookie_flag = 1;
       const bool pattern_ok =
-          convert(pattern_path, pattern_at, [&] { pattern = pattern_of(entry); });
-      convert(member_path(entry_path, kCookieCheckMember), at(entry, kCookieCheckMember),
-              [&] { cookie_flag = cookie_flag_of(entry); });
+          convert(entry, entry_path, kPatternMember, [&] { pattern = pattern_of(entry); });
+      convert(entry, entry_path, kCookieCheckMember, [&] { cookie_flag = cookie_flag_of(entry); });
       unknown_members(entry, entry_path, kEntryMembers);
       if (!pattern_ok) continue;
       const std::string written = entry[kPatternMember].asString();
@@ -344,8 +331,7 @@ class PolicyChecker {
             int cookie_flag) {
     MatchRule rule = MatchRule::kRoleCheck;
     if (!convert(
-            member_path(path, kTypeMember), at(entry, kTypeMember),
-            [&] { rule = match_rule(entry, cookie_flag, type_check); },
+            entry, path, kTypeMember, [&] { rule = match_rule(entry, cookie_flag, type_check); },
             "every gate run whose command matches the entry")) {
       return;
     }
@@ -369,10 +355,10 @@ class PolicyChecker {
     role_checked_ = true;
     const Json::Value& rights = entry[kRoleRightMember];
     if (!rights.isObject() && !rights.isNull()) {
-      run_ends(rights_path, rights,
-               "is " + type_name(rights) +
-                   ", not an object: reading its levels ends the run for every matching command "
-                   "of a user other than the internal administrator");
+      r_.add("run-ends", rights_path, rights,
+             "is " + type_name(rights) +
+                 ", not an object: reading its levels ends the run for every matching command "
+                 "of a user other than the internal administrator");
       return;
     }
     unknown_members(rights, rights_path, kRightCategories);
@@ -380,8 +366,7 @@ class PolicyChecker {
     for (const char* category : kRightCategories) {
       int level = 0;
       readable = convert(
-                     member_path(rights_path, category), at(rights, category),
-                     [&] { level = right_level(rights, category); },
+                     rights, rights_path, category, [&] { level = right_level(rights, category); },
                      "a matching command of a user whom no earlier category grants") &&
                  readable;
       grants = grants || check_right(INT_MAX, level) == 0;  // some group's level meets it
