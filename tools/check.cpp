@@ -110,11 +110,11 @@ class PolicyChecker {
     }
   }
 
-  // The member of root that looks like a misspelling of the section name
-  // (the other section's name is too far off to be one); empty when there
-  // is none.
-  static std::string misspelt_as(const Json::Value& root, const char* name) {
-    return root.isObject() ? similar_name(name, root.getMemberNames()) : std::string();
+  // Reports object's member name, when it is there, as one the gate never
+  // reads, and why.
+  void ignored(const Json::Value& object, const std::string& path, const char* name,
+               const std::string& why) {
+    if (object.isMember(name)) r_.add("ignored-member", member_path(path, name), object[name], why);
   }
 
   // One section; true when it allows every command (method 0, or missing).
@@ -126,8 +126,9 @@ class PolicyChecker {
         ui ? std::string("every command that the ") + kSectionNames[0] + " refuses"
            : "every command";
     if (s.isNull() && !root.isMember(name)) {
-      // Left out, or misspelt: an accident that gives every caller root.
-      const std::string meant = misspelt_as(root, name);
+      // Left out, or misspelt (the other section's name is too far off to be
+      // taken for one): an accident that gives every caller root.
+      const std::string meant = similar_name(name, root.getMemberNames());
       r_.add("allows-by-omission", path, root,
              "is missing" + (meant.empty() ? "" : " (\"" + meant + "\" is no section)") +
                  ": it reads as check method 0 and allows " + all + "; " +
@@ -161,19 +162,15 @@ class PolicyChecker {
     }
     const unsigned method = numbers.method;
     unknown_members(s, path, kSectionMembers);
-    if (s.isMember(kCookieCheckMember)) {
-      r_.add("ignored-member", member_path(path, kCookieCheckMember), s[kCookieCheckMember],
-             "has no effect: each entry's own \"is_cookie_check\" decides");
-    }
-    if (s.isMember(kBlackListMember)) {
-      r_.add("ignored-member", member_path(path, kBlackListMember), s[kBlackListMember],
-             "is never read: check method 2 refuses every command without consulting a list");
-    }
+    ignored(s, path, kCookieCheckMember,
+            "has no effect: each entry's own \"is_cookie_check\" decides");
+    ignored(s, path, kBlackListMember,
+            "is never read: check method 2 refuses every command without consulting a list");
     if (!method_known) return false;
     const bool uses_list = method_reads_white_list(method);
-    if (!uses_list && s.isMember(kWhiteListMember)) {
-      r_.add("ignored-member", member_path(path, kWhiteListMember), s[kWhiteListMember],
-             "is never read: check method " + std::to_string(method) + " does not use it");
+    if (!uses_list) {
+      ignored(s, path, kWhiteListMember,
+              "is never read: check method " + std::to_string(method) + " does not use it");
     }
     if (method == kMethodNone && !s.isMember(kMethodMember)) {
       r_.add("allows-by-omission", member_path(path, kMethodMember), s,
@@ -335,21 +332,19 @@ class PolicyChecker {
             "every gate run whose command matches the entry")) {
       return;
     }
-    if (type_check == 0 && entry.isMember(kTypeMember)) {
-      r_.add("ignored-member", member_path(path, kTypeMember), entry[kTypeMember],
-             "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
-             "\"is_cookie_check\" gets a role check");
+    if (type_check == 0) {
+      ignored(entry, path, kTypeMember,
+              "is never read: the section's \"is_type_check\" is 0, so every match with a "
+              "non-zero \"is_cookie_check\" gets a role check");
     }
     if (method == kMethodAncestor) ancestor(entry, path, rule);
     const std::string rights_path = member_path(path, kRoleRightMember);
     if (rule != MatchRule::kRoleCheck) {
-      if (entry.isMember(kRoleRightMember)) {
-        r_.add("ignored-member", rights_path, entry[kRoleRightMember],
-               std::string("is never read: a match allows without a role check (") +
-                   (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
-                    : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
-                                                       : "\"type\" is missing, so 0)"));
-      }
+      ignored(entry, path, kRoleRightMember,
+              std::string("is never read: a match allows without a role check (") +
+                  (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
+                   : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
+                                                      : "\"type\" is missing, so 0)"));
       return;
     }
     role_checked_ = true;
