@@ -6,26 +6,23 @@
 #include "json_document.h"
 #include "json_text.h"
 
-void Report::place(Finding& f, size_t offset) const {
-  if (offset > text_.size()) return;
-  size_t line = 0, column = 0;
-  line_and_column(text_, offset, &line, &column);
-  f.line = static_cast<long>(line);
-  f.column = static_cast<long>(column);
-}
-
 void Report::add(const std::string& code, const std::string& path, const Json::Value& at,
                  const std::string& message, const std::string& example) {
-  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, example};
   const ptrdiff_t offset = at.getOffsetStart();
-  if (offset > 0 || (offset == 0 && at.getOffsetLimit() > 0)) place(f, static_cast<size_t>(offset));
-  findings_.push_back(f);
+  const bool placed = offset > 0 || (offset == 0 && at.getOffsetLimit() > 0);
+  add_at(code, placed ? static_cast<size_t>(offset) : std::string::npos, message, path);
+  findings_.back().example = example;
 }
 
 void Report::add_at(const std::string& code, size_t offset, const std::string& message,
                     const std::string& path) {
   Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, ""};
-  place(f, offset);
+  if (offset <= text_.size()) {
+    size_t line = 0, column = 0;
+    line_and_column(text_, offset, &line, &column);
+    f.line = static_cast<long>(line);
+    f.column = static_cast<long>(column);
+  }
   findings_.push_back(f);
 }
 

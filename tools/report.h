@@ -33,7 +33,8 @@ class Report {
   // example: a command line that the gate allows and that shows the finding.
   void add(const std::string& code, const std::string& path, const Json::Value& at,
            const std::string& message, const std::string& example = "");
-  // A finding at a byte offset of the policy file, at a JSON path if known.
+  // A finding at a byte offset of the policy file (placed at no line when
+  // the offset is past its end), at a JSON path if known.
   void add_at(const std::string& code, size_t offset, const std::string& message,
               const std::string& path = "");
   // A finding about another file or directory.
@@ -48,7 +49,6 @@ class Report {
   Json::Value json() const;
 
  private:
-  void place(Finding& f, size_t offset) const;
   std::string file_;
   std::string text_;
   std::vector<Finding> findings_;
