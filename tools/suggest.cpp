@@ -203,6 +203,13 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
                 << code << "]\n";
     }
   };
+  // The text's line on refusals that the log first records at offset.
+  const auto heading = [&](unsigned count, size_t offset, const std::string& what) {
+    size_t line = 0, column = 0;
+    line_and_column(text, offset, &line, &column);
+    std::cout << "refused " << counted(count, "time") << " (first at line " << line << "): " << what
+              << "\n";
+  };
   for (Refused& r : refused) {
     refusals += r.count;
     judge(r);
@@ -213,12 +220,7 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
               " already: it was refused by that entry's role check (or by a section asked "
               "before), not for want of an entry; no entry suggested";
     }
-    size_t line = 0, column = 0;
-    line_and_column(text, r.offset, &line, &column);
-    if (!json) {
-      std::cout << "refused " << counted(r.count, "time") << " (first at line " << line
-                << "): " << quoted(r.logged) << "\n";
-    }
+    if (!json) heading(r.count, r.offset, quoted(r.logged));
     if (!r.code.empty()) {
       say(r.code, r.offset,
           quoted(r.logged) + " (refused " + counted(r.count, "time") + ") " + r.why, r.why);
@@ -252,12 +254,9 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
       report.print_text(std::cerr);
     return report.status();
   }
-  if (not_loaded > 0) {
-    size_t line = 0, column = 0;
-    line_and_column(text, not_loaded_at, &line, &column);
-    std::cout << "refused " << counted(not_loaded, "time") << " (first at line " << line
-              << "): the policy did not load, and the log holds no command line\n";
-  }
+  if (not_loaded > 0)
+    heading(not_loaded, not_loaded_at,
+            "the policy did not load, and the log holds no command line");
   std::cout << path << ": " << counted(refusals, "refusal") << " of "
             << counted(refused.size(), "command line") << ", " << entries.size()
             << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
