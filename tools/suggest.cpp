@@ -131,9 +131,9 @@ std::string matching_entry(DryRun& dry, const std::string& command) {
   return std::string();
 }
 
-Json::Value entry_for(const std::string& command) {
+Json::Value entry_for(const std::string& pattern) {
   Json::Value entry(Json::objectValue);
-  entry[kPatternMember] = literal_pattern(command);
+  entry[kPatternMember] = pattern;
   entry[kCookieCheckMember] = 1;
   entry[kTypeMember] = 1;
   entry[kRoleRightMember][kRightCategories[0]] = kPlaceholderLevel;
@@ -141,11 +141,11 @@ Json::Value entry_for(const std::string& command) {
 }
 
 // One line, the members in the order in which a policy's writer reads them.
-std::string entry_line(const Json::Value& entry) {
+std::string entry_line(const std::string& pattern) {
   const auto name = [](const char* member) { return quoted(member) + ": "; };
-  return "{" + name(kPatternMember) + quoted(entry[kPatternMember].asString()) + ", " +
-         name(kCookieCheckMember) + "1, " + name(kTypeMember) + "1, " + name(kRoleRightMember) +
-         "{" + name(kRightCategories[0]) + std::to_string(kPlaceholderLevel) + "}}";
+  return "{" + name(kPatternMember) + quoted(pattern) + ", " + name(kCookieCheckMember) + "1, " +
+         name(kTypeMember) + "1, " + name(kRoleRightMember) + "{" + name(kRightCategories[0]) +
+         std::to_string(kPlaceholderLevel) + "}}";
 }
 
 }  // namespace
@@ -226,10 +226,9 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
           quoted(r.logged) + " (refused " + counted(r.count, "time") + ") " + r.why, r.why);
       continue;
     }
-    const Json::Value entry = entry_for(r.logged);
-    entries.append(entry);
-    if (!json) std::cout << "  " << entry_line(entry) << "\n";
-    const std::string pattern = entry[kPatternMember].asString();
+    const std::string pattern = literal_pattern(r.logged);
+    entries.append(entry_for(pattern));
+    if (!json) std::cout << "  " << entry_line(pattern) << "\n";
     // What check would say of the entry, and of what it names on this machine.
     std::vector<MachineFinding> said;
     for (const RiskFinding& f : pattern_risks(pattern))
