@@ -154,9 +154,8 @@ void print_text(const Json::Value& out, const Explained& x) {
       if (section.isMember("missing")) std::cout << ", the section is missing";
     }
     std::cout << "\n";
-    if (section.isMember("method") && method == kMethodAncestor && section["steps"].empty()) {
+    if (method == kMethodAncestor && section["steps"].empty())
       std::cout << "    no ancestor's command line matched an entry\n";
-    }
     print_steps(section["steps"]);
     const std::string result = section["result"].asString();
     if (result == "run ends") {
