@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "decision.h"
@@ -45,18 +46,14 @@ struct Refused {
   std::string code, why;
 };
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The byte that the log's escape at text[i] ("\x0a") stands for, -1 when
 // there is none.
 int escaped_byte(const std::string& text, size_t i) {
+  constexpr std::string_view kHexDigits = "0123456789abcdef";  // as loggable writes them
   if (text.compare(i, 2, kEscapeStart) != 0 || i + 4 > text.size()) return -1;
-  const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
-  return high >= 0 && low >= 0 ? high * 16 + low : -1;
+  const size_t high = kHexDigits.find(text[i + 2]), low = kHexDigits.find(text[i + 3]);
+  if (high == kHexDigits.npos || low == kHexDigits.npos) return -1;
+  return static_cast<int>(high * 16 + low);
 }
 
 // Whether text[i] starts the log's escape of a control byte ("\x0a"), or of
