@@ -163,14 +163,6 @@ int rank(unsigned c) {
   return 400 + static_cast<int>(c);
 }
 
-unsigned best_in(unsigned lo, unsigned hi) {
-  unsigned best = lo;
-  for (unsigned c = lo; c <= hi; ++c) {
-    if (rank(c) < rank(best)) best = c;
-  }
-  return best;
-}
-
 // An automaton's states, numbered in libfa's order (the initial state 0),
 // with whether each accepts and its transitions.
 struct Graph {
@@ -230,14 +222,17 @@ bool Language::shortest(std::string* word) const {
   if (count == 0 || far[0] == kFar) return false;
   word->clear();
   for (size_t at = 0; far[at] > 0;) {
+    // The best-ranked byte of all that lead one step closer (a mark, 0,
+    // ranks last).
     size_t next = 0;
     unsigned chosen = 0;
     for (const Graph::Edge& e : g.edges[at]) {
       if (far[e.to] + 1 != far[at]) continue;
-      const unsigned c = best_in(e.lo, e.hi);
-      if (chosen == 0 || rank(c) < rank(chosen)) {
-        chosen = c;
-        next = e.to;
+      for (unsigned c = e.lo; c <= e.hi; ++c) {
+        if (chosen == 0 || rank(c) < rank(chosen)) {
+          chosen = c;
+          next = e.to;
+        }
       }
     }
     if (chosen != 0) *word += static_cast<char>(chosen);
