@@ -202,24 +202,22 @@ bool Language::shortest(std::string* word) const {
   // path to an accepting state.
   const Graph g = graph_of(minimal().fa_.get());
   const size_t count = g.accepting.size();
-  // Distance of each state to acceptance, by relaxation (automata are small).
-  const size_t kFar = static_cast<size_t>(-1);
-  std::vector<size_t> far(count, kFar);
-  for (size_t i = 0; i < count; ++i) {
-    if (g.accepting[i]) far[i] = 0;
-  }
+  // Distance of each state to acceptance, by relaxation (automata are
+  // small); count, which no distance reaches, where there is none.
+  std::vector<size_t> far(count);
+  for (size_t i = 0; i < count; ++i) far[i] = g.accepting[i] ? 0 : count;
   for (bool changed = true; changed;) {
     changed = false;
     for (size_t i = 0; i < count; ++i) {
       for (const Graph::Edge& e : g.edges[i]) {
-        if (far[e.to] != kFar && far[e.to] + 1 < far[i]) {
+        if (far[e.to] + 1 < far[i]) {
           far[i] = far[e.to] + 1;
           changed = true;
         }
       }
     }
   }
-  if (count == 0 || far[0] == kFar) return false;
+  if (count == 0 || far[0] == count) return false;
   word->clear();
   for (size_t at = 0; far[at] > 0;) {
     // The best-ranked byte of all that lead one step closer (a mark, 0,
@@ -258,8 +256,7 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
   // transition into the states reached is the same single byte and no word
   // ends there already.
   std::vector<bool> in = g.accepting;
-  std::string reversed;
-  while (!in[0] && reversed.size() < 4096) {
+  while (!in[0] && end->size() < 4096) {
     int byte = -1;
     std::vector<bool> from(in.size());
     bool one = true;
@@ -272,10 +269,9 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
       }
     }
     if (!one || byte < 0) break;
-    reversed += static_cast<char>(byte);
+    end->insert(0, 1, static_cast<char>(byte));
     in = from;
   }
-  end->assign(reversed.rbegin(), reversed.rend());
 }
 
 bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
