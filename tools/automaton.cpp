@@ -326,11 +326,9 @@ bool repeated(const Node& n) {
 
 class Builder {
  public:
-  Builder(const pattern::Syntax& s, bool marked, const ByteSet& without)
-      : s_(s),
-        mark_(marked ? Language::mark() : Language::empty_word()),
-        without_(without),
-        anchors_(s.node_count, -1) {}
+  // mark: what comes before each byte that a variable part supplies.
+  Builder(const pattern::Syntax& s, const Language& mark, const ByteSet& without)
+      : s_(s), mark_(mark), without_(without), anchors_(s.node_count, -1) {}
 
   // What the model cannot express, first in the pattern: a back-reference or
   // a word boundary; then a "^" that something may precede or a "$" that
@@ -351,8 +349,6 @@ class Builder {
   // Every text in which the pattern finds a match, each end of the match in
   // or away from the text's ends.
   Four top() { return alternatives(s_.nodes[0].first); }
-
-  const Language& mark() const { return mark_; }
 
  private:
   const pattern::Syntax& s_;
@@ -515,13 +511,13 @@ Translation translate_pattern(const std::string& pattern, bool marked,
   try {
     const PatternTree tree(pattern);
     if (!tree.read()) throw Unsupported{tree.why_not()};
-    Builder builder(tree.syntax(), marked, variable_without);
+    const Language mark = marked ? Language::mark() : Language::empty_word();
+    Builder builder(tree.syntax(), mark, variable_without);
     builder.check();
     const Four f = builder.top();
     // The matcher searches: a match may start after any text and end before
     // any text; those ends are variable parts too.
-    const Language pad =
-        builder.mark().then(Language::one_of(all_bytes() & ~variable_without)).repeat(1, -1);
+    const Language pad = mark.then(Language::one_of(all_bytes() & ~variable_without)).repeat(1, -1);
     t.language = f[1][1]
                      .either(f[1][0].then(pad))
                      .either(pad.then(f[0][1]))
