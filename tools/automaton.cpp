@@ -38,14 +38,11 @@ std::string set_syntax(const ByteSet& set) {
     if (special_outside(c)) out += '\\';
     out += static_cast<char>(c);
   };
-  for (unsigned lo = 1; lo < 256;) {
-    if (!set[lo]) {
-      ++lo;
-      continue;
-    }
+  for (unsigned lo = 1; lo < 256; ++lo) {
+    if (!set[lo]) continue;
     unsigned hi = lo;
     while (hi + 1 < 256 && set[hi + 1] && hi + 1 != 128) ++hi;
-    const unsigned end = hi + 1;
+    const unsigned last = hi;
     while (lo <= hi && special_in_range(lo)) single(lo++);
     while (hi >= lo && special_in_range(hi)) --hi;
     if (lo < hi) {
@@ -54,8 +51,8 @@ std::string set_syntax(const ByteSet& set) {
     } else if (lo == hi) {
       single(lo);
     }
-    for (unsigned c = hi + 1; c < end; ++c) single(c);
-    lo = end;
+    for (unsigned c = hi + 1; c <= last; ++c) single(c);
+    lo = last;
   }
   return out;
 }
