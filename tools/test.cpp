@@ -21,7 +21,7 @@ namespace {
 // One case of a case file.
 struct Case {
   std::string file;
-  long line = 0;  // where the case begins in its file
+  size_t line = 0;  // where the case begins in its file
   std::string name, command, cookie = kDefaultCookie, expected;
   bool has_role = false;
   Json::Value role;
@@ -109,9 +109,8 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
   for (Json::ArrayIndex i = 0; i < document.size(); ++i) {
     Case c;
     c.file = path;
-    size_t line = 0, column = 0;
-    line_and_column(text, static_cast<size_t>(document[i].getOffsetStart()), &line, &column);
-    c.line = static_cast<long>(line);
+    size_t column = 0;
+    line_and_column(text, static_cast<size_t>(document[i].getOffsetStart()), &c.line, &column);
     if (read_case(document[i], index_path("$", i), report, c)) cases.push_back(std::move(c));
   }
 }
