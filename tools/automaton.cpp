@@ -303,11 +303,7 @@ Four same(const Language& l) {
 // The four languages that make(a, b) gives.
 template <typename Make>
 Four each_end(const Make& make) {
-  Four f = same(Language::none());
-  for (int a = 0; a < 2; ++a) {
-    for (int b = 0; b < 2; ++b) f[a][b] = make(a, b);
-  }
-  return f;
+  return Four{{{make(0, 0), make(0, 1)}, {make(1, 0), make(1, 1)}}};
 }
 
 // Intersected with the non-empty texts (marks included) rather than with
