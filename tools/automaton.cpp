@@ -403,25 +403,21 @@ class Builder {
     if (i == 0) return same(Language::empty_word());
     // Runs of parts without anchors are joined plainly first: the four-way
     // join, which costs determinisations, is needed only where an anchor
-    // meets the rest.
+    // meets the rest; of two pieces in a row, one then holds an anchor.
     std::vector<Four> pieces;
-    std::vector<bool> anchored_piece;
+    bool last_anchored = false;  // the last piece holds an anchor
     for (; i != 0; i = s_.nodes[i].next) {
       const Node& part = s_.nodes[i];
       const bool anchored = anchors(part);
-      if (!anchored && !pieces.empty() && !anchored_piece.back()) {
+      if (!anchored && !pieces.empty() && !last_anchored) {
         pieces.back() = same(pieces.back()[0][0].then(node(part)[0][0]));
       } else {
         pieces.push_back(node(part));
-        anchored_piece.push_back(anchored);
       }
+      last_anchored = anchored;
     }
     Four f = pieces[0];
-    bool anchored = anchored_piece[0];
-    for (size_t k = 1; k < pieces.size(); ++k) {
-      f = concat(f, pieces[k], anchored || anchored_piece[k]);
-      anchored = anchored || anchored_piece[k];
-    }
+    for (size_t k = 1; k < pieces.size(); ++k) f = concat(f, pieces[k]);
     return f;
   }
 
@@ -452,10 +448,10 @@ class Builder {
     }
   }
 
-  // x followed by y. The inner node meets the text's start only when all
-  // before it matched nothing, and its end only when all after it did.
-  static Four concat(const Four& x, const Four& y, bool anchored) {
-    if (!anchored) return same(x[0][0].then(y[0][0]));
+  // x followed by y, as an anchor in either needs it: the inner node meets
+  // the text's start only when all before it matched nothing, and its end
+  // only when all after it did.
+  static Four concat(const Four& x, const Four& y) {
     return each_end([&](int a, int b) {
       Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
       if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
@@ -479,8 +475,8 @@ class Builder {
     const Four optional =
         each_end([&](int a, int b) { return x[a][b].either(Language::empty_word()); });
     Four f = same(Language::empty_word());
-    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional, true);
-    if (max < 0) f = concat(f, star(x), true);
+    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional);
+    if (max < 0) f = concat(f, star(x));
     return f;
   }
 
