@@ -75,10 +75,9 @@ int place(const std::string& shown_as, const std::string& text, bool accept_warn
   // installed policy's group (which the mode never lets write).
   NewFile copy{dir.fd, {}};
   const int fd = corvexin_config::create_beside(dir.fd, kPolicyName, 0600, copy.name);
-  if (fd < 0) return fail_errno("no new file can be made in " + kPolicyDir);
-  copy.stream = fdopen(fd, "w");
+  copy.stream = fd < 0 ? nullptr : fdopen(fd, "w");
   if (copy.stream == nullptr) {
-    close(fd);
+    if (fd >= 0) close(fd);
     return fail_errno("no new file can be made in " + kPolicyDir);
   }
   const mode_t mode = exists ? (installed.st_mode & 0644) : 0644;
