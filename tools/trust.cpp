@@ -121,16 +121,13 @@ void check_trusted_files(Report& report, bool role_checked, const std::string& p
   TrustChecker trust(report);
   // The policy itself by the gate's own rule: a policy that fails it is not used.
   struct stat st {};
-  if (stat(policy.c_str(), &st) == 0) {
-    if (const char* why = policy_distrust(st)) {
-      report.add_file("untrusted-policy", shown_as,
-                      std::string(why) + (shown_as == kPolicyPath
-                                              ? ": the gate does not use it and refuses every "
-                                                "command"
-                                              : std::string(": installed as ") + kPolicyPath +
-                                                    ", the gate would not use it and would "
-                                                    "refuse every command"));
-    }
+  if (const char* why = stat(policy.c_str(), &st) == 0 ? policy_distrust(st) : nullptr) {
+    report.add_file("untrusted-policy", shown_as,
+                    std::string(why) + (shown_as == kPolicyPath
+                                            ? ": the gate does not use it and refuses every command"
+                                            : std::string(": installed as ") + kPolicyPath +
+                                                  ", the gate would not use it and would refuse "
+                                                  "every command"));
   }
   trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
 
