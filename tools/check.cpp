@@ -4,10 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 
@@ -36,16 +34,14 @@ class PolicyChecker {
   // Walks the policy in the order of a gate run.
   void policy(const Json::Value& root) {
     if (!root.isObject() && !root.isNull()) {
-      run_ends("$", root,
-               "the policy is " + type_name(root) +
-                   ", not an object: reading \"enable_log\" from it ends every gate run");
+      r_.add("run-ends", "$", root,
+             "the policy is " + type_name(root) +
+                 ", not an object: reading \"enable_log\" from it ends every gate run");
       return;
     }
-    convert(member_path("$", kEnableLogMember), at(root, kEnableLogMember),
-            [&] { (void)policy_log_switch(root); });
+    convert(root, "$", kEnableLogMember, [&] { (void)policy_log_switch(root); });
     int syslog = 1;
-    convert(member_path("$", kSyslogMember), at(root, kSyslogMember),
-            [&] { syslog = policy_syslog_switch(root); });
+    convert(root, "$", kSyslogMember, [&] { syslog = policy_syslog_switch(root); });
     if (syslog == 0) {
       r_.add("no-syslog", member_path("$", kSyslogMember), root[kSyslogMember],
              "is 0: the gate sends no system-log record of its decisions");
@@ -77,29 +73,22 @@ class PolicyChecker {
   bool role_checked_entries() const { return role_checked_; }
 
  private:
-  void run_ends(const std::string& path, const Json::Value& at, const std::string& message) {
-    r_.add("run-ends", path, at, message);
-  }
-  // Runs one of the gate's conversions and reports it when it throws, which
-  // ends a gate run; true when it converts. With member, the conversion names
-  // the member of object `at` that it failed on.
-  bool convert(const std::string& path, const Json::Value& at, const std::function<void()>& how,
-               const std::string& when = "every gate run that reaches it",
-               const char* const* member = nullptr) {
-    std::string message;
+  // Runs one of the gate's conversions of a member of object, at path, and
+  // reports it when it throws, which ends a gate run; true when it converts.
+  // member is read after the failure: a conversion of several members names
+  // the one it failed on.
+  bool convert(const Json::Value& object, const std::string& path, const char* const& member,
+               const std::function<void()>& how,
+               const std::string& when = "every gate run that reaches it") {
     try {
       how();
       return true;
     } catch (const Json::Exception& e) {
-      message = "cannot be converted (" + std::string(e.what()) + "): " + when +
-                " ends without running the command";
+      r_.add("run-ends", member_path(path, member), at(object, member),
+             "cannot be converted (" + std::string(e.what()) + "): " + when +
+                 " ends without running the command");
+      return false;
     }
-    if (member == nullptr) {
-      run_ends(path, at, message);
-    } else {
-      run_ends(member_path(path, *member), PolicyChecker::at(at, *member), message);
-    }
-    return false;
   }
   // The place of object[name] in the file, or of the object when it is missing.
   static const Json::Value& at(const Json::Value& object, const char* name) {
@@ -121,11 +110,11 @@ class PolicyChecker {
     }
   }
 
-  // The member of root that looks like a misspelling of the section name
-  // (the other section's name is too far off to be one); empty when there
-  // is none.
-  static std::string misspelt_as(const Json::Value& root, const char* name) {
-    return root.isObject() ? similar_name(name, root.getMemberNames()) : std::string();
+  // Reports object's member name, when it is there, as one the gate never
+  // reads, and why.
+  void ignored(const Json::Value& object, const std::string& path, const char* name,
+               const std::string& why) {
+    if (object.isMember(name)) r_.add("ignored-member", member_path(path, name), object[name], why);
   }
 
   // One section; true when it allows every command (method 0, or missing).
@@ -137,8 +126,9 @@ class PolicyChecker {
         ui ? std::string("every command that the ") + kSectionNames[0] + " refuses"
            : "every command";
     if (s.isNull() && !root.isMember(name)) {
-      // Left out, or misspelt: an accident that gives every caller root.
-      const std::string meant = misspelt_as(root, name);
+      // Left out, or misspelt (the other section's name is too far off to be
+      // taken for one): an accident that gives every caller root.
+      const std::string meant = similar_name(name, root.getMemberNames());
       r_.add("allows-by-omission", path, root,
              "is missing" + (meant.empty() ? "" : " (\"" + meant + "\" is no section)") +
                  ": it reads as check method 0 and allows " + all + "; " +
@@ -154,9 +144,9 @@ class PolicyChecker {
       return true;
     }
     if (!s.isObject()) {
-      run_ends(path, s,
-               "is " + type_name(s) +
-                   ", not an object: reading its members ends every gate run that evaluates it");
+      r_.add("run-ends", path, s,
+             "is " + type_name(s) +
+                 ", not an object: reading its members ends every gate run that evaluates it");
       return false;
     }
     // The gate converts the section's numbers in its order, whatever the
@@ -166,28 +156,21 @@ class PolicyChecker {
     bool method_known = true;
     for (Json::Value rest = s;;) {
       const char* reading = "";
-      if (convert(
-              path, s, [&] { numbers = read_section_numbers(rest, &reading); },
-              "every gate run that reaches it", &reading))
-        break;
+      if (convert(s, path, reading, [&] { numbers = read_section_numbers(rest, &reading); })) break;
       method_known = method_known && std::string(reading) != kMethodMember;
       rest.removeMember(reading);
     }
     const unsigned method = numbers.method;
     unknown_members(s, path, kSectionMembers);
-    if (s.isMember(kCookieCheckMember)) {
-      r_.add("ignored-member", member_path(path, kCookieCheckMember), s[kCookieCheckMember],
-             "has no effect: each entry's own \"is_cookie_check\" decides");
-    }
-    if (s.isMember(kBlackListMember)) {
-      r_.add("ignored-member", member_path(path, kBlackListMember), s[kBlackListMember],
-             "is never read: check method 2 refuses every command without consulting a list");
-    }
+    ignored(s, path, kCookieCheckMember,
+            "has no effect: each entry's own \"is_cookie_check\" decides");
+    ignored(s, path, kBlackListMember,
+            "is never read: check method 2 refuses every command without consulting a list");
     if (!method_known) return false;
     const bool uses_list = method_reads_white_list(method);
-    if (!uses_list && s.isMember(kWhiteListMember)) {
-      r_.add("ignored-member", member_path(path, kWhiteListMember), s[kWhiteListMember],
-             "is never read: check method " + std::to_string(method) + " does not use it");
+    if (!uses_list) {
+      ignored(s, path, kWhiteListMember,
+              "is never read: check method " + std::to_string(method) + " does not use it");
     }
     if (method == kMethodNone && !s.isMember(kMethodMember)) {
       r_.add("allows-by-omission", member_path(path, kMethodMember), s,
@@ -214,9 +197,9 @@ class PolicyChecker {
     const std::string path = member_path(section_path, kWhiteListMember);
     const Json::Value& list = s[kWhiteListMember];
     if (list.isObject() && list.size() > 0) {
-      run_ends(path, list,
-               "is an object with members, not an array: indexing it ends every gate run that "
-               "evaluates the section");
+      r_.add("run-ends", path, list,
+             "is an object with members, not an array: indexing it ends every gate run that "
+             "evaluates the section");
       return;
     }
     if (list.size() == 0 || !list.isArray()) {
@@ -240,9 +223,9 @@ class PolicyChecker {
         continue;
       }
       if (!entry.isObject() && !entry.isNull()) {
-        run_ends(entry_path, entry,
-                 "is " + type_name(entry) +
-                     ", not an object: reading its pattern ends every gate run that reaches it");
+        r_.add("run-ends", entry_path, entry,
+               "is " + type_name(entry) +
+                   ", not an object: reading its pattern ends every gate run that reaches it");
         continue;
       }
       const std::string pattern_path = member_path(entry_path, kPatternMember);
@@ -250,9 +233,8 @@ class PolicyChecker {
       std::string pattern;
       int cookie_flag = 1;
       const bool pattern_ok =
-          convert(pattern_path, pattern_at, [&] { pattern = pattern_of(entry); });
-      convert(member_path(entry_path, kCookieCheckMember), at(entry, kCookieCheckMember),
-              [&] { cookie_flag = cookie_flag_of(entry); });
+          convert(entry, entry_path, kPatternMember, [&] { pattern = pattern_of(entry); });
+      convert(entry, entry_path, kCookieCheckMember, [&] { cookie_flag = cookie_flag_of(entry); });
       unknown_members(entry, entry_path, kEntryMembers);
       if (!pattern_ok) continue;
       const std::string written = entry[kPatternMember].asString();
@@ -346,35 +328,32 @@ class PolicyChecker {
             int cookie_flag) {
     MatchRule rule = MatchRule::kRoleCheck;
     if (!convert(
-            member_path(path, kTypeMember), at(entry, kTypeMember),
-            [&] { rule = match_rule(entry, cookie_flag, type_check); },
+            entry, path, kTypeMember, [&] { rule = match_rule(entry, cookie_flag, type_check); },
             "every gate run whose command matches the entry")) {
       return;
     }
-    if (type_check == 0 && entry.isMember(kTypeMember)) {
-      r_.add("ignored-member", member_path(path, kTypeMember), entry[kTypeMember],
-             "is never read: the section's \"is_type_check\" is 0, so every match with a non-zero "
-             "\"is_cookie_check\" gets a role check");
+    if (type_check == 0) {
+      ignored(entry, path, kTypeMember,
+              "is never read: the section's \"is_type_check\" is 0, so every match with a "
+              "non-zero \"is_cookie_check\" gets a role check");
     }
     if (method == kMethodAncestor) ancestor(entry, path, rule);
     const std::string rights_path = member_path(path, kRoleRightMember);
     if (rule != MatchRule::kRoleCheck) {
-      if (entry.isMember(kRoleRightMember)) {
-        r_.add("ignored-member", rights_path, entry[kRoleRightMember],
-               std::string("is never read: a match allows without a role check (") +
-                   (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
-                    : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
-                                                       : "\"type\" is missing, so 0)"));
-      }
+      ignored(entry, path, kRoleRightMember,
+              std::string("is never read: a match allows without a role check (") +
+                  (rule == MatchRule::kCookieFlagZero ? "\"is_cookie_check\" is 0)"
+                   : entry.isMember(kTypeMember)      ? "\"type\" is 0)"
+                                                      : "\"type\" is missing, so 0)"));
       return;
     }
     role_checked_ = true;
     const Json::Value& rights = entry[kRoleRightMember];
     if (!rights.isObject() && !rights.isNull()) {
-      run_ends(rights_path, rights,
-               "is " + type_name(rights) +
-                   ", not an object: reading its levels ends the run for every matching command "
-                   "of a user other than the internal administrator");
+      r_.add("run-ends", rights_path, rights,
+             "is " + type_name(rights) +
+                 ", not an object: reading its levels ends the run for every matching command "
+                 "of a user other than the internal administrator");
       return;
     }
     unknown_members(rights, rights_path, kRightCategories);
@@ -382,8 +361,7 @@ class PolicyChecker {
     for (const char* category : kRightCategories) {
       int level = 0;
       readable = convert(
-                     member_path(rights_path, category), at(rights, category),
-                     [&] { level = right_level(rights, category); },
+                     rights, rights_path, category, [&] { level = right_level(rights, category); },
                      "a matching command of a user whom no earlier category grants") &&
                  readable;
       grants = grants || check_right(INT_MAX, level) == 0;  // some group's level meets it
@@ -423,19 +401,12 @@ bool same_file(const std::string& a, const char* b) {
          sa.st_ino == sb.st_ino;
 }
 
-// Standard input, whole; why it cannot be read, empty when it can.
-std::string read_standard_input(std::string* text) {
-  char buffer[65536];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, stdin)) > 0;) text->append(buffer, n);
-  return ferror(stdin) ? std::string("cannot be read: ") + strerror(errno) : "";
-}
-
 }  // namespace
 
 Report check_policy_file(const std::string& path, bool as_installed, const std::string& shown_as) {
   std::string text, problem;
   if (path == "-") {
-    problem = read_standard_input(&text);
+    problem = read_whole(stdin, &text).message();
   } else {
     text = read_policy_text(path.c_str());
     if (text.empty()) problem = policy_unread(path, false);

@@ -1,7 +1,6 @@
 #include "document.h"
 
 #include <json/reader.h>
-#include <json/writer.h>
 #include <regex.h>
 
 #include <set>
@@ -43,11 +42,9 @@ size_t walk(const std::string& text, size_t p, const std::string& path, Report& 
   const size_t end = read_value(text, p, value);
   const std::string token = value.isNumeric() ? text.substr(p, end - p) : std::string();
   if (value.isNumeric() && !json_number(token)) {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
     report.add_at("not-json-number", p,
                   "'" + token + "' is no JSON number: the gate's reader takes it as " +
-                      Json::writeString(writer, value),
+                      json_written(value, ""),
                   path);
   }
   if (!value.isObject() && !value.isArray()) return end;

@@ -1,7 +1,5 @@
 #include "explain.h"
 
-#include <json/writer.h>
-
 #include <iostream>
 
 #include "decision.h"
@@ -113,10 +111,7 @@ void print_steps(const Json::Value& steps) {
       if (s.isMember("why"))
         std::cout << "    allowed by the match alone: " << s["why"].asString() << "\n";
     } else if (step == "role_lookup") {
-      Json::StreamWriterBuilder writer;
-      writer["indentation"] = "";
-      std::cout << "    the entry demands the role rights "
-                << Json::writeString(writer, s[kRoleRightMember])
+      std::cout << "    the entry demands the role rights " << json_written(s[kRoleRightMember], "")
                 << (s["made"].asBool()      ? ": role lookup made\n"
                     : s.isMember("skipped") ? ": role lookup skipped: " + s["skipped"].asString() +
                                                   ", the check refuses\n"
@@ -159,9 +154,8 @@ void print_text(const Json::Value& out, const Explained& x) {
       if (section.isMember("missing")) std::cout << ", the section is missing";
     }
     std::cout << "\n";
-    if (section.isMember("method") && method == kMethodAncestor && section["steps"].empty()) {
+    if (method == kMethodAncestor && section["steps"].empty())
       std::cout << "    no ancestor's command line matched an entry\n";
-    }
     print_steps(section["steps"]);
     const std::string result = section["result"].asString();
     if (result == "run ends") {

@@ -22,22 +22,29 @@ std::string policy_unread(const std::string& path, bool trusted_only) {
   return S_ISDIR(st.st_mode) ? "is a directory" : "";
 }
 
+std::string ReadFailure::message() const {
+  if (error == 0) return std::string();
+  return std::string(in_opening ? "cannot be opened: " : "cannot be read: ") + strerror(error);
+}
+
+ReadFailure read_whole(const std::string& path, std::string* text) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return {errno, true};
+  const ReadFailure failure = text != nullptr ? read_whole(f, text) : ReadFailure();
+  (void)fclose(f);
+  return failure;
+}
+
+ReadFailure read_whole(FILE* stream, std::string* text) {
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, stream)) > 0;) text->append(buffer, n);
+  return {ferror(stream) ? errno : 0, false};
+}
+
 std::string read_file(const std::string& path, std::string* text) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a directory";
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::string("cannot be opened: ") + strerror(errno);
-  if (text != nullptr) {
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text->append(buffer, n);
-    if (ferror(f)) {
-      const int error = errno;
-      (void)fclose(f);
-      return std::string("cannot be read: ") + strerror(error);
-    }
-  }
-  (void)fclose(f);
-  return std::string();
+  return read_whole(path, text).message();
 }
 
 bool exists(const std::string& path) {

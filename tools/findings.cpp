@@ -96,7 +96,6 @@ const FindingClass& finding_class(const std::string& code) {
 }
 
 const char* severity_name(Severity severity) {
-  return severity == Severity::kError     ? "error"
-         : severity == Severity::kWarning ? "warning"
-                                          : "note";
+  static const char* const kNames[] = {"note", "warning", "error"};  // in the order of Severity
+  return kNames[static_cast<int>(severity)];
 }

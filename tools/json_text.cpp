@@ -7,10 +7,15 @@
 
 #include "vocabulary.h"
 
-void print_json(const Json::Value& value) {
+std::string json_written(const Json::Value& value, const char* indentation, bool utf8) {
   Json::StreamWriterBuilder writer;
-  writer["indentation"] = "  ";
-  std::cout << Json::writeString(writer, value) << "\n";
+  writer["indentation"] = indentation;
+  writer["emitUTF8"] = utf8;
+  return Json::writeString(writer, value);
+}
+
+void print_json(const Json::Value& value, bool utf8) {
+  std::cout << json_written(value, "  ", utf8) << "\n";
 }
 
 std::string member_path(const std::string& parent, const std::string& name) {
@@ -37,9 +42,7 @@ std::string type_name(const Json::Value& value) {
 }
 
 std::string quoted(const std::string& text) {
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  return Json::writeString(writer, Json::Value(text));
+  return json_written(Json::Value(text), "", true);
 }
 
 std::string counted(size_t n, const char* what) {

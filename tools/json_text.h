@@ -17,8 +17,11 @@ std::string type_name(const Json::Value& value);
 std::string quoted(const std::string& text);
 // "1 error", "2 errors": a count and what it counts, plural unless it is 1.
 std::string counted(size_t n, const char* what);
+// value as JSON text, indented by indentation ("": on one line), with
+// characters outside ASCII as UTF-8 or, without utf8, escaped.
+std::string json_written(const Json::Value& value, const char* indentation, bool utf8 = false);
 // Prints value on standard output, indented, and a line end.
-void print_json(const Json::Value& value);
+void print_json(const Json::Value& value, bool utf8 = false);
 // Of the known names, the first that name may be a misspelling of (a few
 // letters off); empty when there is none.
 std::string similar_name(const std::string& name, const std::vector<std::string>& known);

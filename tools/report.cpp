@@ -6,37 +6,39 @@
 #include "json_document.h"
 #include "json_text.h"
 
-void Report::place(Finding& f, size_t offset) const {
-  if (offset > text_.size()) return;
-  size_t line = 0, column = 0;
-  line_and_column(text_, offset, &line, &column);
-  f.line = static_cast<long>(line);
-  f.column = static_cast<long>(column);
-}
-
 void Report::add(const std::string& code, const std::string& path, const Json::Value& at,
                  const std::string& message, const std::string& example) {
-  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, example};
   const ptrdiff_t offset = at.getOffsetStart();
-  if (offset > 0 || (offset == 0 && at.getOffsetLimit() > 0)) place(f, static_cast<size_t>(offset));
-  findings_.push_back(f);
+  const bool placed = offset > 0 || (offset == 0 && at.getOffsetLimit() > 0);
+  add_at(code, placed ? static_cast<size_t>(offset) : std::string::npos, message, path);
+  if (!example.empty()) findings_.back()["example"] = example;
 }
 
 void Report::add_at(const std::string& code, size_t offset, const std::string& message,
                     const std::string& path) {
-  Finding f{finding_class(code).severity, code, path, file_, 0, 0, message, ""};
-  place(f, offset);
-  findings_.push_back(f);
+  add_file(code, file_, message);
+  Json::Value& f = findings_.back();
+  if (!path.empty()) f["path"] = path;
+  if (offset > text_.size()) return;
+  size_t line = 0, column = 0;
+  line_and_column(text_, offset, &line, &column);
+  f["line"] = static_cast<Json::Int64>(line);
+  f["column"] = static_cast<Json::Int64>(column);
 }
 
 void Report::add_file(const std::string& code, const std::string& file,
                       const std::string& message) {
-  findings_.push_back({finding_class(code).severity, code, "", file, 0, 0, message, ""});
+  Json::Value& f = findings_.emplace_back(Json::objectValue);
+  f["severity"] = severity_name(finding_class(code).severity);
+  f["code"] = code;
+  f["file"] = file;
+  f["message"] = message;
 }
 
 int Report::count(Severity severity) const {
-  return static_cast<int>(std::count_if(findings_.begin(), findings_.end(),
-                                        [&](const Finding& f) { return f.severity == severity; }));
+  return static_cast<int>(std::count_if(
+      findings_.begin(), findings_.end(),
+      [&](const Json::Value& f) { return f["severity"] == severity_name(severity); }));
 }
 
 int Report::status() const {
@@ -75,26 +77,15 @@ Json::Value Report::json() const {
   // The findings by their place: those about the whole file, then those at
   // a line in the order of the file, then those about other files; each
   // group in the order found.
-  std::vector<Finding> ordered = findings_;
-  const auto key = [this](const Finding& f) {
-    return std::make_tuple(f.file != file_, f.line, f.column);
+  std::vector<Json::Value> ordered = findings_;
+  const auto key = [this](const Json::Value& f) {
+    return std::make_tuple(f["file"].asString() != file_, f["line"].asInt64(),
+                           f["column"].asInt64());
   };
   std::stable_sort(ordered.begin(), ordered.end(),
-                   [&](const Finding& a, const Finding& b) { return key(a) < key(b); });
+                   [&](const Json::Value& a, const Json::Value& b) { return key(a) < key(b); });
   Json::Value& list = out["findings"] = Json::Value(Json::arrayValue);
-  for (const auto& f : ordered) {
-    Json::Value& item = list.append(Json::Value(Json::objectValue));
-    item["severity"] = severity_name(f.severity);
-    item["code"] = f.code;
-    item["file"] = f.file;
-    if (!f.path.empty()) item["path"] = f.path;
-    if (f.line > 0) {
-      item["line"] = static_cast<Json::Int64>(f.line);
-      item["column"] = static_cast<Json::Int64>(f.column);
-    }
-    item["message"] = f.message;
-    if (!f.example.empty()) item["example"] = f.example;
-  }
+  for (const Json::Value& f : ordered) list.append(f);
   return out;
 }
 

@@ -11,17 +11,6 @@
 #include "findings.h"
 #include "risks.h"
 
-struct Finding {
-  Severity severity;
-  std::string code;  // stable name of the finding class, e.g. "not-anchored"
-  std::string path;  // JSON path in the policy ("$.ui_section"), or empty
-  std::string file;  // the file the finding is about
-  long line = 0;     // place in the policy file, 0 when unknown
-  long column = 0;
-  std::string message;
-  std::string example;  // a command line that shows the finding, or empty
-};
-
 class Report {
  public:
   // text: the policy file's bytes, to turn the reader's offsets into lines.
@@ -33,10 +22,12 @@ class Report {
   // example: a command line that the gate allows and that shows the finding.
   void add(const std::string& code, const std::string& path, const Json::Value& at,
            const std::string& message, const std::string& example = "");
-  // A finding at a byte offset of the policy file, at a JSON path if known.
+  // A finding at a byte offset of the policy file (placed at no line when
+  // the offset is past its end), at a JSON path if known.
   void add_at(const std::string& code, size_t offset, const std::string& message,
               const std::string& path = "");
-  // A finding about another file or directory.
+  // A finding about a file or directory as a whole: another one, or the
+  // policy file where no place in it is known.
   void add_file(const std::string& code, const std::string& file, const std::string& message);
 
   const std::string& file() const { return file_; }
@@ -48,10 +39,9 @@ class Report {
   Json::Value json() const;
 
  private:
-  void place(Finding& f, size_t offset) const;
   std::string file_;
   std::string text_;
-  std::vector<Finding> findings_;
+  std::vector<Json::Value> findings_;  // each as json() lists it, in the order found
 };
 
 // The version of the layout of the tool's JSON documents, their "format"

@@ -1,20 +1,19 @@
 #include "suggest.h"
 
 #include <json/value.h>
-#include <json/writer.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "decision.h"
 #include "dry_run.h"
+#include "files.h"
 #include "json_document.h"
 #include "json_text.h"
 #include "log_lines.h"
@@ -47,32 +46,14 @@ struct Refused {
   std::string code, why;
 };
 
-std::string read_log(const std::string& path, std::string* problem) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    *problem = strerror(errno);
-    return text;
-  }
-  char buffer[65536];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-  if (ferror(f)) *problem = strerror(errno);
-  (void)fclose(f);
-  return text;
-}
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The byte that the log's escape at text[i] ("\x0a") stands for, -1 when
 // there is none.
 int escaped_byte(const std::string& text, size_t i) {
+  constexpr std::string_view kHexDigits = "0123456789abcdef";  // as loggable writes them
   if (text.compare(i, 2, kEscapeStart) != 0 || i + 4 > text.size()) return -1;
-  const int high = hex_digit(text[i + 2]), low = hex_digit(text[i + 3]);
-  return high >= 0 && low >= 0 ? high * 16 + low : -1;
+  const size_t high = kHexDigits.find(text[i + 2]), low = kHexDigits.find(text[i + 3]);
+  if (high == kHexDigits.npos || low == kHexDigits.npos) return -1;
+  return static_cast<int>(high * 16 + low);
 }
 
 // Whether text[i] starts the log's escape of a control byte ("\x0a"), or of
@@ -147,9 +128,9 @@ std::string matching_entry(DryRun& dry, const std::string& command) {
   return std::string();
 }
 
-Json::Value entry_for(const std::string& command) {
+Json::Value entry_for(const std::string& pattern) {
   Json::Value entry(Json::objectValue);
-  entry[kPatternMember] = literal_pattern(command);
+  entry[kPatternMember] = pattern;
   entry[kCookieCheckMember] = 1;
   entry[kTypeMember] = 1;
   entry[kRoleRightMember][kRightCategories[0]] = kPlaceholderLevel;
@@ -157,21 +138,22 @@ Json::Value entry_for(const std::string& command) {
 }
 
 // One line, the members in the order in which a policy's writer reads them.
-std::string entry_line(const Json::Value& entry) {
+std::string entry_line(const std::string& pattern) {
   const auto name = [](const char* member) { return quoted(member) + ": "; };
-  return "{" + name(kPatternMember) + quoted(entry[kPatternMember].asString()) + ", " +
-         name(kCookieCheckMember) + "1, " + name(kTypeMember) + "1, " + name(kRoleRightMember) +
-         "{" + name(kRightCategories[0]) + std::to_string(kPlaceholderLevel) + "}}";
+  return "{" + name(kPatternMember) + quoted(pattern) + ", " + name(kCookieCheckMember) + "1, " +
+         name(kTypeMember) + "1, " + name(kRoleRightMember) + "{" + name(kRightCategories[0]) +
+         std::to_string(kPlaceholderLevel) + "}}";
 }
 
 }  // namespace
 
 int suggest_command(const std::string& path, const std::string& policy_path, bool json) {
-  std::string problem;
-  const std::string text = read_log(path, &problem);
+  std::string text;
+  const ReadFailure failure = read_whole(path, &text);
   Report report(path, text);
-  if (!problem.empty()) {
-    report.add_file("unreadable-log", path, "cannot be read: " + problem);
+  if (failure.error != 0) {
+    report.add_file("unreadable-log", path,
+                    std::string("cannot be read: ") + strerror(failure.error));
     report.print_text(json ? std::cerr : std::cout);
     return report.status();
   }
@@ -218,6 +200,13 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
                 << code << "]\n";
     }
   };
+  // The text's line on refusals that the log first records at offset.
+  const auto heading = [&](unsigned count, size_t offset, const std::string& what) {
+    size_t line = 0, column = 0;
+    line_and_column(text, offset, &line, &column);
+    std::cout << "refused " << counted(count, "time") << " (first at line " << line << "): " << what
+              << "\n";
+  };
   for (Refused& r : refused) {
     refusals += r.count;
     judge(r);
@@ -228,21 +217,15 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
               " already: it was refused by that entry's role check (or by a section asked "
               "before), not for want of an entry; no entry suggested";
     }
-    size_t line = 0, column = 0;
-    line_and_column(text, r.offset, &line, &column);
-    if (!json) {
-      std::cout << "refused " << counted(r.count, "time") << " (first at line " << line
-                << "): " << quoted(r.logged) << "\n";
-    }
+    if (!json) heading(r.count, r.offset, quoted(r.logged));
     if (!r.code.empty()) {
       say(r.code, r.offset,
           quoted(r.logged) + " (refused " + counted(r.count, "time") + ") " + r.why, r.why);
       continue;
     }
-    const Json::Value entry = entry_for(r.logged);
-    entries.append(entry);
-    if (!json) std::cout << "  " << entry_line(entry) << "\n";
-    const std::string pattern = entry[kPatternMember].asString();
+    const std::string pattern = literal_pattern(r.logged);
+    entries.append(entry_for(pattern));
+    if (!json) std::cout << "  " << entry_line(pattern) << "\n";
     // What check would say of the entry, and of what it names on this machine.
     std::vector<MachineFinding> said;
     for (const RiskFinding& f : pattern_risks(pattern))
@@ -262,20 +245,14 @@ int suggest_command(const std::string& path, const std::string& policy_path, boo
   }
 
   if (json) {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "  ";
-    writer["emitUTF8"] = true;
-    std::cout << Json::writeString(writer, entries) << "\n";
+    print_json(entries, true);
     if (report.count(Severity::kWarning) + report.count(Severity::kNote) > 0)
       report.print_text(std::cerr);
     return report.status();
   }
-  if (not_loaded > 0) {
-    size_t line = 0, column = 0;
-    line_and_column(text, not_loaded_at, &line, &column);
-    std::cout << "refused " << counted(not_loaded, "time") << " (first at line " << line
-              << "): the policy did not load, and the log holds no command line\n";
-  }
+  if (not_loaded > 0)
+    heading(not_loaded, not_loaded_at,
+            "the policy did not load, and the log holds no command line");
   std::cout << path << ": " << counted(refusals, "refusal") << " of "
             << counted(refused.size(), "command line") << ", " << entries.size()
             << (entries.size() == 1 ? " entry" : " entries") << " suggested, "
