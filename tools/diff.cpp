@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -241,8 +242,7 @@ struct Change {
 
 }  // namespace
 
-int policy_diff(const std::string& old_path, const std::string& new_path, bool json,
-                std::ostream& out) {
+int policy_diff(const std::string& old_path, const std::string& new_path, bool json) {
   Policy policies[2];
   if (!load(old_path, &policies[0]) || !load(new_path, &policies[1])) return 2;
   Comparison comparison(policies[0], policies[1]);
@@ -304,35 +304,36 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
   for (size_t n = 0; n < changes.size(); ++n) {
     const Change& c = changes[n];
     std::string where = c.scope == "policy" ? "the policy as a whole" : "its section";
+    std::string no_longer = " no longer admits";
     // The same change for the section and for the whole policy: one line.
     if (c.scope == "section" && n + 1 < changes.size() && changes[n + 1].kind == c.kind &&
         changes[n + 1].path == c.path && changes[n + 1].scope == "policy" &&
         (c.kind == "admitted" || c.kind == "no-longer-admitted")) {
       where = "its section and the policy as a whole";
+      no_longer = " no longer admit";
       ++n;
     }
     const std::string example = c.example.empty() ? "" : ", for example " + quoted(c.example);
     const std::string entry = c.path + (c.kind == "method" ? "" : " " + quoted(c.pattern));
     if (c.kind == "admitted") {
-      out << "+ " << entry << " (" << c.condition << ") admits what " << where << " did not admit"
-          << example << "\n";
+      std::cout << "+ " << entry << " (" << c.condition << ") admits what " << where
+                << " did not admit" << example << "\n";
     } else if (c.kind == "no-longer-admitted") {
-      out << "- " << entry << " (" << c.condition << ") admitted what " << where
-          << (where.find(" and ") == std::string::npos ? " no longer admits" : " no longer admit")
-          << example << "\n";
+      std::cout << "- " << entry << " (" << c.condition << ") admitted what " << where << no_longer
+                << example << "\n";
     } else if (c.kind == "condition") {
-      out << "~ " << entry << " admits with " << c.condition << " what " << c.was_path
-          << " admitted with " << c.was_condition << example << "\n";
+      std::cout << "~ " << entry << " admits with " << c.condition << " what " << c.was_path
+                << " admitted with " << c.was_condition << example << "\n";
     } else if (c.kind == "method") {
-      out << "~ " << entry << ": " << c.condition << ", was " << c.was_condition << "\n";
+      std::cout << "~ " << entry << ": " << c.condition << ", was " << c.was_condition << "\n";
     } else {
-      out << "? " << entry << " was not compared: " << c.why << "\n";
+      std::cout << "? " << entry << " was not compared: " << c.why << "\n";
     }
   }
-  out << old_path << " -> " << new_path << ": "
-      << (changes.empty()
-              ? "the same command lines admitted, with the same conditions"
-              : std::to_string(changes.size()) + (changes.size() == 1 ? " change" : " changes"))
-      << "\n";
+  std::cout << old_path << " -> " << new_path << ": "
+            << (changes.empty() ? "the same command lines admitted, with the same conditions"
+                                : std::to_string(changes.size()) +
+                                      (changes.size() == 1 ? " change" : " changes"))
+            << "\n";
   return status;
 }
