@@ -332,8 +332,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
   }
   std::cout << old_path << " -> " << new_path << ": "
             << (changes.empty() ? "the same command lines admitted, with the same conditions"
-                                : std::to_string(changes.size()) +
-                                      (changes.size() == 1 ? " change" : " changes"))
+                                : counted(changes.size(), "change"))
             << "\n";
   return status;
 }
