@@ -41,7 +41,7 @@ class Worker {
   Handler handler_;
   Budget budget_;
   pid_t pid_ = -1;
-  int to_child_ = -1, from_child_ = -1;
+  int socket_ = -1;  // this process's end of the socket pair it shares with the child
 };
 
 // Fields of requests and replies: each a length and its bytes.
