@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <new>
 #include <stdexcept>
 
@@ -81,12 +82,7 @@ bool receive_message(int fd, std::string* bytes, long long deadline_ms) {
 // The address space the process has now, in bytes.
 unsigned long long address_space() {
   unsigned long long pages = 0;
-  FILE* f = fopen("/proc/self/statm", "r");
-  if (f != nullptr) {
-    // NOLINTNEXTLINE(cert-err34-c): the kernel writes the page count in decimal
-    if (fscanf(f, "%llu", &pages) != 1) pages = 0;
-    (void)fclose(f);
-  }
+  std::ifstream("/proc/self/statm") >> pages;
   return pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
 }
 
