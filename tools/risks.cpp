@@ -42,13 +42,11 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
   std::istringstream lines(text);
   std::string line;
   for (unsigned number = 1; std::getline(lines, line); ++number) {
-    std::istringstream fields(line);
+    std::istringstream words(line);
     Rule r;
-    if (!(fields >> r.kind) || r.kind[0] == '#') continue;
-    fields >> r.program;
-    std::string rest, word;
-    std::getline(fields >> std::ws, rest);
-    std::istringstream words(rest);
+    if (!(words >> r.kind) || r.kind[0] == '#') continue;
+    words >> r.program;
+    std::string word;
     bool ok = !r.program.empty() && r.program.find('/') == std::string::npos;
     if (r.kind == "runner") {
       // A whole number; "2x" or one past int's range is no rule.
@@ -77,9 +75,9 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
       r.word = r.program;
       r.program.clear();
       while (r.word.size() > 1 && r.word.back() == '/') r.word.pop_back();
-      ok = r.word.size() > 1 && r.word[0] == '/' && rest.empty();
+      ok = r.word.size() > 1 && r.word[0] == '/' && !(words >> word);
     } else {
-      ok = ok && r.kind == "program" && rest.empty();
+      ok = ok && r.kind == "program" && !(words >> word);
     }
     if (ok) {
       table->rules.push_back(r);
