@@ -164,8 +164,7 @@ class Shapes {
   // alternation between one start and one end: a union of such languages
   // each built whole grows exponentially as it is made deterministic.
   Language naming(const std::vector<std::string>& paths) const {
-    const ByteSet path_chars =
-        bytes_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+~");
+    const ByteSet path_chars = alnum_ | bytes_of("._-/+~");
     const Language slash =
         Language::text("/").then(Language::text("/").either(Language::text("./")).many());
     Language spelled = Language::none();
@@ -191,10 +190,8 @@ class Shapes {
       return Language::text(option).then(Language::text("=").then(word_chars_).optional());
     }
     if (option.size() == 2 && option[0] == '-') {
-      ByteSet letters;
-      for (unsigned c = 0; c < 256; ++c) letters.set(c, isalnum(static_cast<int>(c)) != 0);
       return Language::text("-")
-          .then(Language::one_of(letters).many())
+          .then(Language::one_of(alnum_).many())
           .then(Language::text(option.substr(1)))
           .then(word_chars_);
     }
@@ -283,6 +280,7 @@ class Shapes {
   }
 
  private:
+  ByteSet alnum_ = bytes_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
   ByteSet word_char_ = all_bytes() & ~bytes_of(" \t\n");
   Language word_chars_ = Language::one_of(word_char_).many();
   Language any_ = Language::anything(), blank_ = Language::one_of(bytes_of(" \t"));
