@@ -48,3 +48,12 @@ class Worker {
 void put_field(std::string* out, const std::string& field);
 // The next field at *at; false at the end or on a malformed field.
 bool take_field(const std::string& in, size_t* at, std::string* field);
+// A record: its fields, one after another; false when one cannot be taken.
+template <typename... Fields>
+void put_fields(std::string* out, const Fields&... fields) {
+  (put_field(out, fields), ...);
+}
+template <typename... Fields>
+bool take_fields(const std::string& in, size_t* at, Fields*... fields) {
+  return (take_field(in, at, fields) && ...);
+}

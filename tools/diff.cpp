@@ -119,14 +119,6 @@ struct Region {
   std::string start, end;                  // decided's
 };
 
-// One change in the reply of Comparison::answer, its fields in their order.
-void put_change(std::string* reply, const std::string& kind, const std::string& scope,
-                const std::string& example, const std::string& was_path = "",
-                const std::string& was_condition = "") {
-  for (const std::string* field : {&kind, &scope, &example, &was_path, &was_condition})
-    put_field(reply, *field);
-}
-
 class Comparison {
  public:
   Comparison(const Policy& old_policy, const Policy& new_policy)
@@ -161,7 +153,7 @@ class Comparison {
     std::string reply;
     const Region& mine = region(side, i);
     if (!mine.analysed) {
-      put_change(&reply, "not-compared", "", mine.why_not);
+      put_fields(&reply, "not-compared", "", mine.why_not, "", "");
       return reply;
     }
     const Rule& r = p_[side].rules[i];
@@ -186,16 +178,16 @@ class Comparison {
         if (!whole && side == 1 && o.condition != r.condition) {
           std::string example;
           if (common.shortest(&example))
-            put_change(&reply, "condition", "section", example, o.path, o.condition);
+            put_fields(&reply, "condition", "section", example, o.path, o.condition);
         }
       }
       std::string example;
       if (!exact) {
-        put_change(&reply, "not-compared", whole ? "policy" : "section",
-                   "it may meet an entry that was not analysed");
+        put_fields(&reply, "not-compared", whole ? "policy" : "section",
+                   "it may meet an entry that was not analysed", "", "");
       } else if (mine.decided.without(others).shortest(&example)) {
-        put_change(&reply, side == 1 ? "admitted" : "no-longer-admitted",
-                   whole ? "policy" : "section", example);
+        put_fields(&reply, side == 1 ? "admitted" : "no-longer-admitted",
+                   whole ? "policy" : "section", example, "", "");
       }
     }
     return reply;
@@ -260,9 +252,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
       }
       size_t at = 0;
       for (Change c{"", "", "", r.path, r.pattern, r.condition, "", "", ""};
-           take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
-           take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
-           take_field(reply, &at, &c.was_condition);) {
+           take_fields(reply, &at, &c.kind, &c.scope, &c.example, &c.was_path, &c.was_condition);) {
         if (c.kind == "not-compared") c.why = std::exchange(c.example, std::string());
         // An example is one the gate's own matcher admits through the rule.
         if (!c.example.empty() && check_regexp(c.example.c_str(), r.pattern.c_str()) != 0) {

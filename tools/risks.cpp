@@ -713,9 +713,7 @@ std::vector<std::string> SectionAnalysis::table_problems() {
 std::string SectionAnalysis::answer(const std::string& request) {
   size_t at = 0;
   std::string pattern, index_text, shell_text;
-  take_field(request, &at, &pattern);
-  take_field(request, &at, &index_text);
-  take_field(request, &at, &shell_text);
+  take_fields(request, &at, &pattern, &index_text, &shell_text);
   const unsigned index = static_cast<unsigned>(std::stoul(index_text));
   const auto shell = static_cast<Shell>(std::stoi(shell_text));
   // A child forked after others ended builds the automata of the entries
@@ -753,20 +751,14 @@ std::string SectionAnalysis::answer(const std::string& request) {
   }
   std::string reply;
   put_field(&reply, exact.analysed ? "1" : "0");
-  for (const RiskFinding& f : out) {
-    for (const std::string* field : {&f.code, &f.what, &f.through, &f.why, &f.example}) {
-      put_field(&reply, *field);
-    }
-  }
+  for (const RiskFinding& f : out) put_fields(&reply, f.code, f.what, f.through, f.why, f.example);
   return reply;
 }
 
 std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
                                                Shell shell) {
   std::string request, reply, why_not;
-  put_field(&request, pattern);
-  put_field(&request, std::to_string(index));
-  put_field(&request, std::to_string(static_cast<int>(shell)));
+  put_fields(&request, pattern, std::to_string(index), std::to_string(static_cast<int>(shell)));
   if (!worker_->ask(request, &reply, &why_not)) {
     return {{"not-analysed", "was not analysed", "",
              "its analysis " + why_not + "; only its tokens were checked", ""}};
@@ -776,11 +768,8 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
   std::string analysed;
   take_field(reply, &at, &analysed);
   if (analysed == "1" && compare_) analysed_.emplace_back(index, pattern);
-  for (RiskFinding f; take_field(reply, &at, &f.code) && take_field(reply, &at, &f.what) &&
-                      take_field(reply, &at, &f.through) && take_field(reply, &at, &f.why) &&
-                      take_field(reply, &at, &f.example);) {
+  for (RiskFinding f; take_fields(reply, &at, &f.code, &f.what, &f.through, &f.why, &f.example);)
     out.push_back(f);
-  }
   return out;
 }
 
