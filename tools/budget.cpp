@@ -10,11 +10,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <new>
 #include <stdexcept>
@@ -25,9 +25,8 @@ namespace {
 constexpr char kReplied = '+', kThrew = '-';
 
 long long now_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
 // Over the socket to or from the child: a peer that has gone is an error,
