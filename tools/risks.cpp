@@ -373,7 +373,6 @@ std::string rule_name(const Rule& r) {
 // program empty), with the command lines that run it at all (a quick first
 // test).
 struct ProgramRisks {
-  std::string program;
   // Every command line that holds the program's name as a word, or after a
   // "/": a cheap first test, the command lines that run it (runs) are among
   // them. For no program: every command line that names one of its files.
@@ -382,9 +381,9 @@ struct ProgramRisks {
   std::vector<const Rule*> rules;
   std::vector<TableRisk> risks;  // of its rules; never empty once built
 
-  // Whether an entry of language entry may run the program; the languages of
-  // its rules are built when an entry first may.
-  bool run_by(const Language& entry, const Shapes& s) {
+  // Whether an entry of language entry may run program, this group's; the
+  // languages of its rules are built when an entry first may.
+  bool run_by(const std::string& program, const Language& entry, const Shapes& s) {
     if (entry.both(mentions).is_empty()) return false;
     if (!program.empty()) {
       if (runs.is_empty()) runs = s.command(program).then(s.rest());
@@ -415,7 +414,6 @@ struct Risks {
       if (r.program.empty()) secrets.push_back(r.word);
     }
     for (auto& [program, p] : programs) {
-      p.program = program;
       p.mentions = program.empty() ? shapes.naming(secrets).minimal() : shapes.mentioning(program);
     }
   }
@@ -597,7 +595,7 @@ class EntryRisks {
       }
       for (auto& [program, p] : risks().programs) {
         if (!first.empty() && !program.empty() && program != first) continue;
-        if (p.run_by(e_, s_)) run_.push_back(&p);
+        if (p.run_by(program, e_, s_)) run_.push_back(&p);
       }
       run_built_ = true;
     }
