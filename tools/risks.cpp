@@ -330,7 +330,7 @@ enum KindFlags : unsigned {
   kThrough = 1,        // the finding names the part of the pattern that admits it
   kUnanchored = 2,     // looked for in a pattern not anchored at both ends, too
   kMootWhenNamed = 4,  // says nothing more when a variable part names the program
-  kVaries = 8          // only where a variable part supplies a byte (varies)
+  kVaries = 8          // only where a variable part supplies a byte (varies_)
 };
 
 // One kind of risk: its finding, the message that says what an entry admits
@@ -467,7 +467,7 @@ class EntryRisks {
     for (const RiskKind& kind : kinds()) {
       if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
       if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
-      if ((kind.flags & kVaries) != 0 && !varies()) continue;
+      if ((kind.flags & kVaries) != 0 && !varies_) continue;
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
@@ -602,13 +602,6 @@ class EntryRisks {
     return run_;
   }
 
-  // Whether a variable part supplies a byte at all: a pattern without one (a
-  // literal command line) has none of the risks that a variable part brings.
-  bool varies() {
-    if (varies_ < 0) varies_ = marked_.both(s_.around("")).is_empty() ? 0 : 1;
-    return varies_ == 1;
-  }
-
   bool has_options() {
     for (ProgramRisks* p : run()) {
       for (const TableRisk& r : p->risks) {
@@ -635,7 +628,9 @@ class EntryRisks {
   std::vector<ProgramRisks*> run_;
   bool run_built_ = false;
   bool program_named_ = false;
-  int varies_ = -1;
+  // Whether a variable part supplies a byte at all: a pattern without one (a
+  // literal command line) has none of the risks that a variable part brings.
+  bool varies_ = !marked_.both(s_.around("")).is_empty();
 };
 
 // The kinds of risk, in the order of their findings.
