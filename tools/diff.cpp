@@ -245,11 +245,9 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
       if (comparison.unchanged(side, i)) continue;
       const Rule& r = policies[side].rules[i];
       std::string reply, why_not;
-      if (!worker.ask((side == 1 ? "N" : "O") + std::to_string(i), &reply, &why_not)) {
-        changes.push_back({"not-compared", "section", "", r.path, r.pattern, r.condition, "", "",
-                           "its analysis " + why_not});
-        continue;
-      }
+      // No reply: one made here says that the rule was not compared, as the child would.
+      if (!worker.ask((side == 1 ? "N" : "O") + std::to_string(i), &reply, &why_not))
+        put_fields(&reply, "not-compared", "section", "its analysis " + why_not, "", "");
       size_t at = 0;
       for (Change c{"", "", "", r.path, r.pattern, r.condition, "", "", ""};
            take_fields(reply, &at, &c.kind, &c.scope, &c.example, &c.was_path, &c.was_condition);) {
