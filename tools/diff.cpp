@@ -52,7 +52,6 @@ std::string condition_of(const Json::Value& entry, int cookie_flag, int type_che
 // admits nothing from there on.
 void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   const char* name = kSectionNames[index];
-  const std::string path = member_path("$", name);
   const Json::Value& s = root.isObject() ? root[name] : Json::Value::nullSingleton();
   if (!s.isNull() && !s.isObject()) return;
   // A missing section is one of method 0.
@@ -64,7 +63,7 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   }
   policy->method[index] = numbers.method;
   if (numbers.method == kMethodNone) {
-    policy->rules.push_back({index, path, "", "check method 0", false});
+    policy->rules.push_back({index, member_path("$", name), "", "check method 0", false});
     return;
   }
   if (!method_reads_white_list(numbers.method)) return;
