@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -50,9 +49,8 @@ bool send_message(int fd, const std::string& bytes) {
 // Reads exactly size bytes; with a deadline (a monotonic time in ms, or -1),
 // false when it passes.
 bool read_exactly(int fd, size_t size, std::string* out, long long deadline_ms) {
-  out->clear();
-  char buffer[65536];
-  while (out->size() < size) {
+  out->assign(size, '\0');
+  for (size_t done = 0; done < size;) {
     if (deadline_ms >= 0) {
       const long long left = deadline_ms - now_ms();
       if (left <= 0) return false;
@@ -61,11 +59,10 @@ bool read_exactly(int fd, size_t size, std::string* out, long long deadline_ms) 
       if (ready < 0 && errno != EINTR) return false;
       if (ready <= 0) continue;
     }
-    const size_t want = std::min(sizeof buffer, size - out->size());
-    const ssize_t n = read(fd, buffer, want);
+    const ssize_t n = read(fd, &(*out)[done], size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    out->append(buffer, static_cast<size_t>(n));
+    done += static_cast<size_t>(n);
   }
   return true;
 }
