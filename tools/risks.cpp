@@ -170,12 +170,9 @@ class Shapes {
     Language spelled = Language::none();
     for (const std::string& path : paths) {
       Language one = Language::empty_word();
-      for (size_t at = 0; at < path.size();) {
-        const size_t next = path.find('/', at + 1);
-        const size_t end = next == std::string::npos ? path.size() : next;
-        one = one.then(slash).then(Language::text(path.substr(at + 1, end - at - 1)));
-        at = end;
-      }
+      std::istringstream components(path.substr(1));
+      for (std::string component; std::getline(components, component, '/');)
+        one = one.then(slash).then(Language::text(component));
       spelled = spelled.either(one);
     }
     const Language before = any_.then(Language::one_of(all_bytes() & ~path_chars)).optional();
