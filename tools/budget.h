@@ -25,7 +25,7 @@ constexpr Budget kEntryBudget{1.0, 1024};
 class Worker {
  public:
   using Handler = std::function<std::string(const std::string& request)>;
-  Worker(Handler handler, Budget budget);
+  explicit Worker(Handler handler, Budget budget = kEntryBudget);
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;

@@ -237,7 +237,7 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
   Policy policies[2];
   if (!load(old_path, &policies[0]) || !load(new_path, &policies[1])) return 2;
   Comparison comparison(policies[0], policies[1]);
-  Worker worker([&comparison](const std::string& r) { return comparison.answer(r); }, kEntryBudget);
+  Worker worker([&comparison](const std::string& r) { return comparison.answer(r); });
   std::vector<Change> changes;
   for (int side = 1; side >= 0; --side) {
     for (size_t i = 0; i < policies[side].rules.size(); ++i) {

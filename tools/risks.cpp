@@ -692,8 +692,7 @@ struct SectionAnalysis::Earlier {
 
 SectionAnalysis::SectionAnalysis(bool compare)
     : compare_(compare),
-      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); },
-                                       kEntryBudget)) {}
+      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); })) {}
 SectionAnalysis::~SectionAnalysis() = default;
 
 std::vector<std::string> SectionAnalysis::table_problems() {
