@@ -41,8 +41,7 @@ std::string condition_of(const Json::Value& entry, int cookie_flag, int type_che
   for (const char* category : kRightCategories) {
     const int level = right_level(entry[kRoleRightMember], category);
     if (level <= 0) continue;
-    levels += std::string(levels.empty() ? "" : ", ") + "\"" + category +
-              "\" >= " + std::to_string(level);
+    levels += (levels.empty() ? "" : ", ") + quoted(category) + " >= " + std::to_string(level);
   }
   return levels.empty() ? "role check (no level: the administrator alone)"
                         : "role check (" + levels + ")";
