@@ -343,12 +343,12 @@ struct RiskKind {
   std::string what, why;  // the message, before and after ": "
 };
 
-const std::vector<RiskKind>& kinds();
+extern const std::vector<RiskKind> kKinds;
 
 // The kind that a rule of the table belongs to; every rule that read_rules
 // takes has one.
 const RiskKind& kind_of(const Rule& rule) {
-  for (const RiskKind& k : kinds()) {
+  for (const RiskKind& k : kKinds) {
     std::istringstream rules(k.rules);
     for (std::string kind; rules >> kind;) {
       if (kind == rule.kind) return k;
@@ -461,7 +461,7 @@ class EntryRisks {
   // anchored at both ends.
   std::vector<RiskFinding> all(bool metachars_only) {
     std::vector<RiskFinding> out;
-    for (const RiskKind& kind : kinds()) {
+    for (const RiskKind& kind : kKinds) {
       if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
       if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
       if ((kind.flags & kVaries) != 0 && !varies_) continue;
@@ -634,48 +634,45 @@ class EntryRisks {
 // The glob kinds differ only in what the expansion can lead to.
 constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
 
-const std::vector<RiskKind>& kinds() {
-  static const std::vector<RiskKind> k = {
-      {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
-       std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
-      {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
-       "the command reaches files outside it"},
-      {"names-program", "runner program", 0, &EntryRisks::named,
-       "lets a variable part name the program that runs (%), which then runs whatever the rest "
-       "of the line gives it",
-       ""},
-      {"risky-option", "option", kVaries, &EntryRisks::option,
-       "lets a variable part add an option that runs a program or reads or writes a file of the "
-       "caller's choosing",
-       "%"},
-      {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
-       "admits an interactive program (%)",
-       "whoever starts the gate on a terminal can edit any file or start a shell as root"},
-      {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
-       "admits a program that shows its output through a pager (%)",
-       "the gate gives it \"cat\" as its pager"},
-      {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
-       "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
-      {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
-       "the shell expands them to the names of files in the directory the command runs in, and "
-       "a file name can be an option of the program that runs"},
-      {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
-       "the shell expands them to the names of files in the directory the command runs in"},
-      {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
-       "its maintainer scripts run as root, so whoever can choose or write the file runs what "
-       "they like as root"},
-      {"secret-file", "secret", 0, &EntryRisks::plain,
-       "lets the command name a file that keeps secrets or decides who is root (%)",
-       "run as root, the command can read or write it"},
-  };
-  return k;
-}
+const std::vector<RiskKind> kKinds = {
+    {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
+     std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
+    {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
+     "the command reaches files outside it"},
+    {"names-program", "runner program", 0, &EntryRisks::named,
+     "lets a variable part name the program that runs (%), which then runs whatever the rest "
+     "of the line gives it",
+     ""},
+    {"risky-option", "option", kVaries, &EntryRisks::option,
+     "lets a variable part add an option that runs a program or reads or writes a file of the "
+     "caller's choosing",
+     "%"},
+    {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
+     "admits an interactive program (%)",
+     "whoever starts the gate on a terminal can edit any file or start a shell as root"},
+    {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
+     "admits a program that shows its output through a pager (%)",
+     "the gate gives it \"cat\" as its pager"},
+    {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
+     "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
+    {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
+     "the shell expands them to the names of files in the directory the command runs in, and "
+     "a file name can be an option of the program that runs"},
+    {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
+     "the shell expands them to the names of files in the directory the command runs in"},
+    {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
+     "its maintainer scripts run as root, so whoever can choose or write the file runs what "
+     "they like as root"},
+    {"secret-file", "secret", 0, &EntryRisks::plain,
+     "lets the command name a file that keeps secrets or decides who is root (%)",
+     "run as root, the command can read or write it"},
+};
 
 }  // namespace
 
 RiskFinding risk_finding(const std::string& code, const std::string& names,
                          const std::string& through) {
-  for (const RiskKind& kind : kinds()) {
+  for (const RiskKind& kind : kKinds) {
     if (code == kind.code) return finding(kind, names, through);
   }
   throw std::logic_error("no kind of risk " + code);
