@@ -28,22 +28,19 @@ long long now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
-// Over the socket to or from the child: a peer that has gone is an error,
-// never a SIGPIPE that would end this process without a word.
-bool write_all(int fd, const std::string& bytes) {
-  for (size_t done = 0; done < bytes.size();) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+// A message: its length (8 bytes) and its bytes. A peer that has gone is an
+// error, never a SIGPIPE that would end this process without a word.
+bool send_message(int fd, const std::string& bytes) {
+  const uint64_t size = bytes.size();
+  const std::string message =
+      std::string(reinterpret_cast<const char*>(&size), sizeof size) + bytes;
+  for (size_t done = 0; done < message.size();) {
+    const ssize_t n = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
   return true;
-}
-
-// A message: its length (8 bytes) and its bytes.
-bool send_message(int fd, const std::string& bytes) {
-  const uint64_t size = bytes.size();
-  return write_all(fd, std::string(reinterpret_cast<const char*>(&size), sizeof size) + bytes);
 }
 
 // Reads exactly size bytes; with a deadline (a monotonic time in ms, or -1),
