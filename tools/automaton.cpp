@@ -38,14 +38,11 @@ std::string set_syntax(const ByteSet& set) {
     if (special_outside(c)) out += '\\';
     out += static_cast<char>(c);
   };
-  for (unsigned lo = 1; lo < 256;) {
-    if (!set[lo]) {
-      ++lo;
-      continue;
-    }
+  for (unsigned lo = 1; lo < 256; ++lo) {
+    if (!set[lo]) continue;
     unsigned hi = lo;
     while (hi + 1 < 256 && set[hi + 1] && hi + 1 != 128) ++hi;
-    const unsigned end = hi + 1;
+    const unsigned last = hi;
     while (lo <= hi && special_in_range(lo)) single(lo++);
     while (hi >= lo && special_in_range(hi)) --hi;
     if (lo < hi) {
@@ -54,8 +51,8 @@ std::string set_syntax(const ByteSet& set) {
     } else if (lo == hi) {
       single(lo);
     }
-    for (unsigned c = hi + 1; c < end; ++c) single(c);
-    lo = end;
+    for (unsigned c = hi + 1; c <= last; ++c) single(c);
+    lo = last;
   }
   return out;
 }
@@ -163,14 +160,6 @@ int rank(unsigned c) {
   return 400 + static_cast<int>(c);
 }
 
-unsigned best_in(unsigned lo, unsigned hi) {
-  unsigned best = lo;
-  for (unsigned c = lo; c <= hi; ++c) {
-    if (rank(c) < rank(best)) best = c;
-  }
-  return best;
-}
-
 // An automaton's states, numbered in libfa's order (the initial state 0),
 // with whether each accepts and its transitions.
 struct Graph {
@@ -210,34 +199,35 @@ bool Language::shortest(std::string* word) const {
   // path to an accepting state.
   const Graph g = graph_of(minimal().fa_.get());
   const size_t count = g.accepting.size();
-  // Distance of each state to acceptance, by relaxation (automata are small).
-  const size_t kFar = static_cast<size_t>(-1);
-  std::vector<size_t> far(count, kFar);
-  for (size_t i = 0; i < count; ++i) {
-    if (g.accepting[i]) far[i] = 0;
-  }
+  // Distance of each state to acceptance, by relaxation (automata are
+  // small); count, which no distance reaches, where there is none.
+  std::vector<size_t> far(count);
+  for (size_t i = 0; i < count; ++i) far[i] = g.accepting[i] ? 0 : count;
   for (bool changed = true; changed;) {
     changed = false;
     for (size_t i = 0; i < count; ++i) {
       for (const Graph::Edge& e : g.edges[i]) {
-        if (far[e.to] != kFar && far[e.to] + 1 < far[i]) {
+        if (far[e.to] + 1 < far[i]) {
           far[i] = far[e.to] + 1;
           changed = true;
         }
       }
     }
   }
-  if (count == 0 || far[0] == kFar) return false;
+  if (count == 0 || far[0] == count) return false;
   word->clear();
   for (size_t at = 0; far[at] > 0;) {
+    // The best-ranked byte of all that lead one step closer (a mark, 0,
+    // ranks last).
     size_t next = 0;
     unsigned chosen = 0;
     for (const Graph::Edge& e : g.edges[at]) {
       if (far[e.to] + 1 != far[at]) continue;
-      const unsigned c = best_in(e.lo, e.hi);
-      if (chosen == 0 || rank(c) < rank(chosen)) {
-        chosen = c;
-        next = e.to;
+      for (unsigned c = e.lo; c <= e.hi; ++c) {
+        if (chosen == 0 || rank(c) < rank(chosen)) {
+          chosen = c;
+          next = e.to;
+        }
       }
     }
     if (chosen != 0) *word += static_cast<char>(chosen);
@@ -263,8 +253,7 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
   // transition into the states reached is the same single byte and no word
   // ends there already.
   std::vector<bool> in = g.accepting;
-  std::string reversed;
-  while (!in[0] && reversed.size() < 4096) {
+  while (!in[0] && end->size() < 4096) {
     int byte = -1;
     std::vector<bool> from(in.size());
     bool one = true;
@@ -277,10 +266,9 @@ void Language::fixed_ends(std::string* start, std::string* end) const {
       }
     }
     if (!one || byte < 0) break;
-    reversed += static_cast<char>(byte);
+    end->insert(0, 1, static_cast<char>(byte));
     in = from;
   }
-  end->assign(reversed.rbegin(), reversed.rend());
 }
 
 bool ends_may_meet(const std::string& start_a, const std::string& end_a, const std::string& start_b,
@@ -315,11 +303,7 @@ Four same(const Language& l) {
 // The four languages that make(a, b) gives.
 template <typename Make>
 Four each_end(const Make& make) {
-  Four f = same(Language::none());
-  for (int a = 0; a < 2; ++a) {
-    for (int b = 0; b < 2; ++b) f[a][b] = make(a, b);
-  }
-  return f;
+  return Four{{{make(0, 0), make(0, 1)}, {make(1, 0), make(1, 1)}}};
 }
 
 // Intersected with the non-empty texts (marks included) rather than with
@@ -335,11 +319,9 @@ bool repeated(const Node& n) {
 
 class Builder {
  public:
-  Builder(const pattern::Syntax& s, bool marked, const ByteSet& without)
-      : s_(s),
-        mark_(marked ? Language::mark() : Language::empty_word()),
-        without_(without),
-        anchors_(s.node_count, -1) {}
+  // mark: what comes before each byte that a variable part supplies.
+  Builder(const pattern::Syntax& s, const Language& mark, const ByteSet& without)
+      : s_(s), mark_(mark), without_(without), anchors_(s.node_count, -1) {}
 
   // What the model cannot express, first in the pattern: a back-reference or
   // a word boundary; then a "^" that something may precede or a "$" that
@@ -360,8 +342,6 @@ class Builder {
   // Every text in which the pattern finds a match, each end of the match in
   // or away from the text's ends.
   Four top() { return alternatives(s_.nodes[0].first); }
-
-  const Language& mark() const { return mark_; }
 
  private:
   const pattern::Syntax& s_;
@@ -423,25 +403,21 @@ class Builder {
     if (i == 0) return same(Language::empty_word());
     // Runs of parts without anchors are joined plainly first: the four-way
     // join, which costs determinisations, is needed only where an anchor
-    // meets the rest.
+    // meets the rest; of two pieces in a row, one then holds an anchor.
     std::vector<Four> pieces;
-    std::vector<bool> anchored_piece;
+    bool last_anchored = false;  // the last piece holds an anchor
     for (; i != 0; i = s_.nodes[i].next) {
       const Node& part = s_.nodes[i];
       const bool anchored = anchors(part);
-      if (!anchored && !pieces.empty() && !anchored_piece.back()) {
+      if (!anchored && !pieces.empty() && !last_anchored) {
         pieces.back() = same(pieces.back()[0][0].then(node(part)[0][0]));
       } else {
         pieces.push_back(node(part));
-        anchored_piece.push_back(anchored);
       }
+      last_anchored = anchored;
     }
     Four f = pieces[0];
-    bool anchored = anchored_piece[0];
-    for (size_t k = 1; k < pieces.size(); ++k) {
-      f = concat(f, pieces[k], anchored || anchored_piece[k]);
-      anchored = anchored || anchored_piece[k];
-    }
+    for (size_t k = 1; k < pieces.size(); ++k) f = concat(f, pieces[k]);
     return f;
   }
 
@@ -472,10 +448,10 @@ class Builder {
     }
   }
 
-  // x followed by y. The inner node meets the text's start only when all
-  // before it matched nothing, and its end only when all after it did.
-  static Four concat(const Four& x, const Four& y, bool anchored) {
-    if (!anchored) return same(x[0][0].then(y[0][0]));
+  // x followed by y, as an anchor in either needs it: the inner node meets
+  // the text's start only when all before it matched nothing, and its end
+  // only when all after it did.
+  static Four concat(const Four& x, const Four& y) {
     return each_end([&](int a, int b) {
       Language l = non_empty(x[a][0]).then(non_empty(y[0][b]));
       if (x[a][0].has_empty_word()) l = l.either(non_empty(y[a][b]));
@@ -499,8 +475,8 @@ class Builder {
     const Four optional =
         each_end([&](int a, int b) { return x[a][b].either(Language::empty_word()); });
     Four f = same(Language::empty_word());
-    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional, true);
-    if (max < 0) f = concat(f, star(x), true);
+    for (int i = 0; i < copies; ++i) f = concat(f, i < min ? x : optional);
+    if (max < 0) f = concat(f, star(x));
     return f;
   }
 
@@ -524,13 +500,13 @@ Translation translate_pattern(const std::string& pattern, bool marked,
   try {
     const PatternTree tree(pattern);
     if (!tree.read()) throw Unsupported{tree.why_not()};
-    Builder builder(tree.syntax(), marked, variable_without);
+    const Language mark = marked ? Language::mark() : Language::empty_word();
+    Builder builder(tree.syntax(), mark, variable_without);
     builder.check();
     const Four f = builder.top();
     // The matcher searches: a match may start after any text and end before
     // any text; those ends are variable parts too.
-    const Language pad =
-        builder.mark().then(Language::one_of(all_bytes() & ~variable_without)).repeat(1, -1);
+    const Language pad = mark.then(Language::one_of(all_bytes() & ~variable_without)).repeat(1, -1);
     t.language = f[1][1]
                      .either(f[1][0].then(pad))
                      .either(pad.then(f[0][1]))

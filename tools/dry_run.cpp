@@ -8,7 +8,6 @@
 #include "files.h"
 #include "log.h"
 #include "policy.h"
-#include "report.h"
 #include "role_lookup.h"
 #include "role_rights.h"
 #include "vocabulary.h"

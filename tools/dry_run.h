@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "decision.h"
-#include "policy.h"
 #include "vocabulary.h"
 
 // A white-list entry that the decision tried on a text, with check_regexp's

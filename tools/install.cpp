@@ -40,31 +40,22 @@ int fail_errno(const std::string& what) {
   return fail(what + ": " + strerror(errno));
 }
 
-// The lock that installs and edits take in turn: flock on a file of its own,
-// which stays (the policy itself is replaced, so a lock on it would be on
-// the old file). Released when the descriptor closes, also when the tool dies.
-class PolicyLock {
- public:
-  ~PolicyLock() {
-    if (fd_ >= 0) close(fd_);
+// Takes the lock that installs and edits take in turn: flock on a file of
+// its own, which stays (the policy itself is replaced, so a lock on it would
+// be on the old file). Held until lock closes, also when the tool dies.
+// 0 when taken; else 2, and why not on stderr. The policy is root's, and so
+// is the lock.
+int take_lock(Descriptor& lock) {
+  if (geteuid() != 0) return fail("installing a policy needs root: the gate uses only root's");
+  lock.fd = open(kPolicyLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (lock.fd < 0) return fail_errno(std::string(kPolicyLockPath) + " cannot be opened");
+  if (flock(lock.fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  if (errno == EWOULDBLOCK) {
+    return fail(std::string("another install or edit of ") + kPolicyPath +
+                " is under way (it holds " + kPolicyLockPath + "); try again when it has ended");
   }
-  // 0 when taken; else 2, and why not on stderr. The policy is root's, and
-  // so is the lock.
-  int take() {
-    if (geteuid() != 0) return fail("installing a policy needs root: the gate uses only root's");
-    fd_ = open(kPolicyLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd_ < 0) return fail_errno(std::string(kPolicyLockPath) + " cannot be opened");
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return 0;
-    if (errno == EWOULDBLOCK) {
-      return fail(std::string("another install or edit of ") + kPolicyPath +
-                  " is under way (it holds " + kPolicyLockPath + "); try again when it has ended");
-    }
-    return fail_errno(std::string(kPolicyLockPath) + " cannot be locked");
-  }
-
- private:
-  int fd_ = -1;
-};
+  return fail_errno(std::string(kPolicyLockPath) + " cannot be locked");
+}
 
 // Checks text as the installed policy and puts it in place. The caller holds
 // the lock. shown_as names the policy in the report.
@@ -84,10 +75,9 @@ int place(const std::string& shown_as, const std::string& text, bool accept_warn
   // installed policy's group (which the mode never lets write).
   NewFile copy{dir.fd, {}};
   const int fd = corvexin_config::create_beside(dir.fd, kPolicyName, 0600, copy.name);
-  if (fd < 0) return fail_errno("no new file can be made in " + kPolicyDir);
-  copy.stream = fdopen(fd, "w");
+  copy.stream = fd < 0 ? nullptr : fdopen(fd, "w");
   if (copy.stream == nullptr) {
-    close(fd);
+    if (fd >= 0) close(fd);
     return fail_errno("no new file can be made in " + kPolicyDir);
   }
   const mode_t mode = exists ? (installed.st_mode & 0644) : 0644;
@@ -187,8 +177,8 @@ int run_editor(const std::string& path) {
 }  // namespace
 
 int install_command(const std::string& path, bool accept_warnings) {
-  PolicyLock lock;
-  if (lock.take() != 0) return 2;
+  Descriptor lock{-1};
+  if (take_lock(lock) != 0) return 2;
   std::string text;
   const std::string problem = read_file(path, &text);
   if (!problem.empty()) return fail(path + " " + problem + "; nothing installed");
@@ -196,8 +186,8 @@ int install_command(const std::string& path, bool accept_warnings) {
 }
 
 int edit_command(bool accept_warnings) {
-  PolicyLock lock;
-  if (lock.take() != 0) return 2;
+  Descriptor lock{-1};
+  if (take_lock(lock) != 0) return 2;
   std::string text;
   if (access(kPolicyPath, F_OK) == 0) {
     const std::string problem = read_file(kPolicyPath, &text);

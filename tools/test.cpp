@@ -21,7 +21,7 @@ namespace {
 // One case of a case file.
 struct Case {
   std::string file;
-  long line = 0;  // where the case begins in its file
+  size_t line = 0;  // where the case begins in its file
   std::string name, command, cookie = kDefaultCookie, expected;
   bool has_role = false;
   Json::Value role;
@@ -109,9 +109,8 @@ void read_case_file(const std::string& path, const std::string& text, Report& re
   for (Json::ArrayIndex i = 0; i < document.size(); ++i) {
     Case c;
     c.file = path;
-    size_t line = 0, column = 0;
-    line_and_column(text, static_cast<size_t>(document[i].getOffsetStart()), &line, &column);
-    c.line = static_cast<long>(line);
+    size_t column = 0;
+    line_and_column(text, static_cast<size_t>(document[i].getOffsetStart()), &c.line, &column);
     if (read_case(document[i], index_path("$", i), report, c)) cases.push_back(std::move(c));
   }
 }
@@ -182,12 +181,6 @@ std::string section_text(const Json::Value& s) {
     text += ", a value cannot be converted (" + s["error"].asString() + "): the gate's run ends";
   }
   return text;
-}
-
-// What the decision of a case that failed tells: the allowing section, or
-// every section asked.
-unsigned first_told(const Outcome& outcome) {
-  return outcome.record.verdict == 0 ? outcome.record.count - 1 : 0;
 }
 
 // The coverage of the loaded policy's white-list entries that a decision can
@@ -265,33 +258,31 @@ void print_text(const Json::Value& out) {
 }  // namespace
 
 int test_command(const TestOptions& options) {
-  // A report of each file: one that cannot be read, a case file of a wrong shape.
-  std::vector<Report> reports;
+  Json::Value out(Json::objectValue);
+  out["format"] = kJsonFormat;
+  out["policy"] = options.policy;
+  // The findings of each file with errors: one that cannot be read, a case
+  // file of a wrong shape. Reading prints nothing, so each file's report is
+  // printed as soon as it is complete.
+  Json::Value errors(Json::arrayValue);
   std::vector<Case> cases;
   for (size_t i = 0; i <= options.case_files.size(); ++i) {
     const std::string& path = i == 0 ? options.policy : options.case_files[i - 1];
     std::string text;
     const std::string why = read_file(path, i > 0 ? &text : nullptr);
-    reports.emplace_back(path, text);
+    Report report(path, text);
     if (!why.empty()) {
-      reports.back().add_file("unreadable", path, why);
+      report.add_file("unreadable", path, why);
     } else if (i > 0) {
-      read_case_file(path, text, reports.back(), cases);
+      read_case_file(path, text, report, cases);
     }
+    if (report.count(Severity::kError) == 0) continue;
+    if (!options.json) report.print_text();
+    const Json::Value json = report.json();
+    for (const auto& f : json["findings"]) errors.append(f);
   }
-  Json::Value out(Json::objectValue);
-  out["format"] = kJsonFormat;
-  out["policy"] = options.policy;
-  bool errors = false;
-  for (const Report& r : reports) errors = errors || r.count(Severity::kError) > 0;
-  if (errors) {
-    Json::Value& list = out["errors"] = Json::Value(Json::arrayValue);
-    for (const Report& r : reports) {
-      if (r.count(Severity::kError) == 0) continue;
-      if (!options.json) r.print_text();
-      const Json::Value report = r.json();
-      for (const auto& f : report["findings"]) list.append(f);
-    }
+  if (!errors.empty()) {
+    out["errors"] = errors;
     if (options.json) print_json(out);
     return 2;
   }
@@ -305,7 +296,6 @@ int test_command(const TestOptions& options) {
     out["not_used"] = "reading \"enable_log\" ends the gate's run (" + error + ")";
   }
   std::map<EntryKey, unsigned> counts;
-  unsigned passed = 0;
   Json::Value& failures = out["failures"] = Json::Value(Json::arrayValue);
   for (const Case& c : cases) {
     Outcome outcome;
@@ -320,10 +310,7 @@ int test_command(const TestOptions& options) {
         if (e.result == 0) matched.emplace(e.section, e.index);
       for (const EntryKey& key : matched) ++counts[key];
     }
-    if (actual == c.expected) {
-      ++passed;
-      continue;
-    }
+    if (actual == c.expected) continue;
     Json::Value& item = failures.append(Json::Value(Json::objectValue));
     item["file"] = c.file;
     item["line"] = static_cast<Json::Int64>(c.line);
@@ -333,11 +320,13 @@ int test_command(const TestOptions& options) {
     item["actual"] = actual;
     Json::Value& sections = item["sections"] = Json::Value(Json::arrayValue);
     if (load != DryRun::Load::kLoaded) continue;
-    for (unsigned i = first_told(outcome); i < outcome.record.count; ++i)
+    // What the decision tells: the allowing section, or every section asked.
+    const unsigned count = outcome.record.count;
+    for (unsigned i = outcome.record.verdict == 0 ? count - 1 : 0; i < count; ++i)
       sections.append(section_outcome(i, c, outcome));
   }
   if (options.coverage) out["coverage"] = coverage_json(counts);
-  out["passed"] = passed;
+  out["passed"] = static_cast<Json::UInt>(cases.size() - failures.size());
   out["failed"] = failures.size();
   if (options.json) {
     print_json(out);

@@ -1,6 +1,5 @@
 #include "trust.h"
 
-#include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -121,16 +121,13 @@ void check_trusted_files(Report& report, bool role_checked, const std::string& p
   TrustChecker trust(report);
   // The policy itself by the gate's own rule: a policy that fails it is not used.
   struct stat st {};
-  if (stat(policy.c_str(), &st) == 0) {
-    if (const char* why = policy_distrust(st)) {
-      report.add_file("untrusted-policy", shown_as,
-                      std::string(why) + (shown_as == kPolicyPath
-                                              ? ": the gate does not use it and refuses every "
-                                                "command"
-                                              : std::string(": installed as ") + kPolicyPath +
-                                                    ", the gate would not use it and would "
-                                                    "refuse every command"));
-    }
+  if (const char* why = stat(policy.c_str(), &st) == 0 ? policy_distrust(st) : nullptr) {
+    report.add_file("untrusted-policy", shown_as,
+                    std::string(why) + (shown_as == kPolicyPath
+                                            ? ": the gate does not use it and refuses every command"
+                                            : std::string(": installed as ") + kPolicyPath +
+                                                  ", the gate would not use it and would refuse "
+                                                  "every command"));
   }
   trust.path_and_parents(kPolicyPath, "its writer decides which commands run as root", false);
 
@@ -158,11 +155,9 @@ void check_trusted_files(Report& report, bool role_checked, const std::string& p
   if (!exists(kLibraryDir)) return;
   const std::string why = "a library placed there is loaded into the set-uid root gate";
   trust.path_and_parents(kLibraryDir, why);
-  if (DIR* dir = opendir(kLibraryDir)) {
-    while (const dirent* e = readdir(dir)) {
-      if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-      trust.entry(std::string(kLibraryDir) + "/" + e->d_name, why);
-    }
-    closedir(dir);
-  }
+  namespace fs = std::filesystem;
+  std::error_code error;  // a directory that cannot be read further lists no more
+  for (fs::directory_iterator e(kLibraryDir, error); !error && e != fs::directory_iterator();
+       e.increment(error))
+    trust.entry(e->path().string(), why);
 }
