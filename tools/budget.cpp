@@ -7,14 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <fstream>
 #include <new>
 #include <stdexcept>
 
@@ -24,16 +24,18 @@ namespace {
 constexpr char kReplied = '+', kThrew = '-';
 
 long long now_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
-// Over the socket to or from the child: a peer that has gone is an error,
-// never a SIGPIPE that would end this process without a word.
-bool write_all(int fd, const std::string& bytes) {
-  for (size_t done = 0; done < bytes.size();) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+// A message: its length (8 bytes) and its bytes. A peer that has gone is an
+// error, never a SIGPIPE that would end this process without a word.
+bool send_message(int fd, const std::string& bytes) {
+  const uint64_t size = bytes.size();
+  const std::string message =
+      std::string(reinterpret_cast<const char*>(&size), sizeof size) + bytes;
+  for (size_t done = 0; done < message.size();) {
+    const ssize_t n = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
@@ -41,18 +43,11 @@ bool write_all(int fd, const std::string& bytes) {
   return true;
 }
 
-// A message: its length (8 bytes) and its bytes.
-bool send_message(int fd, const std::string& bytes) {
-  const uint64_t size = bytes.size();
-  return write_all(fd, std::string(reinterpret_cast<const char*>(&size), sizeof size) + bytes);
-}
-
 // Reads exactly size bytes; with a deadline (a monotonic time in ms, or -1),
 // false when it passes.
 bool read_exactly(int fd, size_t size, std::string* out, long long deadline_ms) {
-  out->clear();
-  char buffer[65536];
-  while (out->size() < size) {
+  out->assign(size, '\0');
+  for (size_t done = 0; done < size;) {
     if (deadline_ms >= 0) {
       const long long left = deadline_ms - now_ms();
       if (left <= 0) return false;
@@ -61,11 +56,10 @@ bool read_exactly(int fd, size_t size, std::string* out, long long deadline_ms) 
       if (ready < 0 && errno != EINTR) return false;
       if (ready <= 0) continue;
     }
-    const size_t want = std::min(sizeof buffer, size - out->size());
-    const ssize_t n = read(fd, buffer, want);
+    const ssize_t n = read(fd, &(*out)[done], size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    out->append(buffer, static_cast<size_t>(n));
+    done += static_cast<size_t>(n);
   }
   return true;
 }
@@ -81,25 +75,21 @@ bool receive_message(int fd, std::string* bytes, long long deadline_ms) {
 // The address space the process has now, in bytes.
 unsigned long long address_space() {
   unsigned long long pages = 0;
-  FILE* f = fopen("/proc/self/statm", "r");
-  if (f != nullptr) {
-    // NOLINTNEXTLINE(cert-err34-c): the kernel writes the page count in decimal
-    if (fscanf(f, "%llu", &pages) != 1) pages = 0;
-    (void)fclose(f);
-  }
+  std::ifstream("/proc/self/statm") >> pages;
   return pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
 }
 
-// In the child: answers requests until the parent closes its end. The CPU
-// timer's signal, SIGPROF, ends the child (its default action, restored
-// here whatever the caller left); the memory limit makes allocations fail.
-[[noreturn]] void serve(int in, int out, const Worker::Handler& handler, const Budget& budget) {
+// In the child: answers requests on its end of the socket pair until the
+// parent closes its own. The CPU timer's signal, SIGPROF, ends the child (its
+// default action, restored here whatever the caller left); the memory limit
+// makes allocations fail.
+[[noreturn]] void serve(int end, const Worker::Handler& handler, const Budget& budget) {
   signal(SIGPROF, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGPROF);
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  for (std::string request; receive_message(in, &request, -1);) {
+  for (std::string request; receive_message(end, &request, -1);) {
     rlimit memory{};
     getrlimit(RLIMIT_AS, &memory);
     rlimit limited = memory;
@@ -121,7 +111,7 @@ unsigned long long address_space() {
     setitimer(ITIMER_PROF, &off, nullptr);
     (void)setrlimit(RLIMIT_AS, &memory);
     // After a failure the child's state is not to be trusted: it ends.
-    if (!send_message(out, reply) || reply[0] == kThrew) _exit(0);
+    if (!send_message(end, reply) || reply[0] == kThrew) _exit(0);
   }
   _exit(0);
 }
@@ -143,40 +133,33 @@ Worker::~Worker() {
 }
 
 bool Worker::start(std::string* why_not) {
-  int down[2] = {-1, -1}, up[2] = {-1, -1};
-  const char* failed = "cannot make a socket pair: ";
-  pid_t pid = -1;
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, down) == 0 &&
-      socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, up) == 0) {
-    // Nothing buffered may be written twice, by the parent and by the child.
-    (void)fflush(nullptr);
-    pid = fork();
-    failed = "cannot start a process for it: ";
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    *why_not = "cannot make a socket pair: " + std::string(strerror(errno));
+    return false;
   }
+  // Nothing buffered may be written twice, by the parent and by the child.
+  (void)fflush(nullptr);
+  const pid_t pid = fork();
   if (pid < 0) {
-    *why_not = failed + std::string(strerror(errno));
-    for (int fd : {down[0], down[1], up[0], up[1]}) {
-      if (fd >= 0) close(fd);
-    }
+    *why_not = "cannot start a process for it: " + std::string(strerror(errno));
+    close(ends[0]);
+    close(ends[1]);
     return false;
   }
   if (pid == 0) {
-    close(down[1]);
-    close(up[0]);
-    serve(down[0], up[1], handler_, budget_);
+    close(ends[0]);
+    serve(ends[1], handler_, budget_);
   }
-  close(down[0]);
-  close(up[1]);
+  close(ends[1]);
   pid_ = pid;
-  to_child_ = down[1];
-  from_child_ = up[0];
+  socket_ = ends[0];
   return true;
 }
 
 void Worker::stop(int* status) {
   if (pid_ < 0) return;
-  close(to_child_);
-  close(from_child_);
+  close(socket_);
   kill(pid_, SIGKILL);
   while (waitpid(pid_, status, 0) < 0 && errno == EINTR) {
   }
@@ -190,7 +173,7 @@ bool Worker::ask(const std::string& request, std::string* reply, std::string* wh
   const long long asked = now_ms();
   const long long deadline = asked + 10000 + static_cast<long long>(budget_.cpu_seconds * 20000);
   std::string message;
-  if (send_message(to_child_, request) && receive_message(from_child_, &message, deadline) &&
+  if (send_message(socket_, request) && receive_message(socket_, &message, deadline) &&
       !message.empty()) {
     if (message[0] == kReplied) {
       *reply = message.substr(1);

@@ -25,7 +25,7 @@ constexpr Budget kEntryBudget{1.0, 1024};
 class Worker {
  public:
   using Handler = std::function<std::string(const std::string& request)>;
-  Worker(Handler handler, Budget budget);
+  explicit Worker(Handler handler, Budget budget = kEntryBudget);
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -41,10 +41,19 @@ class Worker {
   Handler handler_;
   Budget budget_;
   pid_t pid_ = -1;
-  int to_child_ = -1, from_child_ = -1;
+  int socket_ = -1;  // this process's end of the socket pair it shares with the child
 };
 
 // Fields of requests and replies: each a length and its bytes.
 void put_field(std::string* out, const std::string& field);
 // The next field at *at; false at the end or on a malformed field.
 bool take_field(const std::string& in, size_t* at, std::string* field);
+// A record: its fields, one after another; false when one cannot be taken.
+template <typename... Fields>
+void put_fields(std::string* out, const Fields&... fields) {
+  (put_field(out, fields), ...);
+}
+template <typename... Fields>
+bool take_fields(const std::string& in, size_t* at, Fields*... fields) {
+  return (take_field(in, at, fields) && ...);
+}

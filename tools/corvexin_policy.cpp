@@ -175,7 +175,7 @@ int diff_main(int argc, char** argv) {
   bool json = false;
   parse_options(argc, argv, {{"json", &json}});
   if (argc - optind != 2) return usage("diff needs two policy files, OLD and NEW");
-  return policy_diff(argv[optind], argv[optind + 1], json, std::cout);
+  return policy_diff(argv[optind], argv[optind + 1], json);
 }
 
 int suggest_main(int argc, char** argv) {

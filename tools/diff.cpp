@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -40,8 +41,7 @@ std::string condition_of(const Json::Value& entry, int cookie_flag, int type_che
   for (const char* category : kRightCategories) {
     const int level = right_level(entry[kRoleRightMember], category);
     if (level <= 0) continue;
-    levels += std::string(levels.empty() ? "" : ", ") + "\"" + category +
-              "\" >= " + std::to_string(level);
+    levels += (levels.empty() ? "" : ", ") + quoted(category) + " >= " + std::to_string(level);
   }
   return levels.empty() ? "role check (no level: the administrator alone)"
                         : "role check (" + levels + ")";
@@ -51,7 +51,6 @@ std::string condition_of(const Json::Value& entry, int cookie_flag, int type_che
 // admits nothing from there on.
 void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   const char* name = kSectionNames[index];
-  const std::string path = member_path("$", name);
   const Json::Value& s = root.isObject() ? root[name] : Json::Value::nullSingleton();
   if (!s.isNull() && !s.isObject()) return;
   // A missing section is one of method 0.
@@ -63,7 +62,7 @@ void read_section(const Json::Value& root, unsigned index, Policy* policy) {
   }
   policy->method[index] = numbers.method;
   if (numbers.method == kMethodNone) {
-    policy->rules.push_back({index, path, "", "check method 0", false});
+    policy->rules.push_back({index, member_path("$", name), "", "check method 0", false});
     return;
   }
   if (!method_reads_white_list(numbers.method)) return;
@@ -118,14 +117,6 @@ struct Region {
   std::string start, end;                  // decided's
 };
 
-// One change in the reply of Comparison::answer, its fields in their order.
-void put_change(std::string* reply, const std::string& kind, const std::string& scope,
-                const std::string& example, const std::string& was_path = "",
-                const std::string& was_condition = "") {
-  for (const std::string* field : {&kind, &scope, &example, &was_path, &was_condition})
-    put_field(reply, *field);
-}
-
 class Comparison {
  public:
   Comparison(const Policy& old_policy, const Policy& new_policy)
@@ -160,7 +151,7 @@ class Comparison {
     std::string reply;
     const Region& mine = region(side, i);
     if (!mine.analysed) {
-      put_change(&reply, "not-compared", "", mine.why_not);
+      put_fields(&reply, "not-compared", "", mine.why_not, "", "");
       return reply;
     }
     const Rule& r = p_[side].rules[i];
@@ -185,16 +176,16 @@ class Comparison {
         if (!whole && side == 1 && o.condition != r.condition) {
           std::string example;
           if (common.shortest(&example))
-            put_change(&reply, "condition", "section", example, o.path, o.condition);
+            put_fields(&reply, "condition", "section", example, o.path, o.condition);
         }
       }
       std::string example;
       if (!exact) {
-        put_change(&reply, "not-compared", whole ? "policy" : "section",
-                   "it may meet an entry that was not analysed");
+        put_fields(&reply, "not-compared", whole ? "policy" : "section",
+                   "it may meet an entry that was not analysed", "", "");
       } else if (mine.decided.without(others).shortest(&example)) {
-        put_change(&reply, side == 1 ? "admitted" : "no-longer-admitted",
-                   whole ? "policy" : "section", example);
+        put_fields(&reply, side == 1 ? "admitted" : "no-longer-admitted",
+                   whole ? "policy" : "section", example, "", "");
       }
     }
     return reply;
@@ -241,28 +232,23 @@ struct Change {
 
 }  // namespace
 
-int policy_diff(const std::string& old_path, const std::string& new_path, bool json,
-                std::ostream& out) {
+int policy_diff(const std::string& old_path, const std::string& new_path, bool json) {
   Policy policies[2];
   if (!load(old_path, &policies[0]) || !load(new_path, &policies[1])) return 2;
   Comparison comparison(policies[0], policies[1]);
-  Worker worker([&comparison](const std::string& r) { return comparison.answer(r); }, kEntryBudget);
+  Worker worker([&comparison](const std::string& r) { return comparison.answer(r); });
   std::vector<Change> changes;
   for (int side = 1; side >= 0; --side) {
     for (size_t i = 0; i < policies[side].rules.size(); ++i) {
       if (comparison.unchanged(side, i)) continue;
       const Rule& r = policies[side].rules[i];
       std::string reply, why_not;
-      if (!worker.ask((side == 1 ? "N" : "O") + std::to_string(i), &reply, &why_not)) {
-        changes.push_back({"not-compared", "section", "", r.path, r.pattern, r.condition, "", "",
-                           "its analysis " + why_not});
-        continue;
-      }
+      // No reply: one made here says that the rule was not compared, as the child would.
+      if (!worker.ask((side == 1 ? "N" : "O") + std::to_string(i), &reply, &why_not))
+        put_fields(&reply, "not-compared", "section", "its analysis " + why_not, "", "");
       size_t at = 0;
       for (Change c{"", "", "", r.path, r.pattern, r.condition, "", "", ""};
-           take_field(reply, &at, &c.kind) && take_field(reply, &at, &c.scope) &&
-           take_field(reply, &at, &c.example) && take_field(reply, &at, &c.was_path) &&
-           take_field(reply, &at, &c.was_condition);) {
+           take_fields(reply, &at, &c.kind, &c.scope, &c.example, &c.was_path, &c.was_condition);) {
         if (c.kind == "not-compared") c.why = std::exchange(c.example, std::string());
         // An example is one the gate's own matcher admits through the rule.
         if (!c.example.empty() && check_regexp(c.example.c_str(), r.pattern.c_str()) != 0) {
@@ -304,35 +290,35 @@ int policy_diff(const std::string& old_path, const std::string& new_path, bool j
   for (size_t n = 0; n < changes.size(); ++n) {
     const Change& c = changes[n];
     std::string where = c.scope == "policy" ? "the policy as a whole" : "its section";
+    std::string no_longer = " no longer admits";
     // The same change for the section and for the whole policy: one line.
     if (c.scope == "section" && n + 1 < changes.size() && changes[n + 1].kind == c.kind &&
         changes[n + 1].path == c.path && changes[n + 1].scope == "policy" &&
         (c.kind == "admitted" || c.kind == "no-longer-admitted")) {
       where = "its section and the policy as a whole";
+      no_longer = " no longer admit";
       ++n;
     }
     const std::string example = c.example.empty() ? "" : ", for example " + quoted(c.example);
     const std::string entry = c.path + (c.kind == "method" ? "" : " " + quoted(c.pattern));
     if (c.kind == "admitted") {
-      out << "+ " << entry << " (" << c.condition << ") admits what " << where << " did not admit"
-          << example << "\n";
+      std::cout << "+ " << entry << " (" << c.condition << ") admits what " << where
+                << " did not admit" << example << "\n";
     } else if (c.kind == "no-longer-admitted") {
-      out << "- " << entry << " (" << c.condition << ") admitted what " << where
-          << (where.find(" and ") == std::string::npos ? " no longer admits" : " no longer admit")
-          << example << "\n";
+      std::cout << "- " << entry << " (" << c.condition << ") admitted what " << where << no_longer
+                << example << "\n";
     } else if (c.kind == "condition") {
-      out << "~ " << entry << " admits with " << c.condition << " what " << c.was_path
-          << " admitted with " << c.was_condition << example << "\n";
+      std::cout << "~ " << entry << " admits with " << c.condition << " what " << c.was_path
+                << " admitted with " << c.was_condition << example << "\n";
     } else if (c.kind == "method") {
-      out << "~ " << entry << ": " << c.condition << ", was " << c.was_condition << "\n";
+      std::cout << "~ " << entry << ": " << c.condition << ", was " << c.was_condition << "\n";
     } else {
-      out << "? " << entry << " was not compared: " << c.why << "\n";
+      std::cout << "? " << entry << " was not compared: " << c.why << "\n";
     }
   }
-  out << old_path << " -> " << new_path << ": "
-      << (changes.empty()
-              ? "the same command lines admitted, with the same conditions"
-              : std::to_string(changes.size()) + (changes.size() == 1 ? " change" : " changes"))
-      << "\n";
+  std::cout << old_path << " -> " << new_path << ": "
+            << (changes.empty() ? "the same command lines admitted, with the same conditions"
+                                : counted(changes.size(), "change"))
+            << "\n";
   return status;
 }

@@ -96,7 +96,7 @@ int place(const std::string& shown_as, const std::string& text, bool accept_warn
     std::cout << "What it admits that " << kPolicyPath << " does not, and what it no longer "
               << "admits:\n";
     std::cout.flush();
-    policy_diff(kPolicyPath, copy_path, false, std::cout);
+    policy_diff(kPolicyPath, copy_path, false);
   } else {
     std::cout << kPolicyPath << " is not installed: all that the new policy admits is new.\n";
   }

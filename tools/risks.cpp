@@ -42,13 +42,11 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
   std::istringstream lines(text);
   std::string line;
   for (unsigned number = 1; std::getline(lines, line); ++number) {
-    std::istringstream fields(line);
+    std::istringstream words(line);
     Rule r;
-    if (!(fields >> r.kind) || r.kind[0] == '#') continue;
-    fields >> r.program;
-    std::string rest, word;
-    std::getline(fields >> std::ws, rest);
-    std::istringstream words(rest);
+    if (!(words >> r.kind) || r.kind[0] == '#') continue;
+    words >> r.program;
+    std::string word;
     bool ok = !r.program.empty() && r.program.find('/') == std::string::npos;
     if (r.kind == "runner") {
       // A whole number; "2x" or one past int's range is no rule.
@@ -77,9 +75,9 @@ void read_rules(const std::string& text, const std::string& origin, Table* table
       r.word = r.program;
       r.program.clear();
       while (r.word.size() > 1 && r.word.back() == '/') r.word.pop_back();
-      ok = r.word.size() > 1 && r.word[0] == '/' && rest.empty();
+      ok = r.word.size() > 1 && r.word[0] == '/' && !(words >> word);
     } else {
-      ok = ok && r.kind == "program" && rest.empty();
+      ok = ok && r.kind == "program" && !(words >> word);
     }
     if (ok) {
       table->rules.push_back(r);
@@ -166,19 +164,15 @@ class Shapes {
   // alternation between one start and one end: a union of such languages
   // each built whole grows exponentially as it is made deterministic.
   Language naming(const std::vector<std::string>& paths) const {
-    const ByteSet path_chars =
-        bytes_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+~");
+    const ByteSet path_chars = alnum_ | bytes_of("._-/+~");
     const Language slash =
         Language::text("/").then(Language::text("/").either(Language::text("./")).many());
     Language spelled = Language::none();
     for (const std::string& path : paths) {
       Language one = Language::empty_word();
-      for (size_t at = 0; at < path.size();) {
-        const size_t next = path.find('/', at + 1);
-        const size_t end = next == std::string::npos ? path.size() : next;
-        one = one.then(slash).then(Language::text(path.substr(at + 1, end - at - 1)));
-        at = end;
-      }
+      std::istringstream components(path.substr(1));
+      for (std::string component; std::getline(components, component, '/');)
+        one = one.then(slash).then(Language::text(component));
       spelled = spelled.either(one);
     }
     const Language before = any_.then(Language::one_of(all_bytes() & ~path_chars)).optional();
@@ -193,10 +187,8 @@ class Shapes {
       return Language::text(option).then(Language::text("=").then(word_chars_).optional());
     }
     if (option.size() == 2 && option[0] == '-') {
-      ByteSet letters;
-      for (unsigned c = 0; c < 256; ++c) letters.set(c, isalnum(static_cast<int>(c)) != 0);
       return Language::text("-")
-          .then(Language::one_of(letters).many())
+          .then(Language::one_of(alnum_).many())
           .then(Language::text(option.substr(1)))
           .then(word_chars_);
     }
@@ -285,6 +277,7 @@ class Shapes {
   }
 
  private:
+  ByteSet alnum_ = bytes_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
   ByteSet word_char_ = all_bytes() & ~bytes_of(" \t\n");
   Language word_chars_ = Language::one_of(word_char_).many();
   Language any_ = Language::anything(), blank_ = Language::one_of(bytes_of(" \t"));
@@ -334,7 +327,7 @@ enum KindFlags : unsigned {
   kThrough = 1,        // the finding names the part of the pattern that admits it
   kUnanchored = 2,     // looked for in a pattern not anchored at both ends, too
   kMootWhenNamed = 4,  // says nothing more when a variable part names the program
-  kVaries = 8          // only where a variable part supplies a byte (varies)
+  kVaries = 8          // only where a variable part supplies a byte (varies_)
 };
 
 // One kind of risk: its finding, the message that says what an entry admits
@@ -350,12 +343,12 @@ struct RiskKind {
   std::string what, why;  // the message, before and after ": "
 };
 
-const std::vector<RiskKind>& kinds();
+extern const std::vector<RiskKind> kKinds;
 
 // The kind that a rule of the table belongs to; every rule that read_rules
 // takes has one.
 const RiskKind& kind_of(const Rule& rule) {
-  for (const RiskKind& k : kinds()) {
+  for (const RiskKind& k : kKinds) {
     std::istringstream rules(k.rules);
     for (std::string kind; rules >> kind;) {
       if (kind == rule.kind) return k;
@@ -377,7 +370,6 @@ std::string rule_name(const Rule& r) {
 // program empty), with the command lines that run it at all (a quick first
 // test).
 struct ProgramRisks {
-  std::string program;
   // Every command line that holds the program's name as a word, or after a
   // "/": a cheap first test, the command lines that run it (runs) are among
   // them. For no program: every command line that names one of its files.
@@ -386,9 +378,9 @@ struct ProgramRisks {
   std::vector<const Rule*> rules;
   std::vector<TableRisk> risks;  // of its rules; never empty once built
 
-  // Whether an entry of language entry may run the program; the languages of
-  // its rules are built when an entry first may.
-  bool run_by(const Language& entry, const Shapes& s) {
+  // Whether an entry of language entry may run program, this group's; the
+  // languages of its rules are built when an entry first may.
+  bool run_by(const std::string& program, const Language& entry, const Shapes& s) {
     if (entry.both(mentions).is_empty()) return false;
     if (!program.empty()) {
       if (runs.is_empty()) runs = s.command(program).then(s.rest());
@@ -419,7 +411,6 @@ struct Risks {
       if (r.program.empty()) secrets.push_back(r.word);
     }
     for (auto& [program, p] : programs) {
-      p.program = program;
       p.mentions = program.empty() ? shapes.naming(secrets).minimal() : shapes.mentioning(program);
     }
   }
@@ -470,10 +461,10 @@ class EntryRisks {
   // anchored at both ends.
   std::vector<RiskFinding> all(bool metachars_only) {
     std::vector<RiskFinding> out;
-    for (const RiskKind& kind : kinds()) {
+    for (const RiskKind& kind : kKinds) {
       if (metachars_only && (kind.flags & kUnanchored) == 0) continue;
       if ((kind.flags & kMootWhenNamed) != 0 && program_named_) continue;
-      if ((kind.flags & kVaries) != 0 && !varies()) continue;
+      if ((kind.flags & kVaries) != 0 && !varies_) continue;
       const Met met = (this->*kind.met)(kind);
       std::string example;
       if (!shortest(met.languages, &example)) continue;
@@ -601,18 +592,11 @@ class EntryRisks {
       }
       for (auto& [program, p] : risks().programs) {
         if (!first.empty() && !program.empty() && program != first) continue;
-        if (p.run_by(e_, s_)) run_.push_back(&p);
+        if (p.run_by(program, e_, s_)) run_.push_back(&p);
       }
       run_built_ = true;
     }
     return run_;
-  }
-
-  // Whether a variable part supplies a byte at all: a pattern without one (a
-  // literal command line) has none of the risks that a variable part brings.
-  bool varies() {
-    if (varies_ < 0) varies_ = marked_.both(s_.around("")).is_empty() ? 0 : 1;
-    return varies_ == 1;
   }
 
   bool has_options() {
@@ -641,55 +625,54 @@ class EntryRisks {
   std::vector<ProgramRisks*> run_;
   bool run_built_ = false;
   bool program_named_ = false;
-  int varies_ = -1;
+  // Whether a variable part supplies a byte at all: a pattern without one (a
+  // literal command line) has none of the risks that a variable part brings.
+  bool varies_ = !marked_.both(s_.around("")).is_empty();
 };
 
 // The kinds of risk, in the order of their findings.
 // The glob kinds differ only in what the expansion can lead to.
 constexpr char kGlobAdmitted[] = "admits \"*\", \"?\" or \"[\" outside quotes";
 
-const std::vector<RiskKind>& kinds() {
-  static const std::vector<RiskKind> k = {
-      {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
-       std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
-      {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
-       "the command reaches files outside it"},
-      {"names-program", "runner program", 0, &EntryRisks::named,
-       "lets a variable part name the program that runs (%), which then runs whatever the rest "
-       "of the line gives it",
-       ""},
-      {"risky-option", "option", kVaries, &EntryRisks::option,
-       "lets a variable part add an option that runs a program or reads or writes a file of the "
-       "caller's choosing",
-       "%"},
-      {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
-       "admits an interactive program (%)",
-       "whoever starts the gate on a terminal can edit any file or start a shell as root"},
-      {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
-       "admits a program that shows its output through a pager (%)",
-       "the gate gives it \"cat\" as its pager"},
-      {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
-       "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
-      {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
-       "the shell expands them to the names of files in the directory the command runs in, and "
-       "a file name can be an option of the program that runs"},
-      {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
-       "the shell expands them to the names of files in the directory the command runs in"},
-      {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
-       "its maintainer scripts run as root, so whoever can choose or write the file runs what "
-       "they like as root"},
-      {"secret-file", "secret", 0, &EntryRisks::plain,
-       "lets the command name a file that keeps secrets or decides who is root (%)",
-       "run as root, the command can read or write it"},
-  };
-  return k;
-}
+const std::vector<RiskKind> kKinds = {
+    {"shell-metachar", "", kThrough | kUnanchored | kVaries, &EntryRisks::metachars, "admits %",
+     std::string("the shell would run ") + kShellMetacharMeaning + " that the pattern lets in"},
+    {"path-climb", "", kVaries, &EntryRisks::climb, "admits \"..\" below a directory it names",
+     "the command reaches files outside it"},
+    {"names-program", "runner program", 0, &EntryRisks::named,
+     "lets a variable part name the program that runs (%), which then runs whatever the rest "
+     "of the line gives it",
+     ""},
+    {"risky-option", "option", kVaries, &EntryRisks::option,
+     "lets a variable part add an option that runs a program or reads or writes a file of the "
+     "caller's choosing",
+     "%"},
+    {"interactive", "interactive", kMootWhenNamed, &EntryRisks::plain,
+     "admits an interactive program (%)",
+     "whoever starts the gate on a terminal can edit any file or start a shell as root"},
+    {"pager", "pager", kMootWhenNamed, &EntryRisks::plain,
+     "admits a program that shows its output through a pager (%)",
+     "the gate gives it \"cat\" as its pager"},
+    {"comment", "", kVaries, &EntryRisks::comment, "admits \"#\" after a blank",
+     "the shell reads the rest of the line, the entry's fixed tail included, as a comment"},
+    {"glob-option", "", 0, &EntryRisks::glob_option, kGlobAdmitted,
+     "the shell expands them to the names of files in the directory the command runs in, and "
+     "a file name can be an option of the program that runs"},
+    {"glob", "", 0, &EntryRisks::glob_only, kGlobAdmitted,
+     "the shell expands them to the names of files in the directory the command runs in"},
+    {"package-file", "package", 0, &EntryRisks::plain, "installs a package from a file (%)",
+     "its maintainer scripts run as root, so whoever can choose or write the file runs what "
+     "they like as root"},
+    {"secret-file", "secret", 0, &EntryRisks::plain,
+     "lets the command name a file that keeps secrets or decides who is root (%)",
+     "run as root, the command can read or write it"},
+};
 
 }  // namespace
 
 RiskFinding risk_finding(const std::string& code, const std::string& names,
                          const std::string& through) {
-  for (const RiskKind& kind : kinds()) {
+  for (const RiskKind& kind : kKinds) {
     if (code == kind.code) return finding(kind, names, through);
   }
   throw std::logic_error("no kind of risk " + code);
@@ -706,8 +689,7 @@ struct SectionAnalysis::Earlier {
 
 SectionAnalysis::SectionAnalysis(bool compare)
     : compare_(compare),
-      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); },
-                                       kEntryBudget)) {}
+      worker_(std::make_unique<Worker>([this](const std::string& r) { return answer(r); })) {}
 SectionAnalysis::~SectionAnalysis() = default;
 
 std::vector<std::string> SectionAnalysis::table_problems() {
@@ -717,9 +699,7 @@ std::vector<std::string> SectionAnalysis::table_problems() {
 std::string SectionAnalysis::answer(const std::string& request) {
   size_t at = 0;
   std::string pattern, index_text, shell_text;
-  take_field(request, &at, &pattern);
-  take_field(request, &at, &index_text);
-  take_field(request, &at, &shell_text);
+  take_fields(request, &at, &pattern, &index_text, &shell_text);
   const unsigned index = static_cast<unsigned>(std::stoul(index_text));
   const auto shell = static_cast<Shell>(std::stoi(shell_text));
   // A child forked after others ended builds the automata of the entries
@@ -757,20 +737,14 @@ std::string SectionAnalysis::answer(const std::string& request) {
   }
   std::string reply;
   put_field(&reply, exact.analysed ? "1" : "0");
-  for (const RiskFinding& f : out) {
-    for (const std::string* field : {&f.code, &f.what, &f.through, &f.why, &f.example}) {
-      put_field(&reply, *field);
-    }
-  }
+  for (const RiskFinding& f : out) put_fields(&reply, f.code, f.what, f.through, f.why, f.example);
   return reply;
 }
 
 std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsigned index,
                                                Shell shell) {
   std::string request, reply, why_not;
-  put_field(&request, pattern);
-  put_field(&request, std::to_string(index));
-  put_field(&request, std::to_string(static_cast<int>(shell)));
+  put_fields(&request, pattern, std::to_string(index), std::to_string(static_cast<int>(shell)));
   if (!worker_->ask(request, &reply, &why_not)) {
     return {{"not-analysed", "was not analysed", "",
              "its analysis " + why_not + "; only its tokens were checked", ""}};
@@ -780,11 +754,8 @@ std::vector<RiskFinding> SectionAnalysis::next(const std::string& pattern, unsig
   std::string analysed;
   take_field(reply, &at, &analysed);
   if (analysed == "1" && compare_) analysed_.emplace_back(index, pattern);
-  for (RiskFinding f; take_field(reply, &at, &f.code) && take_field(reply, &at, &f.what) &&
-                      take_field(reply, &at, &f.through) && take_field(reply, &at, &f.why) &&
-                      take_field(reply, &at, &f.example);) {
+  for (RiskFinding f; take_fields(reply, &at, &f.code, &f.what, &f.through, &f.why, &f.example);)
     out.push_back(f);
-  }
   return out;
 }
 
