@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "entry.h"
-#include "policy.h"
 #include "vocabulary.h"
 
 extern char** environ;

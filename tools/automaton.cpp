@@ -151,7 +151,7 @@ namespace {
 // best in a command line first.
 int rank(unsigned c) {
   static const std::string kOrder =
-      "abcdefghijklmnopqrstuvwxyz0123456789/.-_xyzABCDEFGHIJKLMNOPQRSTUVWXYZ ";
+      "abcdefghijklmnopqrstuvwxyz0123456789/.-_ABCDEFGHIJKLMNOPQRSTUVWXYZ ";
   const size_t at = kOrder.find(static_cast<char>(c));
   if (c == 0) return 1000;
   if (at != std::string::npos) return static_cast<int>(at);

@@ -12,7 +12,6 @@
 #include "automaton.h"
 #include "budget.h"
 #include "pattern.h"
-#include "policy.h"
 #include "shell.h"
 #include "white_list.h"
 
