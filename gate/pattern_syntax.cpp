@@ -515,23 +515,26 @@ class Parser {
   }
 
   // "\{" has been read: "m\}", "m,\}", "m,n\}", ",n\}" or ",\}" with decimal
-  // digits, m <= n <= 32767 (glibc's RE_DUP_MAX).
+  // digits, m <= n <= 32767 (glibc's RE_DUP_MAX). glibc also reads "\0" as
+  // the digit 0 and "\," as the comma here ("\1" to "\9" are back-references,
+  // which make the interval invalid).
   bool bounds(unsigned* min, unsigned* max) {
     bool too_large = false;
+    // The bytes of the digit here, 0 when there is none; the digit is the last.
+    auto digit = [&] { return *p_ >= '0' && *p_ <= '9' ? 1 : at_escape('0') ? 2 : 0; };
     auto number = [&](unsigned* value) {
-      if (*p_ < '0' || *p_ > '9') return false;
+      if (digit() == 0) return false;
       *value = 0;
-      while (*p_ >= '0' && *p_ <= '9') {
-        if (*value <= 0x7fff) *value = *value * 10 + (*p_ - '0');
+      for (int w = digit(); w != 0; p_ += w, w = digit()) {
+        if (*value <= 0x7fff) *value = *value * 10 + (p_[w - 1] - '0');
         too_large = too_large || *value > 0x7fff;
-        ++p_;
       }
       return true;
     };
     const bool has_min = number(min);
     if (!has_min) *min = 0;
-    if (*p_ == ',') {
-      ++p_;
+    if (const int comma = *p_ == ',' ? 1 : at_escape(',') ? 2 : 0; comma != 0) {
+      p_ += comma;
       if (!number(max)) *max = kUnbounded;
     } else if (has_min) {
       *max = *min;

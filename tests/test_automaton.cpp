@@ -16,7 +16,8 @@ namespace {
 
 // Pieces of basic syntax, weighted towards what policies use, with the
 // corners of glibc's reading: "*" and "^" where they stand for themselves,
-// "$" before "\)", intervals, classes, negated brackets, bytes above 127.
+// "$" before "\)", intervals (also with "\0" and "\,"), classes, negated
+// brackets, bytes above 127.
 const char* const kPieces[] = {
     "a",
     "b",
@@ -74,6 +75,8 @@ const char* const kPieces[] = {
     "[[:cntrl:][:blank:]]",
     "[[:graph:]]",
     "[[:lower:][:alnum:]]",
+    "\\{\\01\\,2\\}",
+    "\\{\\,\\}",
 };
 
 const char kTextBytes[] = "ab/ .;x\n*[]^$+?{}()|#19\t\xe9\x80\xff\\n";

@@ -275,6 +275,7 @@ TEST(PatternMatch, GlibcBehaviours) {
   } rows[] = {
       {"a\\{,2\\}b", "aab", 0, true},          // "\{,n\}" is "\{0,n\}"
       {"xa\\{,\\}b", "xaaab", 0, true},        // "\{,\}" is "*"
+      {"^a\\{\\01\\,2\\}$", "aa", 0, true},    // "\0" and "\," here are "0" and ","
       {"^x\\(ab\\)\\{0\\}y$", "xy", 0, true},  // "\{0\}" drops the atom
       {"^a*\\+$", "aaa", 0, true},             // "\+" after "*" is accepted
       {"^a\\nb\\}$", "anb}", 0, true},         // "\n" is "n", a lone "\}" is "}"
