@@ -195,43 +195,53 @@ Graph graph_of(struct fa* automaton) {
 }  // namespace
 
 bool Language::shortest(std::string* word) const {
-  // A minimal deterministic copy, walked from its start along a shortest
-  // path to an accepting state.
-  const Graph g = graph_of(minimal().fa_.get());
+  // Walked on the automaton as it is, not on a deterministic copy (which can
+  // be exponentially larger): the states the chosen bytes reach, of those
+  // that are on a shortest way to acceptance, step by step.
+  const Graph g = graph_of(fa_.get());
   const size_t count = g.accepting.size();
-  // Distance of each state to acceptance, by relaxation (automata are
-  // small); count, which no distance reaches, where there is none.
-  std::vector<size_t> far(count);
-  for (size_t i = 0; i < count; ++i) far[i] = g.accepting[i] ? 0 : count;
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (size_t i = 0; i < count; ++i) {
-      for (const Graph::Edge& e : g.edges[i]) {
-        if (far[e.to] + 1 < far[i]) {
-          far[i] = far[e.to] + 1;
-          changed = true;
-        }
-      }
+  // Each state's distance to acceptance, breadth first backwards; count,
+  // which no distance reaches, where there is none.
+  std::vector<std::vector<size_t>> into(count);
+  std::vector<size_t> far(count, count), queue;
+  for (size_t i = 0; i < count; ++i) {
+    for (const Graph::Edge& e : g.edges[i]) into[e.to].push_back(i);
+    if (g.accepting[i]) {
+      far[i] = 0;
+      queue.push_back(i);
+    }
+  }
+  for (size_t q = 0; q < queue.size(); ++q) {
+    for (size_t from : into[queue[q]]) {
+      if (far[from] != count) continue;
+      far[from] = far[queue[q]] + 1;
+      queue.push_back(from);
     }
   }
   if (count == 0 || far[0] == count) return false;
   word->clear();
-  for (size_t at = 0; far[at] > 0;) {
+  for (std::vector<size_t> at{0}; far[at[0]] > 0;) {
     // The best-ranked byte of all that lead one step closer (a mark, 0,
-    // ranks last).
-    size_t next = 0;
+    // ranks last), and the states it leads to one step closer.
+    auto closer = [&](size_t i, const Graph::Edge& e) { return far[e.to] + 1 == far[i]; };
     unsigned chosen = 0;
-    for (const Graph::Edge& e : g.edges[at]) {
-      if (far[e.to] + 1 != far[at]) continue;
-      for (unsigned c = e.lo; c <= e.hi; ++c) {
-        if (chosen == 0 || rank(c) < rank(chosen)) {
-          chosen = c;
-          next = e.to;
+    for (size_t i : at) {
+      for (const Graph::Edge& e : g.edges[i]) {
+        for (unsigned c = e.lo; c <= e.hi && closer(i, e); ++c) {
+          if (chosen == 0 || rank(c) < rank(chosen)) chosen = c;
         }
       }
     }
+    std::vector<size_t> next;
+    for (size_t i : at) {
+      for (const Graph::Edge& e : g.edges[i]) {
+        if (closer(i, e) && e.lo <= chosen && chosen <= e.hi) next.push_back(e.to);
+      }
+    }
+    std::sort(next.begin(), next.end());
+    next.erase(std::unique(next.begin(), next.end()), next.end());
     if (chosen != 0) *word += static_cast<char>(chosen);
-    at = next;
+    at = std::move(next);
   }
   return true;
 }
