@@ -152,6 +152,29 @@ TEST(Automaton, ModelsWhatTheGateLeavesToRegcomp) {
   }
 }
 
+// A searched pattern with many free positions that overlap has a deterministic
+// automaton of millions of states; its example is still found, the best-ranked
+// shortest text.
+TEST(Automaton, ExampleWithoutADeterministicCopy) {
+  auto times = [](const std::string& piece, int n) {
+    std::string out;
+    while (n-- > 0) out += piece;
+    return out;
+  };
+  const struct {
+    std::string pattern, example;
+  } rows[] = {
+      {"\\\\\\W." + times("\\W", 20), "\\/a" + times("/", 20)},
+      {"x" + times(".", 20), "x" + times("a", 20)},
+  };
+  for (const auto& row : rows) {
+    std::string example;
+    ASSERT_TRUE(translate_pattern(row.pattern).language.shortest(&example)) << row.pattern;
+    EXPECT_EQ(example, row.example) << row.pattern;
+    EXPECT_EQ(check_regexp(example.c_str(), row.pattern.c_str()), 0) << row.pattern;
+  }
+}
+
 // What the model cannot express is said, not guessed.
 TEST(Automaton, NamesWhatItCannotModel) {
   for (const char* p : {"^\\(a\\)\\1$", "\\bword\\b", "a\\<b"}) {
