@@ -220,10 +220,10 @@ bool Language::shortest(std::string* word) const {
   }
   if (count == 0 || far[0] == count) return false;
   word->clear();
+  auto closer = [&](size_t i, const Graph::Edge& e) { return far[e.to] + 1 == far[i]; };
   for (std::vector<size_t> at{0}; far[at[0]] > 0;) {
     // The best-ranked byte of all that lead one step closer (a mark, 0,
     // ranks last), and the states it leads to one step closer.
-    auto closer = [&](size_t i, const Graph::Edge& e) { return far[e.to] + 1 == far[i]; };
     unsigned chosen = 0;
     for (size_t i : at) {
       for (const Graph::Edge& e : g.edges[i]) {
